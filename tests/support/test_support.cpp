@@ -1,0 +1,97 @@
+#include "support/test_support.h"
+
+#include <cstdlib>
+#include <fstream>
+#include <random>
+#include <sstream>
+
+#include <fmt/format.h>
+
+#include "quorvel/utils/logger.h"
+
+namespace quorvel::testing {
+
+TempDir::TempDir() {
+  std::random_device rd;
+  path_ = std::filesystem::temp_directory_path() / fmt::format("quorvel-test-{:016x}", (uint64_t(rd()) << 32) | rd());
+  std::filesystem::create_directories(path_);
+}
+
+TempDir::~TempDir() {
+  std::error_code ec;
+  std::filesystem::permissions(path_, std::filesystem::perms::owner_all, std::filesystem::perm_options::add, ec);
+  std::filesystem::remove_all(path_, ec);
+}
+
+ScopedEnv::ScopedEnv(std::string name, std::optional<std::string> value) : name_(std::move(name)) {
+  if (const char* v = std::getenv(name_.c_str())) previous_ = v;
+  if (value) {
+    setenv(name_.c_str(), value->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+ScopedEnv::~ScopedEnv() {
+  if (previous_) {
+    setenv(name_.c_str(), previous_->c_str(), 1);
+  } else {
+    unsetenv(name_.c_str());
+  }
+}
+
+class LogCapture::Sink : public spdlog::sinks::base_sink<std::mutex> {
+ public:
+  std::vector<std::string> snapshot() {
+    std::lock_guard lock(mutex_);
+    return lines_;
+  }
+
+ protected:
+  void sink_it_(const spdlog::details::log_msg& msg) override {
+    lines_.push_back(fmt::format("{}|{}", spdlog::level::to_string_view(msg.level), msg.payload));
+  }
+  void flush_() override {}
+
+ private:
+  std::vector<std::string> lines_;
+};
+
+LogCapture::LogCapture() : sink_(std::make_shared<Sink>()) {
+  auto& backend = quorvel::logger.backend();
+  backend.sinks().push_back(sink_);
+  backend.set_level(spdlog::level::debug);
+}
+
+LogCapture::~LogCapture() {
+  auto& backend = quorvel::logger.backend();
+  std::erase(backend.sinks(), std::static_pointer_cast<spdlog::sinks::sink>(sink_));
+  backend.set_level(spdlog::level::info);
+}
+
+std::vector<std::string> LogCapture::lines() const {
+  return sink_->snapshot();
+}
+
+bool LogCapture::contains(const std::string& text) const {
+  for (const auto& line : lines())
+    if (line.find(text) != std::string::npos) return true;
+  return false;
+}
+
+std::filesystem::path test_data_dir() { return QUORVEL_TEST_DATA_DIR; }
+
+void write_file(const std::filesystem::path& path, const std::string& text) {
+  if (path.has_parent_path()) std::filesystem::create_directories(path.parent_path());
+  std::ofstream out(path, std::ios::binary);
+  out << text;
+}
+
+std::string read_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream ss;
+  ss << in.rdbuf();
+  return ss.str();
+}
+
+}  // namespace quorvel::testing

@@ -1,0 +1,63 @@
+#pragma once
+// Helpers shared by the tests: temporary directories, captured log lines, environment overrides.
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include <spdlog/sinks/base_sink.h>
+
+namespace quorvel::testing {
+
+// A fresh directory under the system's temporary directory, removed with the object.
+class TempDir {
+ public:
+  TempDir();
+  ~TempDir();
+  TempDir(const TempDir&) = delete;
+  TempDir& operator=(const TempDir&) = delete;
+  const std::filesystem::path& path() const { return path_; }
+  std::filesystem::path operator/(const std::string& name) const { return path_ / name; }
+
+ private:
+  std::filesystem::path path_;
+};
+
+// Sets (or unsets, with nullopt) an environment variable for the life of the object.
+class ScopedEnv {
+ public:
+  ScopedEnv(std::string name, std::optional<std::string> value);
+  ~ScopedEnv();
+  ScopedEnv(const ScopedEnv&) = delete;
+  ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+ private:
+  std::string name_;
+  std::optional<std::string> previous_;
+};
+
+// Records every message of the shared logger while it lives ("LEVEL|message" per line).
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+  std::vector<std::string> lines() const;
+  bool contains(const std::string& text) const;
+
+ private:
+  class Sink;
+  std::shared_ptr<Sink> sink_;
+};
+
+// Directory of the test fixtures (tests/data).
+std::filesystem::path test_data_dir();
+
+// Writes `text` to `path`, creating parent directories.
+void write_file(const std::filesystem::path& path, const std::string& text);
+std::string read_file(const std::filesystem::path& path);
+
+}  // namespace quorvel::testing
