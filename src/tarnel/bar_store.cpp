@@ -1,0 +1,127 @@
+#include "tarnel/bar_store.h"
+
+#include <algorithm>
+
+#include "quorvel/utils/environment.h"
+
+namespace tarnel {
+
+namespace {
+
+constexpr const char* SCHEMA = R"sql(
+CREATE TABLE IF NOT EXISTS instruments(
+  code TEXT PRIMARY KEY, name TEXT NOT NULL, market TEXT NOT NULL, kind TEXT NOT NULL) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS bars(
+  code TEXT NOT NULL, day INTEGER NOT NULL,
+  open REAL NOT NULL, high REAL NOT NULL, low REAL NOT NULL, close REAL NOT NULL,
+  volume REAL NOT NULL, amount REAL,
+  PRIMARY KEY(code, day)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS calendars(
+  market TEXT NOT NULL, day INTEGER NOT NULL, PRIMARY KEY(market, day)) WITHOUT ROWID;
+)sql";
+
+int64_t day_number(Date d) { return d.time_since_epoch().count(); }
+Date from_day_number(int64_t n) { return Date{date::days{n}}; }
+
+}  // namespace
+
+std::filesystem::path default_store_path() {
+  if (auto center = quorvel::env_value("TARNEL_CENTER")) return std::filesystem::path(*center) / "tarnel.sqlite";
+  return quorvel::get_project_root() / "tarnel.sqlite";
+}
+
+BarStore::BarStore(const std::filesystem::path& file) : db_(file, true) {
+  db_.exec(SCHEMA);
+  load_stmt_ = std::make_unique<Statement>(db_.prepare(
+      "SELECT day, open, high, low, close, volume, amount FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 "
+      "ORDER BY day"));
+}
+
+BarStore::~BarStore() = default;
+
+void BarStore::upsert_instrument(const InstrumentEntry& e) {
+  db_.prepare("INSERT INTO instruments(code, name, market, kind) VALUES (?1, ?2, ?3, ?4) "
+              "ON CONFLICT(code) DO UPDATE SET name = excluded.name, market = excluded.market, kind = excluded.kind")
+      .bind(1, e.code)
+      .bind(2, e.name)
+      .bind(3, e.market)
+      .bind(4, e.kind)
+      .step();
+}
+
+std::size_t BarStore::upsert_bars(const std::string& code, const std::vector<BarRow>& rows) {
+  Statement st = db_.prepare(
+      "INSERT OR REPLACE INTO bars(code, day, open, high, low, close, volume, amount) "
+      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
+  for (const auto& r : rows) {
+    st.bind(1, code).bind(2, day_number(r.date)).bind(3, r.open).bind(4, r.high).bind(5, r.low).bind(6, r.close);
+    st.bind(7, r.volume).bind(8, r.amount);
+    st.step();
+    st.reset();
+  }
+  return rows.size();
+}
+
+void BarStore::add_calendar_days(const std::string& market, const std::vector<Date>& days) {
+  Statement st = db_.prepare("INSERT OR IGNORE INTO calendars(market, day) VALUES (?1, ?2)");
+  for (Date d : days) {
+    st.bind(1, market).bind(2, day_number(d));
+    st.step();
+    st.reset();
+  }
+}
+
+std::size_t BarStore::instrument_count() {
+  Statement st = db_.prepare("SELECT COUNT(*) FROM instruments");
+  st.step();
+  return std::size_t(st.int_at(0));
+}
+
+std::optional<InstrumentEntry> BarStore::instrument(const std::string& code) {
+  Statement st = db_.prepare("SELECT code, name, market, kind FROM instruments WHERE code = ?1");
+  st.bind(1, code);
+  if (!st.step()) return std::nullopt;
+  return InstrumentEntry{st.text_at(0), st.text_at(1), st.text_at(2), st.text_at(3), ""};
+}
+
+std::vector<InstrumentEntry> BarStore::instruments() {
+  Statement st = db_.prepare("SELECT code, name, market, kind FROM instruments ORDER BY code");
+  std::vector<InstrumentEntry> out;
+  while (st.step()) out.push_back({st.text_at(0), st.text_at(1), st.text_at(2), st.text_at(3), ""});
+  return out;
+}
+
+BarTable BarStore::load(const std::string& code, Date first, Date last) {
+  Statement& st = *load_stmt_;
+  st.reset();
+  st.bind(1, code).bind(2, day_number(first)).bind(3, day_number(last));
+  BarTable t = BarTable::with_base_columns();
+  t.reserve(512);
+  std::vector<double> row(6);
+  while (st.step()) {
+    for (int c = 0; c < 6; ++c) row[std::size_t(c)] = st.real_at(c + 1);
+    t.append_row(from_day_number(st.int_at(0)), row);
+  }
+  st.reset();
+  return t;
+}
+
+std::vector<Date> BarStore::calendar_days(const std::string& market) {
+  Statement st = db_.prepare("SELECT day FROM calendars WHERE market = ?1 ORDER BY day");
+  st.bind(1, market);
+  std::vector<Date> out;
+  while (st.step()) out.push_back(from_day_number(st.int_at(0)));
+  return out;
+}
+
+std::vector<Date> BarStore::bar_dates(const std::string& market, const std::string& kind) {
+  Statement st = db_.prepare(
+      "SELECT DISTINCT b.day FROM bars b JOIN instruments i ON i.code = b.code "
+      "WHERE i.market = ?1 AND i.kind = ?2 ORDER BY b.day");
+  st.bind(1, market).bind(2, kind);
+  std::vector<Date> out;
+  while (st.step()) out.push_back(from_day_number(st.int_at(0)));
+  return out;
+}
+
+}  // namespace tarnel

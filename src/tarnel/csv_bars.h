@@ -1,0 +1,50 @@
+#pragma once
+// Reading daily bars and instrument lists from CSV files.
+//
+// Bars: header "date,open,high,low,close,volume,amount" (a UTF-8 byte-order mark and CRLF line ends
+// are accepted); amount may be empty. A row is rejected, with its file and line, when a field is
+// missing or not a finite number, the date is malformed or repeated, a price is not positive,
+// high < low, or volume/amount is negative. Accepted rows come back sorted by date.
+#include <filesystem>
+#include <string>
+#include <vector>
+
+#include "contracts/bar_table.h"
+
+namespace tarnel {
+
+struct BarRow {
+  Date date;
+  double open, high, low, close, volume, amount;  // amount NaN when the source has none
+};
+
+struct CsvBars {
+  std::vector<BarRow> rows;
+  std::vector<std::string> rejected;  // "file:line: reason"
+};
+
+// A quorvel::RuntimeError when the file cannot be read or its header is wrong.
+CsvBars read_bar_csv(const std::filesystem::path& file);
+CsvBars parse_bar_csv(const std::string& text, const std::string& source_name);
+
+// One instrument of an instruments file "code,name,market,kind[,file]"; `file` is relative to the
+// instruments file's folder and may be empty.
+struct InstrumentEntry {
+  std::string code;  // canonical
+  std::string name;
+  std::string market;  // A, HK, US, ETF
+  std::string kind;    // stock, index, etf
+  std::string file;
+};
+
+struct InstrumentList {
+  std::vector<InstrumentEntry> entries;
+  std::vector<std::string> rejected;
+};
+
+InstrumentList read_instrument_csv(const std::filesystem::path& file);
+
+// Splits one CSV line on commas; fields in double quotes may hold commas and doubled quotes.
+std::vector<std::string> split_csv_line(const std::string& line);
+
+}  // namespace tarnel

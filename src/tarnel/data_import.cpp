@@ -1,0 +1,110 @@
+#include "tarnel/data_import.h"
+
+#include <fstream>
+#include <map>
+
+#include <fmt/format.h>
+
+#include "contracts/errors.h"
+#include "tarnel/dates.h"
+#include "tarnel/instrument_code.h"
+
+namespace tarnel {
+
+namespace {
+
+// Trading-day list files of the bundled data and the market each describes.
+const std::map<std::string, std::string>& calendar_files() {
+  static const std::map<std::string, std::string> files{
+      {"sse_trading_days.csv", "A"}, {"nyse_trading_days.csv", "US"}, {"hkex_trading_days.csv", "HK"}};
+  return files;
+}
+
+void add_bars(BarStore& store, const std::string& code, const std::filesystem::path& file, ImportReport& report) {
+  const CsvBars bars = read_bar_csv(file);
+  report.files += 1;
+  report.rows_loaded += store.upsert_bars(code, bars.rows);
+  report.rows_rejected += bars.rejected.size();
+  report.messages.insert(report.messages.end(), bars.rejected.begin(), bars.rejected.end());
+}
+
+std::vector<Date> read_day_list(const std::filesystem::path& file) {
+  std::ifstream in(file);
+  if (!in) throw quorvel::RuntimeError(fmt::format("无法读取交易日历 {}", file.string()));
+  std::vector<Date> days;
+  std::string line;
+  std::getline(in, line);  // header "date"
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty()) continue;
+    days.push_back(parse_date(line));
+  }
+  return days;
+}
+
+void add_instruments(BarStore& store, const std::filesystem::path& csv, ImportReport& report) {
+  const InstrumentList list = read_instrument_csv(csv);
+  report.rows_rejected += list.rejected.size();
+  report.messages.insert(report.messages.end(), list.rejected.begin(), list.rejected.end());
+  for (const auto& e : list.entries) {
+    store.upsert_instrument(e);
+    report.instruments += 1;
+    if (!e.file.empty()) add_bars(store, e.code, csv.parent_path() / e.file, report);
+  }
+}
+
+void add_data_dir(BarStore& store, const std::filesystem::path& dir, ImportReport& report) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(dir, ec))
+    throw quorvel::RuntimeError(fmt::format("数据目录 {} 不存在或无法访问", dir.string()));
+  add_instruments(store, dir / "instruments.csv", report);
+  for (const auto& [name, market] : calendar_files()) {
+    const auto file = dir / "calendars" / name;
+    if (std::filesystem::exists(file, ec)) store.add_calendar_days(market, read_day_list(file));
+  }
+}
+
+}  // namespace
+
+ImportReport import_bar_file(BarStore& store, const std::string& raw_code, const std::filesystem::path& file) {
+  const InstrumentCode code = parse_instrument_code(raw_code);
+  ImportReport report;
+  Transaction tx(store.db());
+  if (!store.instrument(code.code)) {
+    const std::string market(market_name(code.market));
+    store.upsert_instrument({code.code, "", market, code.market == Market::ETF ? "etf" : "stock", ""});
+    report.instruments += 1;
+  }
+  add_bars(store, code.code, file, report);
+  tx.commit();
+  return report;
+}
+
+ImportReport import_instrument_file(BarStore& store, const std::filesystem::path& instruments_csv) {
+  ImportReport report;
+  Transaction tx(store.db());
+  add_instruments(store, instruments_csv, report);
+  tx.commit();
+  return report;
+}
+
+ImportReport import_data_dir(BarStore& store, const std::filesystem::path& dir) {
+  ImportReport report;
+  Transaction tx(store.db());
+  add_data_dir(store, dir, report);
+  tx.commit();
+  return report;
+}
+
+bool load_bundled_if_empty(BarStore& store, const std::filesystem::path& data_dir) {
+  if (store.instrument_count() > 0) return false;
+  // BEGIN IMMEDIATE serialises with a concurrent loader; re-check inside the transaction.
+  Transaction tx(store.db());
+  if (store.instrument_count() > 0) return false;
+  ImportReport report;
+  add_data_dir(store, data_dir, report);
+  tx.commit();
+  return true;
+}
+
+}  // namespace tarnel

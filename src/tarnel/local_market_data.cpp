@@ -1,0 +1,140 @@
+#include "tarnel/local_market_data.h"
+
+#include <chrono>
+
+#include <date/tz.h>
+#include <fmt/format.h>
+
+#include "contracts/clock.h"
+#include "contracts/errors.h"
+#include "quorvel/utils/environment.h"
+#include "tarnel/data_import.h"
+#include "tarnel/dates.h"
+#include "tarnel/instrument_code.h"
+#include "tarnel/rows_json.h"
+#include "tarnel/technical.h"
+#include "tarnel/weekly_bars.h"
+
+namespace tarnel {
+
+// A connection borrowed from the pool for one operation.
+class LocalMarketData::Lease {
+ public:
+  Lease(LocalMarketData& owner, std::unique_ptr<BarStore> store) : owner_(owner), store_(std::move(store)) {}
+  Lease(Lease&&) = default;
+  ~Lease() {
+    if (!store_) return;
+    std::lock_guard lock(owner_.pool_mutex_);
+    owner_.pool_.push_back(std::move(store_));
+  }
+  BarStore* operator->() { return store_.get(); }
+  BarStore& operator*() { return *store_; }
+
+ private:
+  LocalMarketData& owner_;
+  std::unique_ptr<BarStore> store_;
+};
+
+LocalMarketData::LocalMarketData(std::filesystem::path store_file, std::filesystem::path bundled_data_dir)
+    : store_file_(std::move(store_file)) {
+  std::error_code ec;
+  if (store_file_.has_parent_path()) std::filesystem::create_directories(store_file_.parent_path(), ec);
+  auto store = std::make_unique<BarStore>(store_file_);
+  load_bundled_if_empty(*store, bundled_data_dir);
+  pool_.push_back(std::move(store));
+}
+
+LocalMarketData::Lease LocalMarketData::borrow() {
+  {
+    std::lock_guard lock(pool_mutex_);
+    if (!pool_.empty()) {
+      auto store = std::move(pool_.back());
+      pool_.pop_back();
+      return Lease(*this, std::move(store));
+    }
+  }
+  return Lease(*this, std::make_unique<BarStore>(store_file_));
+}
+
+std::string LocalMarketData::stored_code(BarStore& store, const std::string& code) {
+  const std::string canonical = parse_instrument_code(code).code;
+  if (store.instrument(canonical)) return canonical;
+  const std::string fund = fund_code_of(canonical);
+  if (!fund.empty() && store.instrument(fund)) return fund;
+  return canonical;
+}
+
+BarTable LocalMarketData::get_any_ohlc(const std::string& code, const std::string& start_date,
+                                       const std::string& end_date) {
+  const Date first = parse_date(start_date);
+  const Date last = parse_date(end_date);
+  Lease store = borrow();
+  const std::string stored = stored_code(*store, code);
+  if (first > last) return BarTable::with_base_columns();
+  return store->load(stored, first, last);
+}
+
+BarTable LocalMarketData::get_index_ohlc(const MarketIndex& index, const std::string& end_date) {
+  const Date last = parse_date(end_date);
+  Lease store = borrow();
+  return store->load(std::string(index.code), Date{date::days{0}}, last);
+}
+
+std::string LocalMarketData::get_default_start_date() { return DEFAULT_HISTORY_START; }
+
+std::string LocalMarketData::get_name_from_code(const std::string& code) {
+  Lease store = borrow();
+  const auto entry = store->instrument(stored_code(*store, code));
+  return entry ? entry->name : "";
+}
+
+const TradingCalendar& LocalMarketData::calendar(const std::string& market) {
+  std::lock_guard lock(calendar_mutex_);
+  for (const auto& [name, cal] : calendars_)
+    if (name == market) return *cal;
+  Lease store = borrow();
+  std::vector<Date> days = store->calendar_days(market);
+  const std::vector<Date> index_days = store->bar_dates(market, "index");
+  days.insert(days.end(), index_days.begin(), index_days.end());
+  calendars_.emplace_back(market, std::make_unique<TradingCalendar>(std::move(days)));
+  return *calendars_.back().second;
+}
+
+std::string LocalMarketData::normalize(const std::string& text, const char* zone, int close_hour,
+                                       const std::string& market) {
+  Date d = parse_date(text);
+  const auto local = date::make_zoned(date::locate_zone(zone), quorvel::clock().now()).get_local_time();
+  const auto local_day = date::floor<date::days>(local);
+  const Date today{local_day.time_since_epoch()};
+  if (d >= today) {
+    // Today's session (or a later one) has not produced a closed bar before the close.
+    d = today;
+    if (local - local_day < std::chrono::hours(close_hour)) d -= date::days{1};
+  }
+  return date_text(calendar(market).last_trading_day_at_or_before(d));
+}
+
+std::string LocalMarketData::normalize_market_end_date(const std::string& date) {
+  return normalize(date, "Asia/Shanghai", 15, "A");
+}
+
+std::string LocalMarketData::normalize_us_market_end_date(const std::string& date) {
+  return normalize(date, "America/New_York", 16, "US");
+}
+
+BarTable LocalMarketData::generate_weekly_tarnel(const BarTable& daily) { return weekly_bars(daily); }
+std::string LocalMarketData::tarnel_to_json(const BarTable& rows) { return rows_to_json(rows); }
+void LocalMarketData::set_ema(BarTable& df) { technical::set_ema(df); }
+void LocalMarketData::set_macd(BarTable& df) { technical::set_macd(df); }
+void LocalMarketData::set_rsi(BarTable& df, int period) { technical::set_rsi(df, period); }
+void LocalMarketData::set_boll(BarTable& df) { technical::set_boll(df); }
+void LocalMarketData::set_volume(BarTable& df) { technical::set_volume(df); }
+void LocalMarketData::set_kdj(BarTable& df) { technical::set_kdj(df); }
+
+std::shared_ptr<LocalMarketData> install_local_market_data() {
+  auto service = std::make_shared<LocalMarketData>(default_store_path(), quorvel::get_project_root() / "data");
+  quorvel::Service<MarketData>::install(service);
+  return service;
+}
+
+}  // namespace tarnel

@@ -1,0 +1,62 @@
+#pragma once
+// The market-data service over the local SQLite bar store. The store is filled from the bundled
+// data folder the first time it is opened empty. Thread-safe: each thread borrows its own
+// connection from a small pool.
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "contracts/market_data.h"
+#include "tarnel/bar_store.h"
+#include "tarnel/trading_calendar.h"
+
+namespace tarnel {
+
+// Start of the default history window: long enough for EMA_120 plus the displayed rows on any
+// analysis date of the bundled data, and the same for every run so that results are repeatable.
+inline constexpr const char* DEFAULT_HISTORY_START = "2015-01-01";
+
+class LocalMarketData final : public MarketData {
+ public:
+  // Opens (creating when needed) the store at `store_file`; loads `bundled_data_dir` into it when
+  // it holds no instrument yet.
+  LocalMarketData(std::filesystem::path store_file, std::filesystem::path bundled_data_dir);
+
+  BarTable get_any_ohlc(const std::string& code, const std::string& start_date, const std::string& end_date) override;
+  BarTable get_index_ohlc(const MarketIndex& index, const std::string& end_date) override;
+  std::string get_default_start_date() override;
+  std::string get_name_from_code(const std::string& code) override;
+  std::string normalize_market_end_date(const std::string& date) override;
+  std::string normalize_us_market_end_date(const std::string& date) override;
+  BarTable generate_weekly_tarnel(const BarTable& daily) override;
+  std::string tarnel_to_json(const BarTable& rows) override;
+  void set_ema(BarTable& df) override;
+  void set_macd(BarTable& df) override;
+  void set_rsi(BarTable& df, int period) override;
+  void set_boll(BarTable& df) override;
+  void set_volume(BarTable& df) override;
+  void set_kdj(BarTable& df) override;
+
+  const std::filesystem::path& store_file() const { return store_file_; }
+
+ private:
+  class Lease;
+  Lease borrow();
+  // The stored code of `code`: its canonical form, or the bare fund code of an exchange-prefixed fund.
+  std::string stored_code(BarStore& store, const std::string& code);
+  const TradingCalendar& calendar(const std::string& market);
+  std::string normalize(const std::string& date, const char* zone, int close_hour, const std::string& market);
+
+  std::filesystem::path store_file_;
+  std::mutex pool_mutex_;
+  std::vector<std::unique_ptr<BarStore>> pool_;
+  std::mutex calendar_mutex_;
+  std::vector<std::pair<std::string, std::unique_ptr<TradingCalendar>>> calendars_;
+};
+
+// Creates the local service for the configured data root and makes it the current one.
+std::shared_ptr<LocalMarketData> install_local_market_data();
+
+}  // namespace tarnel
