@@ -1,0 +1,128 @@
+#include <charconv>
+#include <cmath>
+#include <fstream>
+
+#include <gtest/gtest.h>
+
+#include "contracts/errors.h"
+#include "quorvel/utils/environment.h"
+#include "support/test_support.h"
+#include "tarnel/csv_bars.h"
+#include "tarnel/data_import.h"
+#include "tarnel/dates.h"
+#include "tarnel/local_market_data.h"
+
+namespace tarnel {
+namespace {
+
+using quorvel::testing::TempDir;
+using quorvel::testing::write_file;
+
+const char* HEADER = "date,open,high,low,close,volume,amount\n";
+
+TEST(CsvBars, BadRowsAreReportedWithFileAndLineAndSkipped) {
+  const std::string text = std::string("\xEF\xBB\xBF") + HEADER +
+                           "2023-02-08,7.24,7.27,7.22,7.23,13095025,94770356.76\r\n"
+                           "2023-02-09,7.23,7.28,7.22\n"                           // 3: missing fields
+                           "2023-02-10,7.25,abc,7.22,7.24,11944106,1\n"            // 4: not a number
+                           "2023-02-13,7.25,7.20,7.22,7.24,100,1\n"                // 5: high < low
+                           "2023-02-14,-7.25,7.27,7.22,7.24,100,1\n"               // 6: negative price
+                           "2023-02-08,7.24,7.27,7.22,7.23,1,1\n"                  // 7: duplicate date
+                           "2023-02-30,7.24,7.27,7.22,7.23,1,1\n"                  // 8: impossible date
+                           "2023-02-15,7.24,7.27,7.22,nan,1,1\n"                   // 9: not finite
+                           "2023-02-16,7.24,7.27,7.22,7.23,-5,1\n"                 // 10: negative volume
+                           "\n"
+                           "2023-02-07,7.27,7.27,7.22,7.24,15481821,\n";           // 12: fine, no amount
+  const CsvBars bars = parse_bar_csv(text, "x.csv");
+  ASSERT_EQ(bars.rows.size(), 2u);
+  EXPECT_EQ(date_text(bars.rows[0].date), "2023-02-07");  // sorted
+  EXPECT_TRUE(std::isnan(bars.rows[0].amount));
+  ASSERT_EQ(bars.rejected.size(), 8u);
+  const char* lines[] = {"x.csv:3:", "x.csv:4:", "x.csv:5:", "x.csv:6:", "x.csv:7:", "x.csv:8:", "x.csv:9:", "x.csv:10:"};
+  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(bars.rejected[i].rfind(lines[i], 0), 0u) << bars.rejected[i];
+  EXPECT_NE(bars.rejected[4].find("日期重复"), std::string::npos);
+  EXPECT_THROW(parse_bar_csv("date,close\n2023-01-01,1\n", "y.csv"), quorvel::RuntimeError);
+  EXPECT_THROW(parse_bar_csv("", "y.csv"), quorvel::RuntimeError);
+}
+
+TEST(BarImport, RealCsvRoundTripsValueForValue) {
+  TempDir dir;
+  const auto csv = quorvel::get_project_root() / "data" / "bars" / "hk" / "00700.csv";
+  BarStore store(dir / "s.sqlite");
+  const ImportReport r = import_bar_file(store, "hk.700", csv);
+  EXPECT_EQ(r.rows_rejected, 0u);
+  EXPECT_EQ(r.rows_loaded, 2172u);
+
+  LocalMarketData service(dir / "s.sqlite", dir / "no-bundled-data-needed");
+  const BarTable t = service.get_any_ohlc("hk.00700", "2015-01-01", "2023-12-31");
+  ASSERT_EQ(t.rows(), 2172u);
+  std::ifstream in(csv);
+  std::string line;
+  std::getline(in, line);
+  for (std::size_t row = 0; std::getline(in, line); ++row) {
+    const auto f = split_csv_line(line);
+    ASSERT_EQ(t.date_at(row), f[0]);
+    const char* cols[] = {"open", "high", "low", "close", "volume"};
+    for (int c = 0; c < 5; ++c) {
+      double expected = 0;
+      std::from_chars(f[std::size_t(c) + 1].data(), f[std::size_t(c) + 1].data() + f[std::size_t(c) + 1].size(), expected);
+      ASSERT_EQ(t.column(cols[c])[row], expected) << f[0] << " " << cols[c];
+    }
+    ASSERT_TRUE(std::isnan(t.column("amount")[row]));
+  }
+  EXPECT_EQ(service.get_any_ohlc("hk.00700", "2023-11-01", "2023-11-03").rows(), 3u);
+  EXPECT_TRUE(service.get_any_ohlc("hk.00700", "2023-11-05", "2023-11-01").empty());
+  EXPECT_TRUE(service.get_any_ohlc("hk.00005", "2015-01-01", "2023-12-31").empty());  // unknown but well formed
+  EXPECT_THROW(service.get_any_ohlc("hk.0070x", "2015-01-01", "2023-12-31"), quorvel::ValueError);
+  EXPECT_THROW(service.get_any_ohlc("hk.00700", "2015-01-01", "2023-12-32"), quorvel::ValueError);
+}
+
+TEST(BarImport, AFileWithABadHeaderWritesNothingAndReimportIsIdempotent) {
+  TempDir dir;
+  BarStore store(dir / "s.sqlite");
+  write_file(dir / "bad.csv", "date;open\n2023-01-03;1\n");
+  EXPECT_THROW(import_bar_file(store, "sh.600000", dir / "bad.csv"), quorvel::RuntimeError);
+  EXPECT_EQ(store.instrument_count(), 0u);  // the instrument row was rolled back too
+  write_file(dir / "ok.csv", std::string(HEADER) + "2023-01-03,1,2,0.5,1.5,100,150\n2023-01-04,1,2,0.5,1.6,100,160\n");
+  import_bar_file(store, "sh.600000", dir / "ok.csv");
+  write_file(dir / "ok.csv", std::string(HEADER) + "2023-01-04,1,2,0.5,1.7,100,170\n");
+  import_bar_file(store, "sh.600000", dir / "ok.csv");
+  const BarTable t = store.load("sh.600000", parse_date("2023-01-01"), parse_date("2023-01-31"));
+  ASSERT_EQ(t.rows(), 2u);
+  EXPECT_EQ(t.column("close")[1], 1.7);
+  EXPECT_THROW(import_bar_file(store, "sh.600000", dir / "missing.csv"), quorvel::RuntimeError);
+}
+
+TEST(BundledData, EmptyStoreLoadsOnceAndResolvesNamesAndFundCodes) {
+  TempDir dir;
+  LocalMarketData service(dir / "s.sqlite", quorvel::get_project_root() / "data");
+  EXPECT_EQ(service.get_name_from_code("sh.600000"), "浦发银行");
+  EXPECT_EQ(service.get_name_from_code("etf.510050"), "上证50ETF");
+  EXPECT_EQ(service.get_name_from_code("sh.510050"), "上证50ETF");
+  EXPECT_EQ(service.get_name_from_code("hk.00700"), "腾讯控股");
+  EXPECT_EQ(service.get_name_from_code("sz.000002"), "");
+  EXPECT_EQ(service.get_any_ohlc("sh.510050", "2023-02-06", "2023-02-10").rows(), 5u);
+  const BarTable idx = service.get_index_ohlc(indices::CSI500, "2023-02-10");
+  EXPECT_EQ(idx.last_date(), "2023-02-10");
+  EXPECT_EQ(idx.index().front(), parse_date("2017-01-03"));
+  // A second open of the filled store does not load again.
+  BarStore store(dir / "s.sqlite");
+  const auto count = store.instrument_count();
+  EXPECT_FALSE(load_bundled_if_empty(store, quorvel::get_project_root() / "data"));
+  EXPECT_EQ(store.instrument_count(), count);
+}
+
+TEST(BundledData, MissingOrUnreadableDataFolderIsAClearError) {
+  TempDir dir;
+  try {
+    LocalMarketData service(dir / "s.sqlite", dir / "nowhere");
+    FAIL();
+  } catch (const quorvel::RuntimeError& e) {
+    EXPECT_NE(std::string(e.what()).find("nowhere"), std::string::npos);
+  }
+  EXPECT_EQ(BarStore(dir / "s.sqlite").instrument_count(), 0u);  // nothing half-written
+  EXPECT_THROW(BarStore(dir / "no" / "such" / "dir" / "s.sqlite"), quorvel::RuntimeError);
+}
+
+}  // namespace
+}  // namespace tarnel
