@@ -26,8 +26,9 @@ function(quorvel_test name)
   add_executable(${name} ${ARG_SOURCES})
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvel_testing GTest::gmock GTest::gtest_main)
   quorvel_warnings(${name})
-  gtest_discover_tests(${name}
-    PROPERTIES LABELS "${ARG_LABELS}"
-    ENVIRONMENT "QUORVEL_HOME=${PROJECT_SOURCE_DIR}"
-    DISCOVERY_TIMEOUT 60)
+  set(props ENVIRONMENT "QUORVEL_HOME=${PROJECT_SOURCE_DIR}")
+  if(ARG_LABELS)
+    list(APPEND props LABELS "${ARG_LABELS}")
+  endif()
+  gtest_discover_tests(${name} PROPERTIES ${props} DISCOVERY_TIMEOUT 60)
 endfunction()

@@ -35,6 +35,7 @@ BarStore::BarStore(const std::filesystem::path& file) : db_(file, true) {
   load_stmt_ = std::make_unique<Statement>(db_.prepare(
       "SELECT day, open, high, low, close, volume, amount FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 "
       "ORDER BY day"));
+  instrument_stmt_ = std::make_unique<Statement>(db_.prepare("SELECT code, name, market, kind FROM instruments WHERE code = ?1"));
 }
 
 BarStore::~BarStore() = default;
@@ -78,10 +79,13 @@ std::size_t BarStore::instrument_count() {
 }
 
 std::optional<InstrumentEntry> BarStore::instrument(const std::string& code) {
-  Statement st = db_.prepare("SELECT code, name, market, kind FROM instruments WHERE code = ?1");
+  Statement& st = *instrument_stmt_;
+  st.reset();
   st.bind(1, code);
-  if (!st.step()) return std::nullopt;
-  return InstrumentEntry{st.text_at(0), st.text_at(1), st.text_at(2), st.text_at(3), ""};
+  std::optional<InstrumentEntry> entry;
+  if (st.step()) entry = InstrumentEntry{st.text_at(0), st.text_at(1), st.text_at(2), st.text_at(3), ""};
+  st.reset();
+  return entry;
 }
 
 std::vector<InstrumentEntry> BarStore::instruments() {
@@ -99,7 +103,8 @@ BarTable BarStore::load(const std::string& code, Date first, Date last) {
   t.reserve(512);
   std::vector<double> row(6);
   while (st.step()) {
-    for (int c = 0; c < 6; ++c) row[std::size_t(c)] = st.real_at(c + 1);
+    for (int c = 0; c < 5; ++c) row[std::size_t(c)] = st.double_at(c + 1);  // NOT NULL columns
+    row[5] = st.real_at(6);
     t.append_row(from_day_number(st.int_at(0)), row);
   }
   st.reset();

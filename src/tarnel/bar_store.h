@@ -40,6 +40,7 @@ class BarStore {
  private:
   Database db_;
   std::unique_ptr<Statement> load_stmt_;
+  std::unique_ptr<Statement> instrument_stmt_;
 };
 
 // The store file: $TARNEL_CENTER/tarnel.sqlite, else <project root>/tarnel.sqlite.

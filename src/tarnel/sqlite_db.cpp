@@ -58,6 +58,8 @@ double Statement::real_at(int col) const {
   return sqlite3_column_double(stmt_, col);
 }
 
+double Statement::double_at(int col) const { return sqlite3_column_double(stmt_, col); }
+
 std::string Statement::text_at(int col) const {
   const auto* p = sqlite3_column_text(stmt_, col);
   return p ? std::string(reinterpret_cast<const char*>(p), std::size_t(sqlite3_column_bytes(stmt_, col))) : "";

@@ -30,7 +30,8 @@ class Statement {
   void reset();
 
   int64_t int_at(int col) const;
-  double real_at(int col) const;  // NULL reads as NaN
+  double real_at(int col) const;    // NULL reads as NaN
+  double double_at(int col) const;  // for NOT NULL columns
   std::string text_at(int col) const;
 
  private:

@@ -29,17 +29,27 @@ std::vector<double> volume_ratio(const std::vector<double>& volume, std::size_t 
 }
 
 // Sample standard deviation (n - 1) of daily returns over `window` returns, in percent.
+// Sums of the window are recomputed from scratch every `window` rows so rounding cannot drift.
 std::vector<double> return_volatility(const std::vector<double>& close, std::size_t window) {
   std::vector<double> out(close.size(), NaN);
-  std::vector<double> r(close.size(), NaN);
+  if (close.size() <= window) return out;
+  std::vector<double> r(close.size(), 0.0);
   for (std::size_t i = 1; i < close.size(); ++i) r[i] = close[i] / close[i - 1] - 1.0;
+  double sum = 0, sum_sq = 0;
   for (std::size_t i = window; i < close.size(); ++i) {
-    double mean = 0;
-    for (std::size_t k = i + 1 - window; k <= i; ++k) mean += r[k];
-    mean /= double(window);
-    double ss = 0;
-    for (std::size_t k = i + 1 - window; k <= i; ++k) ss += (r[k] - mean) * (r[k] - mean);
-    out[i] = std::sqrt(ss / double(window - 1)) * 100.0;
+    if ((i - window) % window == 0) {
+      sum = sum_sq = 0;
+      for (std::size_t k = i + 1 - window; k <= i; ++k) {
+        sum += r[k];
+        sum_sq += r[k] * r[k];
+      }
+    } else {
+      sum += r[i] - r[i - window];
+      sum_sq += r[i] * r[i] - r[i - window] * r[i - window];
+    }
+    const double n = double(window);
+    const double var = std::max(0.0, (sum_sq - sum * sum / n) / (n - 1));
+    out[i] = std::sqrt(var) * 100.0;
   }
   return out;
 }
