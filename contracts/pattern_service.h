@@ -1,6 +1,7 @@
 #pragma once
-// The pattern service (`zerith`): pre-screen and pattern scan, strategy engines, opportunity radar and
-// the sentiment thermometer. Every result is an insertion-ordered JSON map.
+// The pattern service (`zerith`): pre-screen and pattern scan, strategy engines and the opportunity
+// radar. Every result is an insertion-ordered JSON map. The sentiment thermometer, the other part of
+// the package, has its own contract (contracts/sentiment.h).
 #include <limits>
 #include <map>
 #include <optional>
@@ -44,17 +45,6 @@ struct RadarThresholds {
 // A pool for the radar: instrument code -> (display name, daily bars).
 using RadarPool = std::map<std::string, std::pair<std::string, tarnel::BarTable>>;
 
-struct SentimentConfig {
-  std::string freq;           // "D" or "W"
-  std::string universe_path;  // ETF universe file
-};
-
-struct SentimentZoneDesc {
-  std::string title;
-  std::string action;
-  std::string detail;
-};
-
 class PatternService {
  public:
   static constexpr const char* kServiceName = "pattern service (zerith)";
@@ -68,9 +58,6 @@ class PatternService {
                                                const std::string& name, const RadarThresholds& thresholds) = 0;
   // Three mutually exclusive lists: volume anomaly, potential opportunity, risk warning.
   virtual Json analyze_opportunity_radar(const RadarPool& etf_pool, const RadarThresholds& thresholds) = 0;
-  virtual Json compute_sentiment_snapshot(const std::optional<std::string>& date, const SentimentConfig& config,
-                                          bool use_cache) = 0;
-  virtual SentimentZoneDesc get_sentiment_zone_desc(double temperature) = 0;
 };
 
 inline PatternService& pattern_service() { return quorvel::Service<PatternService>::current(); }
@@ -81,13 +68,6 @@ inline Json pre_screen_and_scan(const tarnel::BarTable& df, const std::string& s
 }
 inline SignalEvent get_strategy_signal(StrategyEngine engine, const tarnel::BarTable& df, const std::string& symbol) {
   return pattern_service().get_strategy_signal(engine, df, symbol);
-}
-inline Json compute_sentiment_snapshot(const std::optional<std::string>& date, const SentimentConfig& config,
-                                       bool use_cache = true) {
-  return pattern_service().compute_sentiment_snapshot(date, config, use_cache);
-}
-inline SentimentZoneDesc get_sentiment_zone_desc(double temperature) {
-  return pattern_service().get_sentiment_zone_desc(temperature);
 }
 
 }  // namespace zerith
