@@ -1,0 +1,185 @@
+#include "quorvel/agent/solvara/brief_cache.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+
+#include <fmt/format.h>
+#include <unistd.h>
+
+#include "contracts/errors.h"
+#include "quorvel/utils/environment.h"
+#include "quorvel/utils/logger.h"
+#include "quorvel/utils/utf8.h"
+
+namespace quorvel::agent::solvara {
+
+namespace {
+
+std::string trim(const std::string& s) {
+  const auto b = s.find_first_not_of(" \t\r\n\f\v");
+  if (b == std::string::npos) return "";
+  return s.substr(b, s.find_last_not_of(" \t\r\n\f\v") - b + 1);
+}
+
+std::filesystem::path expand_home(const std::string& p) {
+  if (p.empty() || p[0] != '~') return p;
+  const char* home = std::getenv("HOME");
+  if (!home) return p;
+  return std::filesystem::path(home) / p.substr(p.size() > 1 && p[1] == '/' ? 2 : 1);
+}
+
+std::string upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+  return s;
+}
+
+void check_file_name_part(const std::string& part, const char* what) {
+  if (part.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
+    throw ValueError(fmt::format("[大盘 AI 简报] {} 不能包含路径分隔符: {}", what, part));
+}
+
+// Replaces `path` with `text` atomically: a reader sees the old file or the new one, never a part.
+void write_atomically(const std::filesystem::path& path, const std::string& text) {
+  const auto tmp = path.string() + fmt::format(".tmp.{}", ::getpid());
+  {
+    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
+    if (!out) throw std::filesystem::filesystem_error("无法写入", tmp, std::make_error_code(std::errc::io_error));
+    out << text;
+    out.flush();
+    if (!out) {
+      std::error_code ec;
+      std::filesystem::remove(tmp, ec);
+      throw std::filesystem::filesystem_error("写入失败", tmp, std::make_error_code(std::errc::io_error));
+    }
+  }
+  std::filesystem::rename(tmp, path);
+}
+
+std::string read_text(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary);
+  if (!in) throw std::filesystem::filesystem_error("无法读取", path, std::make_error_code(std::errc::permission_denied));
+  std::stringstream ss;
+  ss << in.rdbuf();
+  if (in.bad()) throw std::filesystem::filesystem_error("读取失败", path, std::make_error_code(std::errc::io_error));
+  return ss.str();
+}
+
+}  // namespace
+
+namespace detail {
+std::map<CacheKey, CachedBrief>& MEM_CACHE() {
+  static auto* cache = new std::map<CacheKey, CachedBrief>();  // lives for the whole process
+  return *cache;
+}
+std::map<CacheKey, std::unique_ptr<AsyncMutex>>& LOCKS() {
+  static auto* locks = new std::map<CacheKey, std::unique_ptr<AsyncMutex>>();
+  return *locks;
+}
+}  // namespace detail
+
+std::string _normalize_date(const std::string& analysis_date) {
+  if (analysis_date.empty()) return "";
+  return utf8_prefix(trim(analysis_date.substr(0, analysis_date.find('_'))), 10);
+}
+
+std::filesystem::path _cache_dir() {
+  std::filesystem::path dir;
+  const std::string own = trim(env_value("QUORVEL_SOLVARA_DIR").value_or(""));
+  if (!own.empty()) {
+    dir = expand_home(own);
+  } else {
+    std::string report = trim(env_value("REPORT_DIR").value_or(""));
+    if (report.empty()) {
+      const std::string center = trim(env_value("TARNEL_CENTER").value_or(""));
+      report = center.empty() ? "report" : (std::filesystem::path(center) / "report").string();
+    }
+    std::filesystem::path report_dir = expand_home(report);
+    if (!report_dir.is_absolute()) report_dir = get_project_root() / report_dir;
+    dir = report_dir / "solvaras";
+  }
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec && !std::filesystem::is_directory(dir))
+    throw RuntimeError(fmt::format("[大盘 AI 简报] 无法创建缓存目录 {}: {}", dir.string(), ec.message()));
+  return dir;
+}
+
+std::filesystem::path _cache_path(const std::string& market_type, const std::string& analysis_date) {
+  const std::string market = upper(market_type);
+  const std::string date = _normalize_date(analysis_date);
+  check_file_name_part(market, "市场类型");
+  check_file_name_part(date, "日期");
+  return _cache_dir() / fmt::format("{}_{}_{}.md", market, date, detail::CACHE_VERSION);
+}
+
+std::filesystem::path _meta_cache_path(const std::string& market_type, const std::string& analysis_date) {
+  auto path = _cache_path(market_type, analysis_date);
+  std::string name = path.filename().string();
+  name.replace(name.size() - 3, 3, ".meta.json");
+  return path.replace_filename(name);
+}
+
+std::optional<CachedBrief> _load_disk_cache(const std::string& market_type, const std::string& analysis_date) {
+  const auto path = _cache_path(market_type, analysis_date);
+  if (!std::filesystem::exists(path)) return std::nullopt;
+  try {
+    std::string brief = read_text(path);
+    if (trim(brief).empty()) return std::nullopt;
+    Meta meta = Meta::object();
+    try {
+      const auto meta_path = _meta_cache_path(market_type, analysis_date);
+      if (std::filesystem::exists(meta_path)) {
+        Meta parsed = Meta::parse(read_text(meta_path));
+        if (parsed.is_object()) meta = std::move(parsed);
+      }
+    } catch (const std::exception&) {
+      // Unreadable or malformed metadata counts as none.
+    }
+    return CachedBrief{std::move(brief), std::move(meta)};
+  } catch (const std::filesystem::filesystem_error& e) {
+    logger.warning("[大盘 AI 简报] 读取缓存失败 path=%s err=%s", path.string(), e.what());
+    return std::nullopt;
+  }
+}
+
+std::string meta_file_text(const Meta& meta) { return meta.dump(2, ' ', false, Meta::error_handler_t::replace); }
+
+void _save_disk_cache(const std::string& market_type, const std::string& analysis_date, const std::string& brief,
+                      const std::optional<Meta>& meta) {
+  const auto path = _cache_path(market_type, analysis_date);
+  try {
+    write_atomically(path, brief);
+    if (meta && !meta->empty()) write_atomically(_meta_cache_path(market_type, analysis_date), meta_file_text(*meta));
+    logger.debug("[大盘 AI 简报] 写缓存 path=%s bytes=%d", path.string(), brief.size());
+  } catch (const std::filesystem::filesystem_error& e) {
+    logger.warning("[大盘 AI 简报] 写缓存失败 path=%s err=%s", path.string(), e.what());
+  }
+}
+
+AsyncMutex& _get_lock(const CacheKey& key) {
+  auto& slot = detail::LOCKS()[key];
+  if (!slot) slot = std::make_unique<AsyncMutex>();
+  return *slot;
+}
+
+std::filesystem::path solvara_cache_file(const std::string& market_type, const std::string& analysis_date) {
+  std::string market = upper(market_type);
+  if (market == "ETF") market = "A";
+  return _cache_path(market, analysis_date);
+}
+
+int clear_solvara_cache(const std::optional<std::string>& market_type) {
+  auto& cache = detail::MEM_CACHE();
+  if (!market_type) {
+    const int n = int(cache.size());
+    cache.clear();
+    return n;
+  }
+  const std::string market = upper(*market_type);
+  return int(std::erase_if(cache, [&](const auto& entry) { return entry.first.market == market; }));
+}
+
+}  // namespace quorvel::agent::solvara

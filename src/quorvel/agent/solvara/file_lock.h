@@ -1,0 +1,20 @@
+#pragma once
+// An exclusive advisory lock on a file (flock), held for the life of the object. Keeps two
+// processes from generating the same brief at once; the lock file itself is left in place.
+#include <filesystem>
+
+namespace quorvel::agent::solvara {
+
+class FileLock {
+ public:
+  // Blocks until the lock is held. A RuntimeError when the lock file cannot be opened.
+  explicit FileLock(const std::filesystem::path& file);
+  ~FileLock();
+  FileLock(const FileLock&) = delete;
+  FileLock& operator=(const FileLock&) = delete;
+
+ private:
+  int fd_ = -1;
+};
+
+}  // namespace quorvel::agent::solvara

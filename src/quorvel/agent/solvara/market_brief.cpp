@@ -1,0 +1,162 @@
+#include "quorvel/agent/solvara/market_brief.h"
+
+#include <algorithm>
+#include <cctype>
+
+#include <asio/experimental/awaitable_operators.hpp>
+
+#include "contracts/errors.h"
+#include "contracts/market_blocks.h"
+#include "contracts/report_store.h"
+#include "quorvel/agent/solvara/brief_cache.h"
+#include "quorvel/agent/solvara/brief_generation.h"
+#include "quorvel/agent/solvara/file_lock.h"
+#include "quorvel/utils/blocking.h"
+#include "quorvel/utils/logger.h"
+#include "quorvel/utils/utf8.h"
+
+namespace quorvel::agent::solvara {
+
+using namespace asio::experimental::awaitable_operators;
+
+namespace {
+
+std::string upper(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+  return s;
+}
+
+std::string quoted(const std::string& s) {
+  std::string out = "'";
+  for (char c : s) {
+    if (c == '\\' || c == '\'') out += '\\';
+    out += c;
+  }
+  return out + "'";
+}
+
+// Stores the brief and queues it for the message queue; a failure is only logged.
+void push_to_mq(const std::string& market, const std::string& analysis_date, const std::string& content,
+                const Meta& meta) {
+  try {
+    const auto text = [&](const char* key) {
+      return meta.is_object() && meta.contains(key) && meta[key].is_string() ? meta[key].get<std::string>() : "";
+    };
+    const std::string normalized = _normalize_date(analysis_date);
+    report::default_storage().save_solvara(report::SolvaraReport{
+        market, content, normalized.empty() ? analysis_date : normalized, text("llm_client_type"), text("llm_model")});
+  } catch (const std::exception& e) {
+    logger.warning("[大盘 AI 简报] 推送 MQ 失败: %s", e.what());
+  }
+}
+
+bool supported(const std::string& market) { return market == "A" || market == "HK" || market == "US"; }
+
+}  // namespace
+
+std::string printed_form(const nlohmann::ordered_json& v) {
+  if (v.is_object()) {
+    std::string out = "{";
+    bool first = true;
+    for (auto it = v.begin(); it != v.end(); ++it) {
+      out += (first ? "" : ", ") + quoted(it.key()) + ": " + printed_form(it.value());
+      first = false;
+    }
+    return out + "}";
+  }
+  if (v.is_array()) {
+    std::string out = "[";
+    for (std::size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + printed_form(v[i]);
+    return out + "]";
+  }
+  if (v.is_string()) return quoted(v.get<std::string>());
+  if (v.is_boolean()) return v.get<bool>() ? "True" : "False";
+  if (v.is_null()) return "None";
+  return v.dump();
+}
+
+asio::awaitable<MarketBlocksText> _fetch_market_blocks(std::string market_type, std::string analysis_date) {
+  const std::string mt = upper(market_type);
+  auto env_op =
+      run_blocking([mt, analysis_date] { return market_blocks().format_market_environment_block(mt, analysis_date); });
+  auto hist_op =
+      run_blocking([mt, analysis_date] { return market_blocks().format_market_history_block(mt, 60, analysis_date); });
+  auto ind_op =
+      run_blocking([mt, analysis_date] { return market_blocks().format_market_indicator_block(mt, 60, analysis_date); });
+  auto all_op = std::move(env_op) && std::move(hist_op) && std::move(ind_op);
+  auto [env, hist, ind] = co_await std::move(all_op);
+  if (env.first.empty()) {
+    const auto& meta = env.second;
+    const std::string reason = meta.is_object() && meta.contains("skip_reason") && meta["skip_reason"].is_string()
+                                   ? meta["skip_reason"].get<std::string>()
+                                   : "unknown";
+    throw RuntimeError("[大盘 AI 简报] 大盘实时快照数据缺失 | market=" + mt + " date=" + analysis_date +
+                       " reason=" + reason);
+  }
+  if (hist.first.empty())
+    throw RuntimeError("[大盘 AI 简报] 大盘历史趋势数据缺失 | market=" + mt + " date=" + analysis_date +
+                       " meta=" + printed_form(hist.second));
+  co_return MarketBlocksText{env.first, hist.first, ind.first};
+}
+
+asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> market_type, std::string analysis_date,
+                                                 bool force_regenerate, bool ensure_mq) {
+  if (!market_type) co_return "";
+  if (market_type->empty()) throw RuntimeError("[大盘 AI 简报] market_type 不能为空");
+  std::string mt = upper(*market_type);
+  if (mt == "ETF") mt = "A";
+  if (!supported(mt)) throw RuntimeError("[大盘 AI 简报] 不支持的市场类型: " + *market_type);
+  const CacheKey key{mt, _normalize_date(analysis_date), detail::CACHE_VERSION};
+  auto& cache = detail::MEM_CACHE();
+
+  if (!force_regenerate) {
+    if (const auto it = cache.find(key); it != cache.end()) {
+      logger.debug("[大盘 AI 简报] 命中内存缓存 | market=%s date=%s", mt, analysis_date);
+      const CachedBrief hit = it->second;
+      if (ensure_mq) push_to_mq(mt, analysis_date, hit.first, hit.second);
+      co_return hit.first;
+    }
+    if (auto hit = _load_disk_cache(mt, analysis_date)) {
+      logger.info("[大盘 AI 简报] 命中磁盘缓存 | market=%s date=%s 字数=%d", mt, analysis_date, utf8_length(hit->first));
+      cache[key] = *hit;
+      if (ensure_mq) push_to_mq(mt, analysis_date, hit->first, hit->second);
+      co_return hit->first;
+    }
+  }
+
+  auto blocks_op = _fetch_market_blocks(mt, analysis_date);
+  const MarketBlocksText blocks = co_await std::move(blocks_op);
+  auto lock_op = _get_lock(key).lock();
+  const auto guard = co_await std::move(lock_op);
+  // Another process may be writing the same brief: wait for it, then read its file.
+  const auto brief_path = _cache_path(mt, analysis_date);
+  auto file_lock_op =
+      run_blocking([lock_path = brief_path.string() + ".lock"] { return std::make_shared<FileLock>(lock_path); });
+  const auto file_lock = co_await std::move(file_lock_op);
+
+  if (!force_regenerate) {
+    if (const auto it = cache.find(key); it != cache.end()) co_return it->second.first;
+    if (auto hit = _load_disk_cache(mt, analysis_date)) {
+      cache[key] = *hit;
+      if (ensure_mq) push_to_mq(mt, analysis_date, hit->first, hit->second);
+      co_return hit->first;
+    }
+  } else {
+    std::error_code ec;
+    if (std::filesystem::remove(brief_path, ec))
+      logger.info("[大盘 AI 简报] 已清理磁盘缓存以触发强制重推: %s", brief_path.filename().string());
+  }
+
+  auto generate_op =
+      _generate_brief_via_llm(mt, analysis_date, blocks.environment, blocks.history, blocks.indicators);
+  const GeneratedBrief brief = co_await std::move(generate_op);
+  Meta meta = Meta::object();
+  meta["llm_client_type"] = brief.client_type;
+  meta["llm_model"] = brief.model_name;
+  cache[key] = CachedBrief{brief.content, meta};
+  _save_disk_cache(mt, analysis_date, brief.content, meta);
+  push_to_mq(mt, analysis_date, brief.content, meta);
+  co_return brief.content;
+}
+
+}  // namespace quorvel::agent::solvara

@@ -1,0 +1,55 @@
+#include "zerith/etf_universe.h"
+
+#include <filesystem>
+#include <set>
+
+#include <yaml-cpp/yaml.h>
+
+#include "contracts/errors.h"
+
+namespace zerith {
+
+namespace {
+
+[[noreturn]] void fail(const std::string& path, const std::string& what) {
+  throw quorvel::RuntimeError("ETF 股票池文件无效: " + path + " (" + what +
+                              ")；请检查 universe_path，默认文件为 data/etf/etf.yaml");
+}
+
+std::string scalar(const YAML::Node& node, const char* key) {
+  const YAML::Node value = node[key];
+  if (!value || !value.IsScalar()) return "";
+  return value.as<std::string>();
+}
+
+}  // namespace
+
+EtfUniverse load_etf_universe(const std::string& path) {
+  std::error_code ec;
+  if (path.empty() || !std::filesystem::is_regular_file(path, ec)) fail(path, "文件不存在");
+  YAML::Node root;
+  try {
+    root = YAML::LoadFile(path);
+  } catch (const YAML::Exception& e) {
+    fail(path, std::string("YAML 解析失败: ") + e.what());
+  }
+  if (!root.IsMap() || !root["etfs"] || !root["etfs"].IsSequence()) fail(path, "缺少 etfs 列表");
+
+  EtfUniverse universe;
+  universe.name = scalar(root, "name");
+  std::set<std::string> seen;
+  for (const YAML::Node& item : root["etfs"]) {
+    EtfEntry entry;
+    if (item.IsScalar()) {
+      entry.code = item.as<std::string>();
+    } else if (item.IsMap()) {
+      entry = {scalar(item, "code"), scalar(item, "name"), scalar(item, "category")};
+    }
+    if (entry.code.empty()) fail(path, "etfs 中有一项没有 code");
+    if (seen.insert(entry.code).second) universe.etfs.push_back(std::move(entry));
+  }
+  if (universe.etfs.empty()) fail(path, "etfs 列表为空");
+  return universe;
+}
+
+}  // namespace zerith

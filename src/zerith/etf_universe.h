@@ -1,0 +1,29 @@
+#pragma once
+// The ETF universe file of the sentiment thermometer (YAML):
+//
+//   name: A股ETF情绪样本
+//   etfs:
+//     - {code: "510050", name: 上证50ETF, category: 宽基}
+//
+// `code` is required; `name` and `category` are optional. Codes keep their text form.
+#include <string>
+#include <vector>
+
+namespace zerith {
+
+struct EtfEntry {
+  std::string code;
+  std::string name;
+  std::string category;
+};
+
+struct EtfUniverse {
+  std::string name;
+  std::vector<EtfEntry> etfs;  // file order, duplicates removed (first kept)
+};
+
+// Reads the universe file; a quorvel::RuntimeError naming the file when it is missing, is not valid
+// YAML, lacks the `etfs` list or lists no code.
+EtfUniverse load_etf_universe(const std::string& path);
+
+}  // namespace zerith

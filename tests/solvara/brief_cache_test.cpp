@@ -1,0 +1,124 @@
+#include <gtest/gtest.h>
+
+#include "contracts/errors.h"
+#include "quorvel/agent/solvara/brief_cache.h"
+#include "support/test_support.h"
+
+namespace quorvel::agent::solvara {
+namespace {
+
+using testing::ScopedEnv;
+using testing::TempDir;
+
+class BriefCache : public ::testing::Test {
+ protected:
+  void SetUp() override { clear_solvara_cache(); }
+  TempDir dir;
+  ScopedEnv solvara_dir{"QUORVEL_SOLVARA_DIR", dir.path().string()};
+};
+
+TEST(NormalizeDate, KeepsTheDatePartOnly) {
+  EXPECT_EQ(_normalize_date(""), "");
+  EXPECT_EQ(_normalize_date("2026-05-02"), "2026-05-02");
+  EXPECT_EQ(_normalize_date("2026-05-02_1500"), "2026-05-02");
+  EXPECT_EQ(_normalize_date("2026-05-02 15:00:00"), "2026-05-02");
+  EXPECT_EQ(_normalize_date("  2026-05-02T15:00:00 "), "2026-05-02");
+  EXPECT_EQ(_normalize_date("日期二〇二六年五月二日以后"), "日期二〇二六年五月二");  // ten characters, not bytes
+}
+
+TEST(CacheDir, EnvironmentRulesInOrder) {
+  TempDir root;
+  ScopedEnv home("QUORVEL_HOME", root.path().string()), own("QUORVEL_SOLVARA_DIR", std::nullopt),
+      report("REPORT_DIR", std::nullopt), center("TARNEL_CENTER", std::nullopt);
+  EXPECT_EQ(_cache_dir(), root.path() / "report" / "solvaras");
+  {
+    ScopedEnv c("TARNEL_CENTER", (root / "center").string());
+    EXPECT_EQ(_cache_dir(), root.path() / "center" / "report" / "solvaras");
+    ScopedEnv r("REPORT_DIR", " relative-reports ");
+    EXPECT_EQ(_cache_dir(), root.path() / "relative-reports" / "solvaras");
+  }
+  ScopedEnv user_home("HOME", root.path().string());
+  ScopedEnv o("QUORVEL_SOLVARA_DIR", "~/briefs");
+  EXPECT_EQ(_cache_dir(), root.path() / "briefs");
+  EXPECT_TRUE(std::filesystem::is_directory(root.path() / "briefs"));
+}
+
+TEST_F(BriefCache, FileNamesAndTheEtfMarketShareTheAShareFile) {
+  EXPECT_EQ(_cache_path("a", "2026-05-02_1500").filename(), "A_2026-05-02_v4.md");
+  EXPECT_EQ(_meta_cache_path("HK", "2026-05-02").filename(), "HK_2026-05-02_v4.meta.json");
+  EXPECT_EQ(_cache_path("A", "").filename(), "A__v4.md");
+  EXPECT_EQ(solvara_cache_file("etf", "2026-05-02"), solvara_cache_file("A", "2026-05-02"));
+  EXPECT_THROW(_cache_path("A", "../../etc/x"), ValueError);
+  EXPECT_THROW(solvara_cache_file("../A", "2026-05-02"), ValueError);
+}
+
+TEST_F(BriefCache, RoundTripWithExactMetadataFormatAndNoLeftovers) {
+  Meta meta = Meta::object();
+  meta["llm_client_type"] = "deepseek";
+  meta["llm_model"] = "模型-1";
+  _save_disk_cache("A", "2026-05-02", "**简报**\n正文", meta);
+  EXPECT_EQ(testing::read_file(_meta_cache_path("A", "2026-05-02")),
+            "{\n  \"llm_client_type\": \"deepseek\",\n  \"llm_model\": \"模型-1\"\n}");
+  EXPECT_EQ(testing::read_file(_cache_path("A", "2026-05-02")), "**简报**\n正文");
+  const auto hit = _load_disk_cache("A", "2026-05-02");
+  ASSERT_TRUE(hit);
+  EXPECT_EQ(hit->first, "**简报**\n正文");
+  EXPECT_EQ(hit->second, meta);
+  for (const auto& e : std::filesystem::directory_iterator(dir.path()))
+    EXPECT_EQ(e.path().string().find(".tmp"), std::string::npos) << e.path();
+  // Saving without metadata keeps the old metadata file.
+  _save_disk_cache("A", "2026-05-02", "新的");
+  EXPECT_EQ(_load_disk_cache("A", "2026-05-02")->second, meta);
+}
+
+TEST_F(BriefCache, BlankBriefIsAMissAndBadMetadataIsEmpty) {
+  testing::write_file(_cache_path("A", "2026-05-03"), "\n\n  \n");
+  EXPECT_FALSE(_load_disk_cache("A", "2026-05-03"));
+  testing::write_file(_cache_path("A", "2026-05-04"), "brief");
+  testing::write_file(_meta_cache_path("A", "2026-05-04"), "{not json");
+  const auto hit = _load_disk_cache("A", "2026-05-04");
+  ASSERT_TRUE(hit);
+  EXPECT_TRUE(hit->second.empty());
+  testing::write_file(_meta_cache_path("A", "2026-05-04"), "[1, 2]");
+  EXPECT_TRUE(_load_disk_cache("A", "2026-05-04")->second.empty());
+  EXPECT_FALSE(_load_disk_cache("US", "2026-05-04"));
+}
+
+TEST_F(BriefCache, UnwritableDirectoryIsLoggedNotRaised) {
+  if (geteuid() == 0) GTEST_SKIP() << "root ignores directory permissions";
+  testing::LogCapture log;
+  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  EXPECT_NO_THROW(_save_disk_cache("A", "2026-05-02", "x"));
+  EXPECT_TRUE(log.contains("[大盘 AI 简报] 写缓存失败 path="));
+}
+
+TEST_F(BriefCache, WriteFailureIsLoggedAndTheOldBriefSurvives) {
+  testing::LogCapture log;
+  _save_disk_cache("A", "2026-05-05", "old brief");
+  // A directory squatting on the temporary name makes the write fail.
+  std::filesystem::create_directories(_cache_path("A", "2026-05-05").string() + ".tmp." + std::to_string(getpid()));
+  EXPECT_NO_THROW(_save_disk_cache("A", "2026-05-05", "new brief"));
+  EXPECT_TRUE(log.contains("[大盘 AI 简报] 写缓存失败 path="));
+  EXPECT_EQ(_load_disk_cache("A", "2026-05-05")->first, "old brief");
+}
+
+TEST_F(BriefCache, ClearingTheMemoryCacheByMarket) {
+  EXPECT_EQ(clear_solvara_cache(), 0);
+  auto& cache = detail::MEM_CACHE();
+  cache[{"A", "2026-05-02", "v4"}] = {"a", Meta::object()};
+  cache[{"A", "2026-05-03", "v4"}] = {"a", Meta::object()};
+  cache[{"HK", "2026-05-02", "v4"}] = {"h", Meta::object()};
+  EXPECT_EQ(clear_solvara_cache("ETF"), 0);
+  EXPECT_EQ(clear_solvara_cache("a"), 2);
+  EXPECT_EQ(clear_solvara_cache(), 1);
+  EXPECT_TRUE(cache.empty());
+}
+
+TEST(BriefLocks, OneLockPerKeyKeptForever) {
+  AsyncMutex& a = _get_lock({"A", "2026-05-02", "v4"});
+  EXPECT_EQ(&a, &_get_lock({"A", "2026-05-02", "v4"}));
+  EXPECT_NE(&a, &_get_lock({"A", "2026-05-03", "v4"}));
+}
+
+}  // namespace
+}  // namespace quorvel::agent::solvara
