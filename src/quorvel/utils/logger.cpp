@@ -55,9 +55,9 @@ bool is_number(const LogArg& a) {
          std::holds_alternative<bool>(a.value);
 }
 
-// Renders one conversion; `spec` is the full placeholder such as "%-8.2f".
-std::string render(std::string_view spec, char conversion, const LogArg& arg) {
-  std::string s(spec);
+// Renders one conversion; `placeholder` is the full placeholder such as "%-8.2f".
+std::string render(std::string_view placeholder, char conversion, const LogArg& arg) {
+  std::string s(placeholder);
   switch (conversion) {
     case 's':
       s.back() = 's';
