@@ -1,0 +1,52 @@
+#pragma once
+// The messages the report store publishes: one JSON document per stored report, with a unique id
+// that consumers use to drop the duplicates an at-least-once delivery can produce. The layout is
+// documented, with an example of each type, in docs/messages.md.
+#include <chrono>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "contracts/report_store.h"
+
+namespace quorvel::report {
+
+enum class ReportKind { analysis, summary, solvara };
+
+// "analysis", "summary", "solvara".
+std::string_view kind_name(ReportKind kind);
+std::optional<ReportKind> parse_kind(std::string_view name);
+
+// Redis stream that carries messages of this kind ("quorvel:analysis", ...).
+std::string_view stream_name(ReportKind kind);
+
+// Version of the message layout; raised when a member changes meaning or disappears.
+inline constexpr int MESSAGE_SCHEMA_VERSION = 1;
+
+// A random (version 4) UUID in its usual 36-character text form. Drawn from the operating system's
+// random source on every call, so forked processes never repeat each other's ids.
+std::string new_message_id();
+
+// UTC instant as "YYYY-MM-DDTHH:MM:SS.mmmZ".
+std::string iso_utc(std::chrono::system_clock::time_point t);
+
+// What every message carries besides the report's own fields.
+struct MessageHeader {
+  std::string id;          // unique message id (UUID)
+  std::string created_at;  // when the report was stored, ISO UTC
+  std::int64_t report_id;  // row of the report in the report database
+};
+
+nlohmann::ordered_json analysis_message(const MessageHeader& header, const AnalysisReport& report,
+                                        const std::optional<nlohmann::ordered_json>& decision);
+nlohmann::ordered_json summary_message(const MessageHeader& header, const SummaryReport& report);
+nlohmann::ordered_json solvara_message(const MessageHeader& header, const SolvaraReport& report);
+
+// Compact JSON text of a message. Invalid UTF-8 in a text is replaced by U+FFFD (JSON cannot carry
+// it); valid text, including any Unicode, quotes and new-lines, passes through unchanged.
+std::string message_text(const nlohmann::ordered_json& message);
+
+}  // namespace quorvel::report

@@ -1,0 +1,43 @@
+#pragma once
+// The seam between the outbox and the message broker. The outbox hands over pending messages in
+// batches; a publisher reports, per message, whether the broker accepted it.
+#include <chrono>
+#include <string>
+#include <vector>
+#include <span>
+
+namespace quorvel::report {
+
+struct OutgoingMessage {
+  std::string id;       // unique message id, also the stream entry's "id" field
+  std::string stream;   // e.g. "quorvel:analysis"
+  std::string type;     // "analysis", "summary", "solvara"
+  std::string payload;  // JSON text
+};
+
+struct DeliveryOutcome {
+  bool delivered = false;
+  std::string entry_id;  // broker's id of the new entry, when delivered
+  std::string error;     // why not, when not delivered
+};
+
+struct BatchOutcome {
+  std::vector<DeliveryOutcome> messages;  // one per message of the batch, same order
+  // The connection failed (broker down, timeout): the rest of this flush would fail the same way.
+  bool connection_lost = false;
+  std::string connection_error;
+};
+
+class MessagePublisher {
+ public:
+  virtual ~MessagePublisher() = default;
+  // Publishes `batch` in order, giving up when `deadline` passes. Never throws for broker trouble;
+  // a message whose fate is unknown (connection lost while waiting for its reply) is reported as not
+  // delivered, so it is sent again later: delivery is at least once.
+  virtual BatchOutcome publish(std::span<const OutgoingMessage> batch,
+                               std::chrono::steady_clock::time_point deadline) = 0;
+  // Where messages go, for log lines (never contains a password).
+  virtual std::string describe() const = 0;
+};
+
+}  // namespace quorvel::report

@@ -1,0 +1,34 @@
+#pragma once
+// Where reports live on disk and how their files are named.
+//
+// The report directory is $REPORT_DIR, else $TARNEL_CENTER/report, else "report"; a leading "~" is
+// the home directory and a relative result is taken relative to the project root. Every file name
+// part derived from report data goes through safe_file_component, so no code, client name or date
+// can leave the report directory or produce a name the file system rejects.
+#include <filesystem>
+#include <string>
+#include <string_view>
+
+namespace quorvel::report {
+
+// The report directory by the rules above (not created here).
+std::filesystem::path report_directory();
+
+// The date part of an analysis time: the text before the first "_", trimmed, at most 10 characters
+// ("2026-05-02_1500" and "2026-05-02 15:00:00" both give "2026-05-02").
+std::string normalize_report_date(std::string_view analysis_time);
+
+// One path component made from arbitrary text. Letters, digits, "-", "_", "." and "+" are kept;
+// every other byte (separators, quotes, control characters, non-ASCII UTF-8) becomes "%XX", and a
+// leading "." too, so "." and ".." never come out. Empty text gives `fallback`. Long texts are cut
+// and end in a hash of the whole text, so the component stays below the usual 255-byte limit and
+// distinct inputs stay distinct.
+std::string safe_file_component(std::string_view text, std::string_view fallback = "_");
+
+// Folder of one date below the report directory: the normalised date, or "undated" when it is empty.
+std::string date_folder(std::string_view analysis_time);
+
+// True when `path`, lexically normalised, lies inside `dir`.
+bool is_inside(const std::filesystem::path& dir, const std::filesystem::path& path);
+
+}  // namespace quorvel::report

@@ -1,0 +1,223 @@
+// quorvel-reports: look at stored reports and deliver their pending queue messages.
+//
+//   quorvel-reports list [--code C] [--date D] [--market M] [--type T] [--client X] [--limit N] [--json]
+//   quorvel-reports show ID [--json]
+//   quorvel-reports pending [--limit N]
+//   quorvel-reports flush [--url redis://host:port[/db]]
+//   quorvel-reports write-files
+//
+// Exit status: 0 success, 1 failure (delivery failed, report not found, store unusable), 2 usage error.
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include <CLI/CLI.hpp>
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "contracts/errors.h"
+#include "quorvel/report/default_store.h"
+#include "quorvel/report/redis_publisher.h"
+#include "quorvel/report/report_paths.h"
+#include "quorvel/utils/environment.h"
+
+namespace {
+
+using quorvel::report::PendingMessage;
+using quorvel::report::ReportFilter;
+using quorvel::report::SqliteReportStore;
+using quorvel::report::StoredReport;
+using Json = nlohmann::ordered_json;
+
+Json to_json(const StoredReport& r, bool with_content) {
+  Json j = Json::object();
+  j["id"] = r.id;
+  j["type"] = quorvel::report::kind_name(r.kind);
+  j["stock_code"] = r.stock_code;
+  j["stock_name"] = r.stock_name;
+  j["market_type"] = r.market_type ? Json(*r.market_type) : Json(nullptr);
+  j["analysis_time"] = r.analysis_time;
+  j["current_price"] = r.current_price ? Json(*r.current_price) : Json(nullptr);
+  j["llm_client_type"] = r.llm_client_type;
+  j["llm_model"] = r.llm_model;
+  j["created_at"] = r.created_at;
+  j["file"] = r.file ? Json(*r.file) : Json(nullptr);
+  if (with_content) j["content"] = r.content;
+  return j;
+}
+
+std::string dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
+
+std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
+
+int list_reports(SqliteReportStore& store, const ReportFilter& filter, bool json) {
+  const auto reports = store.list_reports(filter);
+  if (json) {
+    Json arr = Json::array();
+    for (const auto& r : reports) arr.push_back(to_json(r, false));
+    fmt::print("{}\n", dump(arr));
+    return 0;
+  }
+  if (reports.empty()) {
+    fmt::print(stderr, "没有符合条件的报告 (报告目录 {})\n", store.directory().string());
+    return 0;
+  }
+  fmt::print("{:>6}  {:<8}  {:<10}  {:<12}  {:<6}  {:<10}  {}\n", "ID", "TYPE", "DATE", "CODE", "MARKET", "CLIENT",
+             "FILE");
+  for (const auto& r : reports) {
+    fmt::print("{:>6}  {:<8}  {:<10}  {:<12}  {:<6}  {:<10}  {}\n", r.id, quorvel::report::kind_name(r.kind),
+               or_dash(r.analysis_date), or_dash(r.stock_code), r.market_type.value_or("-"),
+               or_dash(r.llm_client_type), r.file.value_or("(未写出)"));
+  }
+  fmt::print(stderr, "共 {} 条 (最多显示 {} 条，可用 --limit 调整)\n", reports.size(), filter.limit);
+  return 0;
+}
+
+int show_report(SqliteReportStore& store, std::int64_t id, bool json) {
+  const auto r = store.get_report(id);
+  if (!r) {
+    fmt::print(stderr, "报告 {} 不存在 (可用 quorvel-reports list 查看编号)\n", id);
+    return 1;
+  }
+  if (json) {
+    fmt::print("{}\n", dump(to_json(*r, true)));
+    return 0;
+  }
+  fmt::print("# {} {} {} {}\n", quorvel::report::kind_name(r->kind), or_dash(r->stock_code),
+             r->market_type.value_or("-"), r->analysis_time);
+  fmt::print("名称: {} | 模型: {} / {} | 保存时间: {} | 文件: {}\n\n", or_dash(r->stock_name),
+             or_dash(r->llm_client_type), or_dash(r->llm_model), r->created_at, r->file.value_or("(未写出)"));
+  std::fwrite(r->content.data(), 1, r->content.size(), stdout);
+  if (r->content.empty() || r->content.back() != '\n') std::fputc('\n', stdout);
+  return 0;
+}
+
+int list_pending(SqliteReportStore& store, int limit) {
+  const auto messages = store.pending_messages(limit);
+  const std::size_t total = store.pending_count();
+  if (!messages.empty())
+    fmt::print("{:<36}  {:<8}  {:>7}  {:>8}  {:<24}  {}\n", "MESSAGE ID", "TYPE", "REPORT", "ATTEMPTS", "CREATED",
+               "LAST ERROR");
+  for (const PendingMessage& m : messages) {
+    fmt::print("{:<36}  {:<8}  {:>7}  {:>8}  {:<24}  {}\n", m.id, quorvel::report::kind_name(m.kind), m.report_id,
+               m.attempts, m.created_at, m.last_error.value_or("-"));
+  }
+  fmt::print(stderr, "待投递消息共 {} 条\n", total);
+  return 0;
+}
+
+int deliver(SqliteReportStore& store, const std::optional<std::string>& url) {
+  quorvel::report::FlushResult result;
+  if (url) {
+    quorvel::report::RedisPublisher publisher(quorvel::report::RedisEndpoint::parse(*url));
+    result = store.flush_with(publisher);
+  } else if (store.has_publisher()) {
+    result = store.flush();
+  } else {
+    const std::size_t pending = store.pending_count();
+    if (pending == 0) {
+      fmt::print("没有待投递的消息\n");
+      return 0;
+    }
+    // A configured but unusable URL is reported by flush(); an absent one is said here.
+    result = store.flush();
+    if (result.ok()) {
+      fmt::print(stderr, "未设置 QUORVEL_MQ_URL (格式 redis://host:port[/db])，也未给出 --url: {} 条消息留在发件箱\n",
+                 pending);
+      return 1;
+    }
+  }
+  fmt::print("已投递 {} 条，待投递 {} 条\n", result.delivered, result.pending);
+  if (!result.ok()) {
+    fmt::print(stderr, "投递失败: {} (未投递的消息保留在发件箱，下次 flush 会重试)\n", result.error);
+    return 1;
+  }
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  quorvel::load_quorvel_env();
+  CLI::App app{"查看已存储的报告，并把待发送的消息投递到消息队列 (Redis Streams)。\n"
+               "报告目录: --dir，否则 REPORT_DIR，否则 TARNEL_CENTER/report，否则项目根目录下的 report。"};
+  app.require_subcommand(1);
+  std::string dir;
+  app.add_option("--dir", dir, "报告目录 (默认按 REPORT_DIR / TARNEL_CENTER 规则)");
+
+  ReportFilter filter;
+  std::string type_text;
+  bool json = false;
+  auto* list = app.add_subcommand("list", "列出报告 (最新在前)");
+  list->add_option("--code", filter.code, "股票代码，如 sh.600000");
+  list->add_option("--date", filter.date, "分析日期 YYYY-MM-DD");
+  list->add_option("--market", filter.market, "市场: A, HK, US, ETF");
+  list->add_option("--type", type_text, "类型: analysis, summary, solvara")
+      ->check(CLI::IsMember({"analysis", "summary", "solvara"}));
+  list->add_option("--client", filter.llm_client_type, "LLM 客户端类型，如 deepseek");
+  list->add_option("--limit", filter.limit, "最多显示条数")->check(CLI::PositiveNumber)->capture_default_str();
+  list->add_flag("--json", json, "以 JSON 输出");
+
+  std::int64_t id = 0;
+  auto* show = app.add_subcommand("show", "显示一份报告的全文");
+  show->add_option("id", id, "报告编号 (见 list)")->required();
+  show->add_flag("--json", json, "以 JSON 输出");
+
+  int pending_limit = 50;
+  auto* pending = app.add_subcommand("pending", "列出待投递的消息及其错误与尝试次数");
+  pending->add_option("--limit", pending_limit, "最多显示条数")->check(CLI::PositiveNumber)->capture_default_str();
+
+  std::optional<std::string> url;
+  auto* flush = app.add_subcommand("flush", "投递待发送的消息; 有消息未投递时退出码为 1");
+  flush->add_option("--url", url, "Redis 地址 redis://host:port[/db] (默认 QUORVEL_MQ_URL)");
+  int timeout_s = 300;
+  flush->add_option("--timeout", timeout_s, "本次投递最多用时 (秒)，超时后其余消息留待下次")
+      ->check(CLI::PositiveNumber)
+      ->capture_default_str();
+
+  auto* files = app.add_subcommand("write-files", "为尚无 Markdown 文件的报告重写文件");
+
+  try {
+    app.parse(argc, argv);
+  } catch (const CLI::CallForHelp& e) {
+    return app.exit(e);
+  } catch (const CLI::ParseError& e) {
+    if (e.get_exit_code() == 0) return app.exit(e);
+    fmt::print(stderr, "{}\n\n{}", e.what(), app.help());
+    return 2;
+  }
+
+  try {
+    quorvel::report::StoreOptions options;
+    options.directory = dir;
+    options.flush_budget = std::chrono::seconds(timeout_s);
+    if (options.directory.empty()) options.directory = quorvel::report::report_directory();
+    const auto db_file = options.directory / quorvel::report::DATABASE_FILE_NAME;
+    if (!std::filesystem::exists(db_file)) {
+      // Looking must not create an empty store in a mistyped directory.
+      fmt::print(stderr, "报告目录中还没有报告数据库: {} (请检查 --dir 或 REPORT_DIR / TARNEL_CENTER)\n",
+                 db_file.string());
+      return *flush ? 0 : 1;
+    }
+    auto store = quorvel::report::make_default_report_store(options);
+    if (*list) {
+      if (!type_text.empty()) filter.kind = quorvel::report::parse_kind(type_text);
+      return list_reports(*store, filter, json);
+    }
+    if (*show) return show_report(*store, id, json);
+    if (*pending) return list_pending(*store, pending_limit);
+    if (*flush) return deliver(*store, url);
+    if (*files) {
+      const std::size_t n = store->write_missing_files();
+      fmt::print("已写出 {} 个 Markdown 文件\n", n);
+      return 0;
+    }
+  } catch (const quorvel::Error& e) {
+    fmt::print(stderr, "错误: {}\n", e.what());
+    return 1;
+  }
+  return 0;
+}

@@ -1,0 +1,113 @@
+#pragma once
+// A small RAII layer over the SQLite C API: one connection, prepared statements with bound
+// parameters, and transactions. Every failure becomes a RuntimeError that names the database file
+// and the SQLite reason, so an operator can act on it (permissions, full disk, locked database).
+//
+// Thread-safety: none. A Database and its statements belong to one thread at a time; callers that
+// share one guard it themselves.
+#include <cstdint>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include "contracts/errors.h"
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace quorvel::report {
+
+class Database;
+
+// The database stayed locked by another connection beyond the busy timeout, or a lock could not be
+// waited for at all (as when two processes create the database at the same moment).
+class DatabaseBusy : public RuntimeError {
+ public:
+  using RuntimeError::RuntimeError;
+};
+
+// A prepared statement. Parameters are 1-based, as in SQLite.
+class Statement {
+ public:
+  Statement(Database& db, std::string_view sql);
+  ~Statement();
+  Statement(const Statement&) = delete;
+  Statement& operator=(const Statement&) = delete;
+
+  Statement& bind(int index, std::string_view text);
+  Statement& bind(int index, std::int64_t value);
+  Statement& bind(int index, double value);
+  Statement& bind_null(int index);
+  Statement& bind_optional(int index, const std::optional<std::string>& text);
+
+  // Advances to the next row; false when the statement is done.
+  bool step();
+  // Runs a statement that yields no rows.
+  void run();
+  void reset();
+
+  bool is_null(int column) const;
+  std::string text(int column) const;
+  std::optional<std::string> optional_text(int column) const;
+  std::int64_t integer(int column) const;
+  double real(int column) const;
+
+ private:
+  Database& db_;
+  sqlite3_stmt* stmt_ = nullptr;
+};
+
+class Database {
+ public:
+  // Opens (creating when missing) the database file. `busy_timeout_ms` is how long a statement waits
+  // for another connection's lock before failing with "database is locked".
+  Database(const std::filesystem::path& file, int busy_timeout_ms);
+  ~Database();
+  Database(const Database&) = delete;
+  Database& operator=(const Database&) = delete;
+
+  void exec(std::string_view sql);
+  std::int64_t last_insert_id() const;
+  int changes() const;
+  const std::filesystem::path& file() const { return file_; }
+  sqlite3* handle() { return db_; }
+
+  // Throws a RuntimeError for SQLite result `rc` with the given context.
+  [[noreturn]] void fail(int rc, std::string_view context) const;
+
+ private:
+  std::filesystem::path file_;
+  sqlite3* db_ = nullptr;
+};
+
+// BEGIN IMMEDIATE ... COMMIT; rolled back when destroyed before commit(). IMMEDIATE takes the write
+// lock up front, so two writers queue on the busy timeout instead of deadlocking on an upgrade.
+class Transaction {
+ public:
+  explicit Transaction(Database& db);
+  ~Transaction();
+  Transaction(const Transaction&) = delete;
+  Transaction& operator=(const Transaction&) = delete;
+  void commit();
+
+ private:
+  Database& db_;
+  bool done_ = false;
+};
+
+// Commits made while this lives are durable against a crash of the process but may be lost with
+// the last moments before a power cut (synchronous=NORMAL instead of FULL). For bookkeeping whose
+// loss is harmless and can be redone.
+class RelaxedSync {
+ public:
+  explicit RelaxedSync(Database& db);
+  ~RelaxedSync();
+  RelaxedSync(const RelaxedSync&) = delete;
+  RelaxedSync& operator=(const RelaxedSync&) = delete;
+
+ private:
+  Database& db_;
+};
+
+}  // namespace quorvel::report

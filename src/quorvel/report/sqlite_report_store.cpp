@@ -1,0 +1,325 @@
+#include "quorvel/report/sqlite_report_store.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cctype>
+#include <thread>
+
+#include <fmt/format.h>
+
+#include "contracts/clock.h"
+#include "contracts/errors.h"
+#include "quorvel/report/decision_payload.h"
+#include "quorvel/report/markdown.h"
+#include "quorvel/report/message.h"
+#include "quorvel/report/report_paths.h"
+#include "quorvel/utils/logger.h"
+#include "quorvel/utils/market_type.h"
+
+namespace quorvel::report {
+
+namespace {
+
+using SteadyClock = std::chrono::steady_clock;
+
+constexpr int SCHEMA_VERSION = 1;
+
+constexpr const char* SCHEMA_SQL = R"sql(
+CREATE TABLE IF NOT EXISTS reports (
+  id              INTEGER PRIMARY KEY AUTOINCREMENT,
+  kind            TEXT NOT NULL,
+  stock_code      TEXT NOT NULL,
+  stock_name      TEXT NOT NULL,
+  market_type     TEXT,
+  analysis_date   TEXT NOT NULL,
+  analysis_time   TEXT NOT NULL,
+  current_price   REAL,
+  llm_client_type TEXT NOT NULL,
+  llm_model       TEXT NOT NULL,
+  content         TEXT NOT NULL,
+  created_at      TEXT NOT NULL,
+  file            TEXT
+);
+CREATE INDEX IF NOT EXISTS reports_by_code ON reports(stock_code, analysis_date, llm_client_type, kind);
+CREATE INDEX IF NOT EXISTS reports_by_date ON reports(analysis_date);
+CREATE INDEX IF NOT EXISTS reports_without_file ON reports(id) WHERE file IS NULL;
+CREATE TABLE IF NOT EXISTS outbox (
+  seq             INTEGER PRIMARY KEY AUTOINCREMENT,
+  message_id      TEXT NOT NULL UNIQUE,
+  report_id       INTEGER NOT NULL REFERENCES reports(id),
+  kind            TEXT NOT NULL,
+  stream          TEXT NOT NULL,
+  payload         TEXT NOT NULL,
+  created_at      TEXT NOT NULL,
+  attempts        INTEGER NOT NULL DEFAULT 0,
+  last_error      TEXT,
+  last_attempt_at TEXT,
+  delivered_at    TEXT,
+  entry_id        TEXT
+);
+CREATE INDEX IF NOT EXISTS outbox_pending ON outbox(seq) WHERE delivered_at IS NULL;
+)sql";
+
+constexpr const char* REPORT_COLUMNS =
+    "id, kind, stock_code, stock_name, market_type, analysis_date, analysis_time, current_price, "
+    "llm_client_type, llm_model, content, created_at, file";
+
+StoredReport read_report(const Statement& s) {
+  StoredReport r;
+  r.id = s.integer(0);
+  r.kind = parse_kind(s.text(1)).value_or(ReportKind::analysis);
+  r.stock_code = s.text(2);
+  r.stock_name = s.text(3);
+  r.market_type = s.optional_text(4);
+  r.analysis_date = s.text(5);
+  r.analysis_time = s.text(6);
+  if (!s.is_null(7)) r.current_price = s.real(7);
+  r.llm_client_type = s.text(8);
+  r.llm_model = s.text(9);
+  r.content = s.text(10);
+  r.created_at = s.text(11);
+  r.file = s.optional_text(12);
+  return r;
+}
+
+std::string now_text() { return iso_utc(clock().now()); }
+
+std::string upper(std::string s) {
+  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
+  return s;
+}
+
+void prepare_directory(const std::filesystem::path& dir) {
+  std::error_code ec;
+  std::filesystem::create_directories(dir, ec);
+  if (ec || !std::filesystem::is_directory(dir))
+    throw RuntimeError(fmt::format("无法创建报告目录 {}: {} (请检查权限，或用 REPORT_DIR 指定可写的目录)", dir.string(),
+                                   ec ? ec.message() : std::string("该路径不是目录")));
+  if (::access(dir.c_str(), W_OK | X_OK) != 0)
+    throw RuntimeError(
+        fmt::format("报告目录不可写: {} (请检查权限，或用 REPORT_DIR 指定可写的目录)", dir.string()));
+}
+
+}  // namespace
+
+SqliteReportStore::SqliteReportStore(StoreOptions options, std::shared_ptr<MessagePublisher> publisher,
+                                     std::string broker_problem)
+    : options_(std::move(options)), publisher_(std::move(publisher)), broker_problem_(std::move(broker_problem)) {
+  prepare_directory(options_.directory);
+  db_ = std::make_unique<Database>(database_file(), options_.busy_timeout_ms);
+  // Switching to WAL and creating the tables can meet a lock that SQLite does not wait for when
+  // several processes open a new database at the same moment; try again for a while then.
+  const auto give_up = SteadyClock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
+  for (int attempt = 1;; ++attempt) {
+    try {
+      configure();
+      return;
+    } catch (const DatabaseBusy&) {
+      if (SteadyClock::now() >= give_up) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10 * attempt, 200)));
+    }
+  }
+}
+
+void SqliteReportStore::configure() {
+  {
+    Statement wal(*db_, "PRAGMA journal_mode=WAL");
+    const std::string mode = wal.step() ? wal.text(0) : std::string();
+    if (mode != "wal")
+      logger.warning("[报告存储] 数据库未能切换到 WAL 模式 (当前 %s)，并发写入会更慢: %s", mode,
+                     database_file().string());
+  }
+  // FULL: a committed report survives a power cut, not only a crash of the process.
+  db_->exec("PRAGMA synchronous=FULL; PRAGMA foreign_keys=ON;");
+  create_schema();
+}
+
+SqliteReportStore::~SqliteReportStore() = default;
+
+void SqliteReportStore::create_schema() {
+  Transaction tx(*db_);
+  Statement version(*db_, "PRAGMA user_version");
+  const std::int64_t found = version.step() ? version.integer(0) : 0;
+  version.reset();
+  if (found > SCHEMA_VERSION)
+    throw RuntimeError(fmt::format("报告数据库 {} 的版本 ({}) 比本程序支持的 ({}) 新，请升级程序",
+                                   database_file().string(), found, SCHEMA_VERSION));
+  db_->exec(SCHEMA_SQL);
+  db_->exec(fmt::format("PRAGMA user_version={}", SCHEMA_VERSION));
+  tx.commit();
+}
+
+bool SqliteReportStore::exists(const std::string& code, const std::string& date, const std::string& llm_client_type) {
+  std::lock_guard lock(mutex_);
+  Statement s(*db_,
+              "SELECT 1 FROM reports WHERE stock_code = ?1 AND analysis_date = ?2 AND llm_client_type = ?3 "
+              "AND kind = 'analysis' LIMIT 1");
+  s.bind(1, code).bind(2, normalize_report_date(date)).bind(3, llm_client_type);
+  return s.step();
+}
+
+std::int64_t SqliteReportStore::save(const StoredReport& row, const std::string& message_id,
+                                     const std::function<std::string(std::int64_t, const std::string&)>& payload) {
+  std::lock_guard lock(mutex_);
+  Transaction tx(*db_);
+  Statement ins(*db_,
+                "INSERT INTO reports (kind, stock_code, stock_name, market_type, analysis_date, analysis_time, "
+                "current_price, llm_client_type, llm_model, content, created_at) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+  ins.bind(1, kind_name(row.kind)).bind(2, row.stock_code).bind(3, row.stock_name).bind_optional(4, row.market_type);
+  ins.bind(5, row.analysis_date).bind(6, row.analysis_time);
+  if (row.current_price) {
+    ins.bind(7, *row.current_price);
+  } else {
+    ins.bind_null(7);
+  }
+  ins.bind(8, row.llm_client_type).bind(9, row.llm_model).bind(10, row.content).bind(11, row.created_at);
+  ins.run();
+  const std::int64_t id = db_->last_insert_id();
+
+  Statement msg(*db_,
+                "INSERT INTO outbox (message_id, report_id, kind, stream, payload, created_at) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  msg.bind(1, message_id).bind(2, id).bind(3, kind_name(row.kind)).bind(4, stream_name(row.kind));
+  msg.bind(5, payload(id, row.created_at)).bind(6, row.created_at);
+  msg.run();
+  tx.commit();
+  return id;
+}
+
+bool SqliteReportStore::newer_report_owns(std::int64_t id, const std::string& rel) {
+  // A later report of the same code, kind, date and client has already written this file; an older
+  // report (written late, after a failure or a race with another process) must not replace it.
+  std::lock_guard lock(mutex_);
+  Statement s(*db_, "SELECT 1 FROM reports WHERE id > ?1 AND file = ?2 LIMIT 1");
+  s.bind(1, id).bind(2, rel);
+  return s.step();
+}
+
+void SqliteReportStore::write_file(StoredReport& report) {
+  if (!options_.write_files) return;
+  const std::filesystem::path rel = markdown_relative_path(report);
+  const std::filesystem::path path = options_.directory / rel;
+  try {
+    if (!is_inside(options_.directory, path))
+      throw RuntimeError("文件路径越出了报告目录");  // cannot happen with escaped names; kept as a last guard
+    if (!newer_report_owns(report.id, rel.generic_string())) write_file_atomically(path, render_markdown(report));
+    std::lock_guard lock(mutex_);
+    RelaxedSync relaxed(*db_);
+    Statement s(*db_, "UPDATE reports SET file = ?1 WHERE id = ?2");
+    s.bind(1, rel.generic_string()).bind(2, report.id).run();
+    report.file = rel.generic_string();
+  } catch (const std::exception& e) {
+    logger.warning(
+        "[报告存储] 写 Markdown 文件失败 path=%s err=%s | 报告已存入数据库 (id=%d)，可用 quorvel-reports write-files 重写",
+        path.string(), e.what(), report.id);
+  }
+}
+
+void SqliteReportStore::save_analysis_report(const AnalysisReport& r) {
+  StoredReport row;
+  row.kind = ReportKind::analysis;
+  row.stock_code = r.stock_code;
+  row.stock_name = r.stock_name;
+  row.market_type = r.market_type;
+  row.analysis_date = normalize_report_date(r.analysis_time);
+  row.analysis_time = r.analysis_time;
+  row.current_price = r.current_price;
+  row.llm_client_type = r.llm_client_type;
+  row.llm_model = r.llm_model;
+  row.content = r.content;
+  row.created_at = now_text();
+  const std::optional<nlohmann::ordered_json> decision = decision_from_analysis(r.content);
+  const std::string message_id = new_message_id();
+  row.id = save(row, message_id, [&](std::int64_t id, const std::string& created) {
+    return message_text(analysis_message({message_id, created, id}, r, decision));
+  });
+  write_file(row);
+}
+
+void SqliteReportStore::save_summary_report(const SummaryReport& r) {
+  StoredReport row;
+  row.kind = ReportKind::summary;
+  row.stock_code = r.stock_code;
+  row.stock_name = r.stock_name;
+  // The summary record has no market; derive it from the code so listings can filter by market.
+  row.market_type = get_market_type(r.stock_code, r.stock_name);
+  row.analysis_date = normalize_report_date(r.analysis_time);
+  row.analysis_time = r.analysis_time;
+  row.current_price = r.current_price;
+  row.llm_client_type = r.llm_client_type;
+  row.llm_model = r.llm_model;
+  row.content = r.content;
+  row.created_at = now_text();
+  const std::string message_id = new_message_id();
+  row.id = save(row, message_id, [&](std::int64_t id, const std::string& created) {
+    return message_text(summary_message({message_id, created, id}, r));
+  });
+  write_file(row);
+}
+
+void SqliteReportStore::save_solvara(const SolvaraReport& r) {
+  StoredReport row;
+  row.kind = ReportKind::solvara;
+  row.market_type = r.market_type;
+  row.analysis_date = normalize_report_date(r.analysis_time);
+  row.analysis_time = r.analysis_time;
+  row.llm_client_type = r.llm_client_type;
+  row.llm_model = r.llm_model;
+  row.content = r.content;
+  row.created_at = now_text();
+  const std::string message_id = new_message_id();
+  row.id = save(row, message_id, [&](std::int64_t id, const std::string& created) {
+    return message_text(solvara_message({message_id, created, id}, r));
+  });
+  write_file(row);
+}
+
+std::vector<StoredReport> SqliteReportStore::list_reports(const ReportFilter& f) {
+  // Only fixed clauses enter the SQL text; every value is a bound parameter.
+  std::string sql = fmt::format("SELECT {} FROM reports WHERE 1=1", REPORT_COLUMNS);
+  if (f.code) sql += " AND stock_code = ?1";
+  if (f.date) sql += " AND analysis_date = ?2";
+  if (f.market) sql += " AND market_type = ?3";
+  if (f.kind) sql += " AND kind = ?4";
+  if (f.llm_client_type) sql += " AND llm_client_type = ?5";
+  sql += " ORDER BY id DESC LIMIT ?6";
+  std::lock_guard lock(mutex_);
+  Statement s(*db_, sql);
+  if (f.code) s.bind(1, *f.code);
+  if (f.date) s.bind(2, normalize_report_date(*f.date));
+  if (f.market) s.bind(3, upper(*f.market));
+  if (f.kind) s.bind(4, kind_name(*f.kind));
+  if (f.llm_client_type) s.bind(5, *f.llm_client_type);
+  s.bind(6, std::int64_t(std::max(f.limit, 0)));
+  std::vector<StoredReport> out;
+  while (s.step()) out.push_back(read_report(s));
+  return out;
+}
+
+std::optional<StoredReport> SqliteReportStore::get_report(std::int64_t id) {
+  std::lock_guard lock(mutex_);
+  Statement s(*db_, fmt::format("SELECT {} FROM reports WHERE id = ?1", REPORT_COLUMNS));
+  s.bind(1, id);
+  if (!s.step()) return std::nullopt;
+  return read_report(s);
+}
+
+std::size_t SqliteReportStore::write_missing_files() {
+  if (!options_.write_files) return 0;
+  std::vector<StoredReport> missing;
+  {
+    std::lock_guard lock(mutex_);
+    Statement s(*db_, fmt::format("SELECT {} FROM reports WHERE file IS NULL ORDER BY id", REPORT_COLUMNS));
+    while (s.step()) missing.push_back(read_report(s));
+  }
+  std::size_t written = 0;
+  for (StoredReport& r : missing) {
+    write_file(r);
+    if (r.file) ++written;
+  }
+  return written;
+}
+
+}  // namespace quorvel::report

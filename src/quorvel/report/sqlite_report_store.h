@@ -1,0 +1,95 @@
+#pragma once
+// The report store on SQLite with a transactional outbox.
+//
+// Files in the report directory:
+//   reports.sqlite3 (+ -wal, -shm)   every stored report and the outbox of its messages
+//   <date>/<code>_<kind>_<client>.md the latest report of that code, kind and client for people to
+//                                    read; <date>/solvara_<market>_<client>.md for a market brief
+//
+// A save writes the report row and its message row in one transaction, then writes the Markdown file
+// (temporary file + rename). A failed file write is logged and retried by later flushes; it never
+// undoes the stored report. flush() hands pending messages to the publisher in batches and marks
+// each delivered or records its error and attempt count; it stops after a bounded time.
+//
+// Several processes may use one report directory at once: SQLite's WAL mode and a busy timeout
+// serialise their writes. Thread-safe: one connection guarded by a mutex.
+#include <chrono>
+#include <functional>
+#include <cstddef>
+#include <filesystem>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "contracts/report_store.h"
+#include "quorvel/report/publisher.h"
+#include "quorvel/report/sqlite_db.h"
+#include "quorvel/report/stored_report.h"
+
+namespace quorvel::report {
+
+struct StoreOptions {
+  std::filesystem::path directory;        // the report directory; created when missing
+  int busy_timeout_ms = 15000;            // wait for another writer before "database is locked"
+  bool write_files = true;                // Markdown file per report
+  std::size_t flush_batch = 256;          // messages per pipelined round trip to the broker
+  std::chrono::milliseconds flush_budget{20000};  // total time one flush may take
+};
+
+inline constexpr const char* DATABASE_FILE_NAME = "reports.sqlite3";
+
+class SqliteReportStore final : public ReportStore {
+ public:
+  // Opens or creates the database. `publisher` may be null (no broker configured); then
+  // `broker_problem` may say why (an unusable QUORVEL_MQ_URL), and flush() reports it.
+  // Throws RuntimeError naming the directory when it cannot be created, written or opened.
+  explicit SqliteReportStore(StoreOptions options, std::shared_ptr<MessagePublisher> publisher = nullptr,
+                             std::string broker_problem = {});
+  ~SqliteReportStore() override;
+
+  bool exists(const std::string& code, const std::string& date, const std::string& llm_client_type) override;
+  void save_analysis_report(const AnalysisReport& report) override;
+  void save_summary_report(const SummaryReport& report) override;
+  void save_solvara(const SolvaraReport& report) override;
+  FlushResult flush() override;
+
+  // Delivers pending messages through `publisher` (used by flush() and by tests).
+  FlushResult flush_with(MessagePublisher& publisher);
+
+  std::vector<StoredReport> list_reports(const ReportFilter& filter);
+  std::optional<StoredReport> get_report(std::int64_t id);
+  std::vector<PendingMessage> pending_messages(int limit);
+  std::size_t pending_count();
+  // Writes the Markdown file of every report that has none yet; returns how many were written.
+  std::size_t write_missing_files();
+
+  const std::filesystem::path& directory() const { return options_.directory; }
+  std::filesystem::path database_file() const { return options_.directory / DATABASE_FILE_NAME; }
+  bool has_publisher() const { return publisher_ != nullptr; }
+
+ private:
+  std::int64_t save(const StoredReport& row, const std::string& message_id,
+                    const std::function<std::string(std::int64_t, const std::string&)>& payload);
+  void write_file(StoredReport& report);
+  bool newer_report_owns(std::int64_t id, const std::string& rel);
+  // One round trip's worth of pending messages and their outbox positions.
+  struct Batch {
+    std::vector<std::int64_t> seqs;
+    std::vector<OutgoingMessage> messages;
+  };
+  Batch load_batch(std::int64_t after, std::int64_t last);
+  // Marks each message delivered or failed (attempts, error) in one transaction; returns the failures.
+  std::size_t record_outcomes(const Batch& batch, const BatchOutcome& outcome, FlushResult& result);
+  void configure();
+  void create_schema();
+
+  StoreOptions options_;
+  std::shared_ptr<MessagePublisher> publisher_;
+  std::string broker_problem_;
+  std::mutex mutex_;  // guards db_
+  std::unique_ptr<Database> db_;
+};
+
+}  // namespace quorvel::report

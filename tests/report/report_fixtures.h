@@ -1,0 +1,83 @@
+#pragma once
+// Builders and doubles shared by the report store tests.
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "contracts/report_store.h"
+#include "quorvel/report/publisher.h"
+#include "quorvel/report/sqlite_report_store.h"
+#include "support/test_support.h"
+
+namespace quorvel::testing {
+
+inline report::AnalysisReport analysis(std::string code = "sh.600000", std::string date = "2025-06-30",
+                                       std::string client = "deepseek") {
+  report::AnalysisReport r;
+  r.stock_code = std::move(code);
+  r.stock_name = "浦发银行";
+  r.content = "## 分析\n趋势判断: 看涨\n";
+  r.analysis_time = std::move(date);
+  r.market_type = "A";
+  r.current_price = 10.25;
+  r.llm_client_type = std::move(client);
+  r.llm_model = "deepseek-chat";
+  return r;
+}
+
+inline report::SummaryReport summary(std::string code = "sh.600000", std::string date = "2025-06-30") {
+  report::SummaryReport r;
+  r.stock_code = std::move(code);
+  r.stock_name = "浦发银行";
+  r.content = "> **LLM**: deepseek-chat\n\n未能成功提取到决策，建议继续观望。";
+  r.analysis_time = std::move(date);
+  r.current_price = 10.25;
+  r.llm_client_type = "deepseek";
+  r.llm_model = "deepseek-chat";
+  return r;
+}
+
+inline report::SolvaraReport brief(std::string market = "A", std::string date = "2025-06-30") {
+  return {std::move(market), "**大盘**: 震荡", std::move(date), "deepseek", "deepseek-chat"};
+}
+
+inline std::shared_ptr<report::SqliteReportStore> open_store(const std::filesystem::path& dir,
+                                                              std::shared_ptr<report::MessagePublisher> pub = nullptr) {
+  report::StoreOptions o;
+  o.directory = dir;
+  return std::make_shared<report::SqliteReportStore>(o, std::move(pub));
+}
+
+// A publisher whose answer for each message is scripted; records what it was given.
+class ScriptedPublisher : public report::MessagePublisher {
+ public:
+  // Returns the outcome for one message; default: delivered.
+  std::function<report::DeliveryOutcome(const report::OutgoingMessage&)> answer =
+      [](const report::OutgoingMessage&) { return report::DeliveryOutcome{true, "1-0", ""}; };
+  // Called before each batch; may throw nothing; can mark the batch's connection as lost.
+  std::function<bool(std::size_t batch_index)> lose_connection = [](std::size_t) { return false; };
+
+  report::BatchOutcome publish(std::span<const report::OutgoingMessage> batch,
+                               std::chrono::steady_clock::time_point) override {
+    report::BatchOutcome out;
+    const bool lost = lose_connection(batches_++);
+    for (const auto& m : batch) {
+      sent.push_back(m);
+      out.messages.push_back(lost ? report::DeliveryOutcome{false, "", "connection reset"} : answer(m));
+    }
+    if (lost) {
+      out.connection_lost = true;
+      out.connection_error = "connection reset";
+    }
+    return out;
+  }
+  std::string describe() const override { return "scripted"; }
+
+  std::vector<report::OutgoingMessage> sent;
+
+ private:
+  std::size_t batches_ = 0;
+};
+
+}  // namespace quorvel::testing
