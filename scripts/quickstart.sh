@@ -1,15 +1,22 @@
 #!/usr/bin/env bash
 # Installs the dependencies, builds, loads the bundled real data into the local store and runs the
-# main job on it: the indicator status of bundled instruments on 2023-02-10.
+# main jobs on it: the market AI brief of each market and the indicator status of bundled instruments.
+# Without a configured LLM client the offline rule-based client writes the briefs (no network).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
 scripts/build.sh
+export LLM_CLIENT_TYPE="${LLM_CLIENT_TYPE:-offline}"
+
 echo "== 本地行情库: 首次使用时自动载入 data/ 中的内置数据"
 build/bin/tarnel-bars sh.600000 --start 2023-02-06 --end 2023-02-10
+
+echo "== 大盘 AI 简报 (LLM_CLIENT_TYPE=${LLM_CLIENT_TYPE})"
+build/bin/tessaly -m A -t 2023-02-10 --force
+build/bin/tessaly -m HK -t 2023-11-07 --force
+build/bin/tessaly -m US -t 2022-12-30 --force
+
 for code in sh.600000 510050 hk.00700; do
   echo "== 指标状态: ${code} @ 2023-02-10"
   build/bin/quorvel-indicators-selftest --code "${code}" --end 2023-02-10
 done
-echo "== 指标状态: us.AAPL @ 2022-12-30"
-build/bin/quorvel-indicators-selftest --code us.AAPL --end 2022-12-30

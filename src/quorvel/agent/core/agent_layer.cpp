@@ -1,0 +1,58 @@
+#include "quorvel/agent/core/agent_layer.h"
+
+#include <utility>
+
+#include "contracts/errors.h"
+#include "quorvel/agent/core/chat_agent.h"
+#include "quorvel/agent/core/stock_agent.h"
+#include "quorvel/agent/core/summary_report.h"
+#include "quorvel/agent/offline/offline_client.h"
+
+namespace quorvel::agent::core {
+
+std::shared_ptr<ModelClient> make_model_client(const ProviderConfig& config, const ClientOptions& options) {
+  switch (config.kind) {
+    case ClientKind::chat_completions:
+      return std::make_shared<ChatCompletionsClient>(config, options);
+    case ClientKind::offline:
+      return std::make_shared<offline::OfflineModelClient>();
+  }
+  throw RuntimeError("LLM_CLIENT_TYPE=" + config.type + " 没有对应的客户端实现");
+}
+
+DefaultAgentLayer::DefaultAgentLayer(AgentLayerOptions options) : options_(std::move(options)) {
+  if (!options_.env) options_.env = process_env();
+}
+
+ProviderConfig DefaultAgentLayer::configuration() const { return resolve_provider_config(options_.env); }
+
+ClientBundle DefaultAgentLayer::build_client() {
+  const ProviderConfig config = configuration();
+  ClientBundle bundle;
+  bundle.model_client = make_model_client(config, options_.client);
+  bundle.model_name = config.model;
+  bundle.details = config.describe();
+  bundle.client_type = config.type;
+  return bundle;
+}
+
+std::unique_ptr<ChatAgent> DefaultAgentLayer::make_chat_agent(const std::string& name,
+                                                              std::shared_ptr<ModelClient> model_client,
+                                                              const std::string& system_message) {
+  return std::make_unique<SimpleChatAgent>(name, std::move(model_client), system_message);
+}
+
+std::unique_ptr<StockAgent> DefaultAgentLayer::get_agent(const std::string& type) {
+  return std::make_unique<MarketStockAgent>(type, build_client());
+}
+
+std::string DefaultAgentLayer::build_summary_markdown_report(const schemas::StockDecision& decision,
+                                                             const std::string& model_name) {
+  return core::build_summary_markdown_report(decision, model_name);
+}
+
+void install_agent_layer(AgentLayerOptions options) {
+  Service<AgentLayer>::install(std::make_shared<DefaultAgentLayer>(std::move(options)));
+}
+
+}  // namespace quorvel::agent::core

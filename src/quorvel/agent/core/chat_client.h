@@ -1,0 +1,45 @@
+#pragma once
+// The OpenAI-compatible chat-completions client: one request per `create`, sent on the worker pool
+// with time-outs and bounded, jittered retries; every successful call logs model, latency and token
+// usage. Thread-safety: one call at a time per client (as for every ModelClient).
+#include <atomic>
+#include <functional>
+#include <vector>
+
+#include <asio/thread_pool.hpp>
+
+#include "contracts/llm_agent.h"
+#include "quorvel/agent/core/chat_protocol.h"
+#include "quorvel/agent/core/http_transport.h"
+#include "quorvel/agent/core/provider_config.h"
+
+namespace quorvel::agent::core {
+
+struct ClientOptions {
+  asio::thread_pool* pool = nullptr;  // null: llm_worker_pool()
+  std::function<double()> jitter;     // uniform in [0, 1); empty: a random source
+};
+
+class ChatCompletionsClient final : public ModelClient {
+ public:
+  explicit ChatCompletionsClient(ProviderConfig config, ClientOptions options = {});
+
+  // Fails with an LlmError once the retries are spent or on an answer that repetition cannot fix.
+  asio::awaitable<ChatReply> create(std::vector<ChatMessage> messages) override;
+  // Later calls of `create` fail.
+  asio::awaitable<void> close() override;
+
+  const std::string& provider() const { return config_.type; }
+  const std::string& model() const { return config_.model; }
+
+ private:
+  HttpRequest make_request(const std::vector<ChatMessage>& messages) const;
+  // The reply of one HTTP exchange, or the error it amounts to.
+  ParsedReply evaluate(const HttpResponse& response) const;
+
+  ProviderConfig config_;
+  ClientOptions options_;
+  std::atomic<bool> closed_{false};
+};
+
+}  // namespace quorvel::agent::core

@@ -1,0 +1,58 @@
+#pragma once
+// The chat-completions wire format: request body, reply parsing, provider error texts. Pure
+// functions over values and bytes, no I/O.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "contracts/errors.h"
+#include "contracts/llm_agent.h"
+#include "quorvel/agent/core/provider_config.h"
+
+namespace quorvel::agent::core {
+
+// A failed chat call. `status` is the HTTP status (0 when no answer arrived); `retryable` says
+// whether repeating the same request may succeed. The text never carries the API key.
+class LlmError : public RuntimeError {
+ public:
+  LlmError(const std::string& message, long status, bool retryable)
+      : RuntimeError(message), status_(status), retryable_(retryable) {}
+  long status() const { return status_; }
+  bool retryable() const { return retryable_; }
+
+ private:
+  long status_;
+  bool retryable_;
+};
+
+// "<base>/chat/completions"; a base that already ends in that path is kept.
+std::string chat_completions_url(std::string_view base_url);
+
+// A URL fit for logs and error texts: user information and query string removed.
+std::string display_url(std::string_view url);
+
+// JSON body of a non-streaming request, with the provider's thinking switch sent explicitly.
+std::string build_chat_request_body(const ProviderConfig& config, const std::vector<ChatMessage>& messages);
+
+struct ParsedReply {
+  ChatReply reply;
+  std::string finish_reason;  // "stop", "length", ... or empty when not reported
+};
+
+// Parses a 2xx reply body. Fails with an LlmError: retryable for an empty or blank body and for a
+// blank answer; not retryable for a body that is not JSON, has no choices, carries an error object,
+// or whose answer is empty because the token limit cut it off.
+ParsedReply parse_chat_reply(const ProviderConfig& config, std::string_view body);
+
+// The provider's own message from an error body ("error.message", "message", "error" as text),
+// or the start of the body; white space collapsed, at most `max_chars` bytes at a UTF-8 boundary.
+std::string provider_error_message(std::string_view body, std::size_t max_chars = 300);
+
+// Error for a non-2xx status: names the provider, the status, the provider's message and what the
+// operator can check.
+LlmError http_status_error(const ProviderConfig& config, long status, std::string_view body);
+
+// Every occurrence of `secret` replaced by "***" (nothing happens for an empty secret).
+std::string redact(std::string text, std::string_view secret);
+
+}  // namespace quorvel::agent::core

@@ -1,0 +1,36 @@
+#pragma once
+// One blocking HTTP POST over libcurl. Runs on a worker thread; never on the event loop.
+// Thread-safe: every call uses its own handle.
+#include <chrono>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace quorvel::agent::core {
+
+struct HttpRequest {
+  std::string url;
+  std::vector<std::string> headers;  // "Name: value"; may carry secrets, never logged
+  std::string body;
+  std::chrono::milliseconds connect_timeout{15000};
+  std::chrono::milliseconds total_timeout{300000};
+};
+
+enum class TransportFailure {
+  none,        // an HTTP status arrived
+  timeout,     // connect or total time-out
+  connection,  // refused, reset, dropped before a complete answer, name not resolved
+  other,       // misconfiguration (bad URL, TLS set-up): repeating will not help
+};
+
+struct HttpResponse {
+  TransportFailure failure = TransportFailure::none;
+  std::string failure_text;  // libcurl's description when failure != none
+  long status = 0;
+  std::string body;
+  std::optional<std::string> retry_after;  // the Retry-After header, when sent
+};
+
+HttpResponse http_post(const HttpRequest& request);
+
+}  // namespace quorvel::agent::core

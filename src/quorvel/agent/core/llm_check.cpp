@@ -1,0 +1,93 @@
+#include "quorvel/agent/core/llm_check.h"
+
+#include <chrono>
+#include <exception>
+#include <optional>
+
+#include <asio/co_spawn.hpp>
+#include <asio/detached.hpp>
+#include <asio/io_context.hpp>
+
+#include "quorvel/agent/core/chat_protocol.h"
+
+namespace quorvel::agent::core {
+
+namespace {
+
+std::string count_text(long n) { return n < 0 ? "n/a" : std::to_string(n); }
+
+struct CheckResult {
+  ChatReply reply;
+  double seconds = 0;
+};
+
+asio::awaitable<CheckResult> ask(std::shared_ptr<ModelClient> client, std::vector<ChatMessage> messages) {
+  const auto start = std::chrono::steady_clock::now();
+  CheckResult r;
+  std::exception_ptr failure;
+  try {
+    r.reply = co_await client->create(std::move(messages));
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
+  co_await client->close();
+  if (failure) std::rethrow_exception(failure);
+  co_return r;
+}
+
+}  // namespace
+
+int run_llm_check(const LlmCheckOptions& options, std::ostream& out, std::ostream& err) {
+  DefaultAgentLayer layer(options.layer);
+  ProviderConfig config;
+  ClientBundle bundle;
+  try {
+    config = layer.configuration();
+    bundle = layer.build_client();
+  } catch (const std::exception& e) {
+    err << "LLM 配置错误: " << e.what() << "\n";
+    return 1;
+  }
+  out << "provider: " << config.type << "\n"
+      << "base_url: " << display_url(config.base_url) << "\n"
+      << "model: " << config.model << "\n";
+
+  std::vector<ChatMessage> messages;
+  if (!options.system_message.empty()) messages.push_back({"system", options.system_message});
+  messages.push_back({"user", options.prompt});
+
+  asio::io_context io;
+  std::optional<CheckResult> result;
+  std::exception_ptr failure;
+  asio::co_spawn(io, ask(bundle.model_client, std::move(messages)), [&](std::exception_ptr e, CheckResult r) {
+    if (e) {
+      failure = e;
+    } else {
+      result = std::move(r);
+    }
+  });
+  io.run();
+  if (failure) {
+    try {
+      std::rethrow_exception(failure);
+    } catch (const std::exception& e) {
+      err << "LLM 调用失败: " << e.what() << "\n";
+    }
+    return 1;
+  }
+  const ChatUsage& u = result->reply.usage;
+  out << "reply_model: " << result->reply.model << "\n"
+      << "latency_s: " << std::fixed;
+  out.precision(2);
+  out << result->seconds << "\n"
+      << "prompt_tokens: " << count_text(u.prompt_tokens) << "\n"
+      << "completion_tokens: " << count_text(u.completion_tokens) << "\n"
+      << "cache_hit_tokens: " << count_text(u.cache_hit_tokens) << "\n"
+      << "reasoning_chars: " << result->reply.reasoning_content.size() << "\n"
+      << "reply: " << result->reply.content << "\n"
+      << "LLM 连通性检查通过\n";
+  return 0;
+}
+
+}  // namespace quorvel::agent::core

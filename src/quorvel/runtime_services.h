@@ -1,0 +1,8 @@
+#pragma once
+// Installs the real implementations of every outside service for a command: the local market data,
+// the market blocks, the sentiment thermometer, the report store and the LLM agent layer.
+namespace quorvel {
+
+void install_runtime_services();
+
+}  // namespace quorvel
