@@ -38,7 +38,8 @@ asio::awaitable<void> analyze_market(std::string market_type, std::string analys
   namespace solvara = quorvel::agent::solvara;
   const double start_time = seconds_now();
   logger.info("开始大盘 AI 简报 | market=%s | analysis_time=%s | force=%s", market_type, analysis_time, force);
-  const std::string brief = co_await solvara::get_market_ai_brief(market_type, analysis_time, force, true);
+  auto brief_op = solvara::get_market_ai_brief(market_type, analysis_time, force, true);
+  const std::string brief = co_await std::move(brief_op);
   const auto cache_file = std::filesystem::weakly_canonical(
       std::filesystem::absolute(solvara::solvara_cache_file(market_type, analysis_time)));
   logger.info("缓存文件: %s", cache_file.string());

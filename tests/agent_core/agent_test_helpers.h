@@ -1,4 +1,5 @@
 #pragma once
+#include "support/run_sync.h"
 // Small builders shared by the agent-layer tests.
 #include <exception>
 #include <map>
@@ -44,31 +45,6 @@ inline agent::core::ProviderConfig fast_config(const std::string& base_url, int 
   return c;
 }
 
-// Runs one awaitable to completion on a fresh event loop; rethrows its error.
-template <class T>
-T run_sync(asio::awaitable<T> task) {
-  asio::io_context io;
-  std::optional<T> result;
-  std::exception_ptr failure;
-  asio::co_spawn(io, std::move(task), [&](std::exception_ptr e, T value) {
-    if (e) {
-      failure = e;
-    } else {
-      result = std::move(value);
-    }
-  });
-  io.run();
-  if (failure) std::rethrow_exception(failure);
-  return std::move(*result);
-}
-
-inline void run_sync(asio::awaitable<void> task) {
-  asio::io_context io;
-  std::exception_ptr failure;
-  asio::co_spawn(io, std::move(task), [&](std::exception_ptr e) { failure = e; });
-  io.run();
-  if (failure) std::rethrow_exception(failure);
-}
 
 // A model client that answers from a list and records what it was sent.
 class ScriptedModelClient : public agent::ModelClient {

@@ -2,7 +2,7 @@
 
 #include "quorvel/agent/solvara/core_index_table.h"
 #include "quorvel/utils/environment.h"
-#include "run_sync.h"
+#include "support/run_sync.h"
 #include "solvara_fakes.h"
 #include "support/test_support.h"
 #include "tarnel/local_market_data.h"

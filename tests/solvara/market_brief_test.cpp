@@ -9,7 +9,7 @@
 #include "quorvel/agent/solvara/brief_prompt.h"
 #include "quorvel/agent/solvara/market_brief.h"
 #include "quorvel/utils/environment.h"
-#include "run_sync.h"
+#include "support/run_sync.h"
 #include "solvara_fakes.h"
 #include "support/test_support.h"
 #include "tarnel/local_market_data.h"

@@ -4,7 +4,7 @@
 #include "quorvel/agent/offline/offline_client.h"
 #include "quorvel/agent/solvara/brief_generation.h"
 #include "quorvel/utils/environment.h"
-#include "run_sync.h"
+#include "support/run_sync.h"
 #include "solvara_fakes.h"
 #include "support/test_support.h"
 #include "tarnel/local_market_data.h"

@@ -5,6 +5,12 @@
 //
 // run_blocking is deliberately not a coroutine itself: the work is handed over through an ordinary
 // asynchronous operation, so no coroutine frame ever owns a copy of `fn`.
+//
+// House rule for coroutines (g++ 12 mishandles non-trivial temporaries that live across a
+// suspension point, e.g. a lambda or std::string argument inside a co_await expression): create the
+// awaitable in its own statement, then await it by name:
+//   auto fetch = run_blocking([code] { return load(code); });
+//   const auto bars = co_await std::move(fetch);
 #include <exception>
 #include <type_traits>
 #include <utility>
@@ -21,14 +27,15 @@ namespace quorvel {
 // The process-wide worker pool, created on first use. Thread-safe.
 asio::thread_pool& worker_pool();
 
+// Runs `fn` on `pool` instead of the shared pool (tests and callers with a pool of their own).
 template <class F>
-auto run_blocking(F fn) {
+auto run_blocking(asio::thread_pool& pool, F fn) {
   using R = std::invoke_result_t<F&>;
   if constexpr (std::is_void_v<R>) {
     return asio::async_initiate<const asio::use_awaitable_t<>&, void(std::exception_ptr)>(
-        [](auto handler, F work) {
+        [pool = &pool](auto handler, F work) {
           auto home = asio::get_associated_executor(handler);
-          asio::post(worker_pool(), [handler = std::move(handler), work = std::move(work), home]() mutable {
+          asio::post(*pool, [handler = std::move(handler), work = std::move(work), home]() mutable {
             std::exception_ptr failure;
             try {
               work();
@@ -42,9 +49,9 @@ auto run_blocking(F fn) {
   } else {
     static_assert(std::is_default_constructible_v<R>, "run_blocking needs a default-constructible result");
     return asio::async_initiate<const asio::use_awaitable_t<>&, void(std::exception_ptr, R)>(
-        [](auto handler, F work) {
+        [pool = &pool](auto handler, F work) {
           auto home = asio::get_associated_executor(handler);
-          asio::post(worker_pool(), [handler = std::move(handler), work = std::move(work), home]() mutable {
+          asio::post(*pool, [handler = std::move(handler), work = std::move(work), home]() mutable {
             std::exception_ptr failure;
             R result{};
             try {
@@ -59,6 +66,11 @@ auto run_blocking(F fn) {
         },
         asio::use_awaitable, std::move(fn));
   }
+}
+
+template <class F>
+auto run_blocking(F fn) {
+  return run_blocking(worker_pool(), std::move(fn));
 }
 
 }  // namespace quorvel

@@ -17,7 +17,8 @@ asio::awaitable<TaskResult> SimpleChatAgent::run(std::string task) {
   std::vector<ChatMessage> messages;
   if (!system_message_.empty()) messages.push_back({"system", system_message_});
   messages.push_back({"user", task});
-  ChatReply reply = co_await model_client_->create(std::move(messages));
+  auto call = model_client_->create(std::move(messages));
+  ChatReply reply = co_await std::move(call);
   TaskResult result;
   result.messages.push_back({"user", std::move(task)});
   result.messages.push_back({name_, std::move(reply.content)});

@@ -9,7 +9,7 @@
 
 #include "contracts/clock.h"
 #include "quorvel/agent/core/retry_policy.h"
-#include "quorvel/agent/core/worker_pool.h"
+#include "quorvel/utils/blocking.h"
 #include "quorvel/utils/logger.h"
 
 namespace quorvel::agent::core {
@@ -32,7 +32,7 @@ double seconds(steady_clock::duration d) { return std::chrono::duration<double>(
 
 ChatCompletionsClient::ChatCompletionsClient(ProviderConfig config, ClientOptions options)
     : config_(std::move(config)), options_(std::move(options)) {
-  if (!options_.pool) options_.pool = &llm_worker_pool();
+  if (!options_.pool) options_.pool = &worker_pool();
   if (!options_.jitter) options_.jitter = random_jitter;
 }
 
@@ -82,7 +82,8 @@ asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage
   const auto first_start = steady_clock::now();
   for (int attempt = 1;; ++attempt) {
     const auto start = steady_clock::now();
-    const HttpResponse response = co_await run_blocking(*options_.pool, [&request] { return http_post(request); });
+    auto post = run_blocking(*options_.pool, [&request] { return http_post(request); });
+    const HttpResponse response = co_await std::move(post);
     const auto latency = steady_clock::now() - start;
 
     std::optional<LlmError> error;

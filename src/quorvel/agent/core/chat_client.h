@@ -16,7 +16,7 @@
 namespace quorvel::agent::core {
 
 struct ClientOptions {
-  asio::thread_pool* pool = nullptr;  // null: llm_worker_pool()
+  asio::thread_pool* pool = nullptr;  // null: the shared worker pool
   std::function<double()> jitter;     // uniform in [0, 1); empty: a random source
 };
 

@@ -26,12 +26,14 @@ asio::awaitable<CheckResult> ask(std::shared_ptr<ModelClient> client, std::vecto
   CheckResult r;
   std::exception_ptr failure;
   try {
-    r.reply = co_await client->create(std::move(messages));
+    auto call = client->create(std::move(messages));
+    r.reply = co_await std::move(call);
   } catch (...) {
     failure = std::current_exception();
   }
   r.seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
-  co_await client->close();
+  auto closing = client->close();
+  co_await std::move(closing);
   if (failure) std::rethrow_exception(failure);
   co_return r;
 }

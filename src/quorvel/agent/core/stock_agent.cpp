@@ -59,7 +59,8 @@ asio::awaitable<std::string> MarketStockAgent::analyze(const StockAnalysisInputs
               inputs.stock_code, inputs.market_type, market_, llm_client_type, model_name,
               inputs.selector_source.empty() ? std::string("-") : one_line(inputs.selector_source));
   SimpleChatAgent chat("StockAgent_" + market_, client, *system_message_);
-  TaskResult result = co_await chat.run(std::move(task));
+  auto run = chat.run(std::move(task));
+  TaskResult result = co_await std::move(run);
   co_return std::move(result.messages.back().content);
 }
 

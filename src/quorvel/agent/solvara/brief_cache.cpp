@@ -12,28 +12,18 @@
 #include "contracts/errors.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/text.h"
 #include "quorvel/utils/utf8.h"
 
 namespace quorvel::agent::solvara {
 
 namespace {
 
-std::string trim(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r\n\f\v");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t\r\n\f\v") - b + 1);
-}
-
 std::filesystem::path expand_home(const std::string& p) {
   if (p.empty() || p[0] != '~') return p;
   const char* home = std::getenv("HOME");
   if (!home) return p;
   return std::filesystem::path(home) / p.substr(p.size() > 1 && p[1] == '/' ? 2 : 1);
-}
-
-std::string upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-  return s;
 }
 
 void check_file_name_part(const std::string& part, const char* what) {
@@ -82,18 +72,18 @@ std::map<CacheKey, std::unique_ptr<AsyncMutex>>& LOCKS() {
 
 std::string _normalize_date(const std::string& analysis_date) {
   if (analysis_date.empty()) return "";
-  return utf8_prefix(trim(analysis_date.substr(0, analysis_date.find('_'))), 10);
+  return utf8_prefix(trim_text(analysis_date.substr(0, analysis_date.find('_'))), 10);
 }
 
 std::filesystem::path _cache_dir() {
   std::filesystem::path dir;
-  const std::string own = trim(env_value("QUORVEL_SOLVARA_DIR").value_or(""));
+  const std::string own = trim_text(env_value("QUORVEL_SOLVARA_DIR").value_or(""));
   if (!own.empty()) {
     dir = expand_home(own);
   } else {
-    std::string report = trim(env_value("REPORT_DIR").value_or(""));
+    std::string report = trim_text(env_value("REPORT_DIR").value_or(""));
     if (report.empty()) {
-      const std::string center = trim(env_value("TARNEL_CENTER").value_or(""));
+      const std::string center = trim_text(env_value("TARNEL_CENTER").value_or(""));
       report = center.empty() ? "report" : (std::filesystem::path(center) / "report").string();
     }
     std::filesystem::path report_dir = expand_home(report);
@@ -108,7 +98,7 @@ std::filesystem::path _cache_dir() {
 }
 
 std::filesystem::path _cache_path(const std::string& market_type, const std::string& analysis_date) {
-  const std::string market = upper(market_type);
+  const std::string market = upper_ascii(market_type);
   const std::string date = _normalize_date(analysis_date);
   check_file_name_part(market, "市场类型");
   check_file_name_part(date, "日期");
@@ -127,7 +117,7 @@ std::optional<CachedBrief> _load_disk_cache(const std::string& market_type, cons
   if (!std::filesystem::exists(path)) return std::nullopt;
   try {
     std::string brief = read_text(path);
-    if (trim(brief).empty()) return std::nullopt;
+    if (trim_text(brief).empty()) return std::nullopt;
     Meta meta = Meta::object();
     try {
       const auto meta_path = _meta_cache_path(market_type, analysis_date);
@@ -166,7 +156,7 @@ AsyncMutex& _get_lock(const CacheKey& key) {
 }
 
 std::filesystem::path solvara_cache_file(const std::string& market_type, const std::string& analysis_date) {
-  std::string market = upper(market_type);
+  std::string market = upper_ascii(market_type);
   if (market == "ETF") market = "A";
   return _cache_path(market, analysis_date);
 }
@@ -178,7 +168,7 @@ int clear_solvara_cache(const std::optional<std::string>& market_type) {
     cache.clear();
     return n;
   }
-  const std::string market = upper(*market_type);
+  const std::string market = upper_ascii(*market_type);
   return int(std::erase_if(cache, [&](const auto& entry) { return entry.first.market == market; }));
 }
 

@@ -12,22 +12,12 @@
 #include "quorvel/agent/solvara/core_index_table.h"
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/text.h"
 #include "quorvel/utils/utf8.h"
 
 namespace quorvel::agent::solvara {
 
 namespace {
-
-std::string trim(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t\r\n\f\v");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t\r\n\f\v") - b + 1);
-}
-
-std::string upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-  return s;
-}
 
 std::string error_text(const std::exception_ptr& e) {
   try {
@@ -54,7 +44,7 @@ asio::awaitable<void> close_quietly(const std::shared_ptr<ModelClient>& client) 
 std::string reply_of(const TaskResult& result) {
   for (auto it = result.messages.rbegin(); it != result.messages.rend(); ++it) {
     if (it->source.empty()) continue;
-    if (it->source != "user") return trim(it->content);
+    if (it->source != "user") return trim_text(it->content);
   }
   return "";
 }
@@ -68,7 +58,7 @@ std::string market_label(const std::string& market_type) {
       {"HK", "港股大盘（恒生指数、恒生科技指数）"},
       {"US", "美股大盘（标普500、纳斯达克、道琼斯）"},
   };
-  const auto it = labels.find(upper(market_type));
+  const auto it = labels.find(upper_ascii(market_type));
   return it == labels.end() ? market_type : it->second;
 }
 
@@ -84,7 +74,7 @@ std::string strip_reasoning(const std::string& text) {
     pos = close + 8;
   }
   out.append(text, pos, std::string::npos);
-  return trim(out);
+  return trim_text(out);
 }
 
 asio::awaitable<std::string> build_brief_user_message(std::string market_type, std::string analysis_date,

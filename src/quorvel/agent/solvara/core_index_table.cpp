@@ -12,6 +12,7 @@
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/text.h"
 #include "quorvel/utils/market_indices.h"
 #include "quorvel/utils/number_text.h"
 #include "quorvel/utils/utf8.h"
@@ -23,11 +24,6 @@ namespace {
 const std::string& label_of(const std::map<std::string, std::string>& labels, const std::string& code) {
   const auto it = labels.find(code);
   return it == labels.end() ? code : it->second;
-}
-
-std::string upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-  return s;
 }
 
 // Positions of the core indices in the market's index list.
@@ -123,7 +119,7 @@ std::string _sentiment_direction_meaning(double temperature, const std::string& 
 asio::awaitable<CoreIndexTable> _generate_core_index_table(std::string market_type, std::string analysis_date) {
   const auto indices = _get_indices_for_market(market_type);
   if (indices.empty()) co_return CoreIndexTable{"（暂无核心指数数据）", "（暂无核心指数数据）", _compute_market_verdict({})};
-  const std::string market = upper(market_type);
+  const std::string market = upper_ascii(market_type);
   const auto positions = core_positions(market, indices.size());
   if (positions.back() >= indices.size())
     throw RuntimeError(fmt::format("[大盘 AI 简报] {} 的核心指数列表不足 {} 个", market, positions.back() + 1));
@@ -156,7 +152,7 @@ asio::awaitable<CoreIndexTable> _generate_core_index_table(std::string market_ty
 
 std::pair<std::string, nlohmann::ordered_json> _format_sentiment_block(const std::string& market_type,
                                                                        const std::string& analysis_date) {
-  std::string market = upper(market_type);
+  std::string market = upper_ascii(market_type);
   if (market == "ETF") market = "A";
   if (market != "A") return {"", {{"injected", false}, {"skip_reason", "unsupported_market_type"}}};
   try {

@@ -13,6 +13,7 @@
 #include "quorvel/agent/solvara/file_lock.h"
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/text.h"
 #include "quorvel/utils/utf8.h"
 
 namespace quorvel::agent::solvara {
@@ -20,11 +21,6 @@ namespace quorvel::agent::solvara {
 using namespace asio::experimental::awaitable_operators;
 
 namespace {
-
-std::string upper(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-  return s;
-}
 
 std::string quoted(const std::string& s) {
   std::string out = "'";
@@ -76,7 +72,7 @@ std::string printed_form(const nlohmann::ordered_json& v) {
 }
 
 asio::awaitable<MarketBlocksText> _fetch_market_blocks(std::string market_type, std::string analysis_date) {
-  const std::string mt = upper(market_type);
+  const std::string mt = upper_ascii(market_type);
   auto env_op =
       run_blocking([mt, analysis_date] { return market_blocks().format_market_environment_block(mt, analysis_date); });
   auto hist_op =
@@ -103,7 +99,7 @@ asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> mark
                                                  bool force_regenerate, bool ensure_mq) {
   if (!market_type) co_return "";
   if (market_type->empty()) throw RuntimeError("[大盘 AI 简报] market_type 不能为空");
-  std::string mt = upper(*market_type);
+  std::string mt = upper_ascii(*market_type);
   if (mt == "ETF") mt = "A";
   if (!supported(mt)) throw RuntimeError("[大盘 AI 简报] 不支持的市场类型: " + *market_type);
   const CacheKey key{mt, _normalize_date(analysis_date), detail::CACHE_VERSION};
