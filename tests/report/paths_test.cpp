@@ -34,9 +34,9 @@ TEST(ReportDirectory, DefaultAndRelativePathsHangOffTheProjectRoot) {
 }
 
 TEST(ReportDirectory, TildeIsTheHomeDirectory) {
-  ScopedEnv home("HOME", "/home/trader");
+  ScopedEnv home("HOME", "/srv/trader");
   ScopedEnv dir("REPORT_DIR", "~/reports");
-  EXPECT_EQ(report_directory(), std::filesystem::path("/home/trader/reports"));
+  EXPECT_EQ(report_directory(), std::filesystem::path("/srv/trader/reports"));
 }
 
 TEST(NormalizeReportDate, KeepsTheDatePart) {
