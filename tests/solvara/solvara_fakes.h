@@ -1,6 +1,7 @@
 #pragma once
 // Doubles of the services the market brief calls: market blocks, sentiment thermometer, report store
 // and a scripted LLM agent layer that counts its generations.
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
@@ -21,7 +22,7 @@ class FakeMarketBlocks : public MarketBlocks {
  public:
   std::string env = "| 指数 | 收盘 |\n| 上证指数 | 3260.67 |", hist = "date,close\n2023-02-10,3260.67", ind = "EMA...";
   nlohmann::ordered_json env_meta = nlohmann::ordered_json::object(), hist_meta = nlohmann::ordered_json::object();
-  int calls = 0;
+  std::atomic<int> calls{0};  // the three builders run on worker threads
   TextBlock format_market_environment_block(const std::string&, const std::string&) override {
     ++calls;
     return {env, env_meta};

@@ -18,7 +18,9 @@
 #include <asio/associated_executor.hpp>
 #include <asio/async_result.hpp>
 #include <asio/awaitable.hpp>
+#include <asio/execution/outstanding_work.hpp>
 #include <asio/post.hpp>
+#include <asio/prefer.hpp>
 #include <asio/thread_pool.hpp>
 #include <asio/use_awaitable.hpp>
 
@@ -27,6 +29,13 @@ namespace quorvel {
 // The process-wide worker pool, created on first use. Thread-safe.
 asio::thread_pool& worker_pool();
 
+// The awaiting coroutine's executor, counting as outstanding work while the copy lives: its event
+// loop cannot finish (and be destroyed) while a worker is still handing a result back to it.
+template <class Handler>
+auto tracked_home(const Handler& handler) {
+  return asio::prefer(asio::get_associated_executor(handler), asio::execution::outstanding_work.tracked);
+}
+
 // Runs `fn` on `pool` instead of the shared pool (tests and callers with a pool of their own).
 template <class F>
 auto run_blocking(asio::thread_pool& pool, F fn) {
@@ -34,7 +43,7 @@ auto run_blocking(asio::thread_pool& pool, F fn) {
   if constexpr (std::is_void_v<R>) {
     return asio::async_initiate<const asio::use_awaitable_t<>&, void(std::exception_ptr)>(
         [pool = &pool](auto handler, F work) {
-          auto home = asio::get_associated_executor(handler);
+          auto home = tracked_home(handler);
           asio::post(*pool, [handler = std::move(handler), work = std::move(work), home]() mutable {
             std::exception_ptr failure;
             try {
@@ -50,7 +59,7 @@ auto run_blocking(asio::thread_pool& pool, F fn) {
     static_assert(std::is_default_constructible_v<R>, "run_blocking needs a default-constructible result");
     return asio::async_initiate<const asio::use_awaitable_t<>&, void(std::exception_ptr, R)>(
         [pool = &pool](auto handler, F work) {
-          auto home = asio::get_associated_executor(handler);
+          auto home = tracked_home(handler);
           asio::post(*pool, [handler = std::move(handler), work = std::move(work), home]() mutable {
             std::exception_ptr failure;
             R result{};
