@@ -1,6 +1,9 @@
 #include "support/test_support.h"
 
+#include <cstdio>
 #include <cstdlib>
+
+#include <sys/wait.h>
 #include <fstream>
 #include <random>
 #include <sstream>
@@ -77,6 +80,21 @@ bool LogCapture::contains(const std::string& text) const {
   for (const auto& line : lines())
     if (line.find(text) != std::string::npos) return true;
   return false;
+}
+
+ProgramRun run_program(const std::string& program, const std::string& args, const std::filesystem::path& scratch) {
+  const auto err_path = scratch / "stderr.txt";
+  const std::string command = program + " " + args + " 2>" + err_path.string();
+  ProgramRun r;
+  FILE* pipe = popen(command.c_str(), "r");
+  if (!pipe) return r;
+  char buf[4096];
+  std::size_t n = 0;
+  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
+  const int status = pclose(pipe);
+  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  r.err = read_file(err_path);
+  return r;
 }
 
 std::filesystem::path test_data_dir() { return QUORVEL_TEST_DATA_DIR; }

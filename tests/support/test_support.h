@@ -53,6 +53,17 @@ class LogCapture {
   std::shared_ptr<Sink> sink_;
 };
 
+// Exit status and output of a program run to completion.
+struct ProgramRun {
+  int status = -1;  // exit status; -1 when the program did not exit normally
+  std::string out;
+  std::string err;
+};
+
+// Runs `program args` through the shell (arguments are shell words), capturing standard output
+// and, through a file in `scratch`, standard error.
+ProgramRun run_program(const std::string& program, const std::string& args, const std::filesystem::path& scratch);
+
 // Directory of the test fixtures (tests/data).
 std::filesystem::path test_data_dir();
 

@@ -19,25 +19,10 @@ using quorvel::testing::TempDir;
 using quorvel::testing::write_file;
 using ::testing::HasSubstr;
 
-struct ToolRun {
-  int status = -1;
-  std::string out;
-  std::string err;
-};
+using ToolRun = quorvel::testing::ProgramRun;
 
 ToolRun run_tool(const std::string& args, const TempDir& dir) {
-  const auto err_path = dir / "stderr.txt";
-  const std::string command = std::string(QUORVEL_PROMPTS_TOOL) + " " + args + " 2>" + err_path.string();
-  ToolRun r;
-  FILE* pipe = popen(command.c_str(), "r");
-  if (!pipe) return r;
-  char buf[4096];
-  std::size_t n = 0;
-  while ((n = fread(buf, 1, sizeof buf, pipe)) > 0) r.out.append(buf, n);
-  const int status = pclose(pipe);
-  r.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
-  r.err = quorvel::testing::read_file(err_path);
-  return r;
+  return quorvel::testing::run_program(QUORVEL_PROMPTS_TOOL, args, dir.path());
 }
 
 TEST(PromptsTool, PrintsEachTemplateUnchanged) {
