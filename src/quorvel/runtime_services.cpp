@@ -4,6 +4,7 @@
 #include "quorvel/report/default_store.h"
 #include "quorvel/utils/market_blocks.h"
 #include "tarnel/local_market_data.h"
+#include "zerith/rule_pattern_service.h"
 #include "zerith/sentiment_thermometer.h"
 
 namespace quorvel {
@@ -15,6 +16,7 @@ void install_runtime_services() {
   tarnel::install_local_market_data();
   install_market_blocks();
   zerith::install_sentiment_thermometer();
+  zerith::install_pattern_service();
   report::install_default_report_store();
 }
 

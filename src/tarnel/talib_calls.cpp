@@ -3,6 +3,7 @@
 #include <array>
 #include <cmath>
 #include <mutex>
+#include <vector>
 
 #include <fmt/format.h>
 #include <ta-lib/ta_libc.h>
@@ -49,6 +50,18 @@ std::array<Series, N> run(const char* name, std::size_t n, Call call) {
 
 int last(const Series& x) { return int(x.size()) - 1; }
 
+// The candle functions answer in integers; they are placed like the real-valued results.
+template <class Call>
+Series run_int(const char* name, std::size_t n, Call call) {
+  std::vector<int> raw(n, 0);
+  auto r = run<1>(name, n, [&](int* b, int* nb, double* o) {
+    const TA_RetCode rc = call(b, nb, raw.data());
+    for (int k = 0; k < *nb; ++k) o[k] = raw[std::size_t(k)];
+    return rc;
+  });
+  return std::move(r[0]);
+}
+
 }  // namespace
 
 Series ema(const Series& x, int period) {
@@ -87,6 +100,56 @@ Bands bbands(const Series& x, int period, double deviations) {
     return TA_BBANDS(0, last(x), x.data(), period, deviations, deviations, TA_MAType_SMA, b, nb, u, m, l);
   });
   return {std::move(r[0]), std::move(r[1]), std::move(r[2])};
+}
+
+Series adx(const Series& high, const Series& low, const Series& close, int period) {
+  return run<1>("ADX", close.size(), [&](int* b, int* nb, double* o) {
+    return TA_ADX(0, last(close), high.data(), low.data(), close.data(), period, b, nb, o);
+  })[0];
+}
+
+Series kama(const Series& x, int period) {
+  return run<1>("KAMA", x.size(), [&](int* b, int* nb, double* o) {
+    return TA_KAMA(0, last(x), x.data(), period, b, nb, o);
+  })[0];
+}
+
+Series obv(const Series& close, const Series& volume) {
+  return run<1>("OBV", close.size(), [&](int* b, int* nb, double* o) {
+    return TA_OBV(0, last(close), close.data(), volume.data(), b, nb, o);
+  })[0];
+}
+
+Series mfi(const Series& high, const Series& low, const Series& close, const Series& volume, int period) {
+  return run<1>("MFI", close.size(), [&](int* b, int* nb, double* o) {
+    return TA_MFI(0, last(close), high.data(), low.data(), close.data(), volume.data(), period, b, nb, o);
+  })[0];
+}
+
+Series sar(const Series& high, const Series& low, double acceleration, double maximum) {
+  return run<1>("SAR", high.size(), [&](int* b, int* nb, double* o) {
+    return TA_SAR(0, last(high), high.data(), low.data(), acceleration, maximum, b, nb, o);
+  })[0];
+}
+
+Series cdl_engulfing(const Candles& c) {
+  return run_int("CDLENGULFING", c.close.size(), [&](int* b, int* nb, int* o) {
+    return TA_CDLENGULFING(0, last(c.close), c.open.data(), c.high.data(), c.low.data(), c.close.data(), b, nb, o);
+  });
+}
+
+Series cdl_morning_star(const Candles& c) {
+  return run_int("CDLMORNINGSTAR", c.close.size(), [&](int* b, int* nb, int* o) {
+    return TA_CDLMORNINGSTAR(0, last(c.close), c.open.data(), c.high.data(), c.low.data(), c.close.data(), 0.3, b,
+                             nb, o);
+  });
+}
+
+Series cdl_evening_star(const Candles& c) {
+  return run_int("CDLEVENINGSTAR", c.close.size(), [&](int* b, int* nb, int* o) {
+    return TA_CDLEVENINGSTAR(0, last(c.close), c.open.data(), c.high.data(), c.low.data(), c.close.data(), 0.3, b,
+                             nb, o);
+  });
 }
 
 }  // namespace tarnel::talib

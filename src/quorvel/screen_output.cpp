@@ -1,0 +1,110 @@
+#include "quorvel/screen_output.h"
+
+#include <algorithm>
+
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "quorvel/utils/utf8.h"
+
+namespace quorvel {
+
+namespace {
+
+using strategy::technical::ScreenOutcome;
+
+std::vector<const ScreenOutcome*> eligible_sorted(const std::vector<ScreenOutcome>& outcomes) {
+  std::vector<const ScreenOutcome*> rows;
+  for (const auto& o : outcomes)
+    if (o.eligible) rows.push_back(&o);
+  std::stable_sort(rows.begin(), rows.end(), [](const ScreenOutcome* a, const ScreenOutcome* b) {
+    return a->score != b->score ? a->score > b->score : a->code < b->code;
+  });
+  return rows;
+}
+
+std::string joined(const std::vector<std::string>& items, const std::string& sep) {
+  std::string out;
+  for (const auto& item : items) out += (out.empty() ? "" : sep) + item;
+  return out;
+}
+
+// A CSV field, quoted when it holds a separator, a quote or a line break.
+std::string csv_field(const std::string& s) {
+  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
+  std::string out = "\"";
+  for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
+  return out + "\"";
+}
+
+std::string pad(const std::string& s, std::size_t width) {
+  const std::size_t w = utf8_display_width(s);
+  return s + std::string(w < width ? width - w : 0, ' ');
+}
+
+void print_table(std::ostream& out, const std::vector<const ScreenOutcome*>& rows) {
+  const std::vector<std::string> head{"代码", "名称", "策略类型", "评分", "紧迫度", "风险标记"};
+  std::vector<std::vector<std::string>> cells;
+  for (const auto* o : rows)
+    cells.push_back({o->code, o->name, o->strategy_type, fmt::format("{:.2f}", o->score), o->urgency,
+                     o->risk_flags.empty() ? "-" : joined(o->risk_flags, " ")});
+  std::vector<std::size_t> width(head.size());
+  for (std::size_t c = 0; c < head.size(); ++c) {
+    width[c] = utf8_display_width(head[c]);
+    for (const auto& row : cells) width[c] = std::max(width[c], utf8_display_width(row[c]));
+  }
+  auto line = [&](const std::vector<std::string>& row) {
+    std::string text;
+    for (std::size_t c = 0; c < row.size(); ++c) text += (c ? "  " : "") + (c + 1 < row.size() ? pad(row[c], width[c]) : row[c]);
+    out << text << "\n";
+  };
+  line(head);
+  for (const auto& row : cells) line(row);
+  if (cells.empty()) out << "(没有通过筛选的标的)\n";
+}
+
+}  // namespace
+
+ScreenSummary summarize_screen(const std::vector<ScreenOutcome>& outcomes) {
+  ScreenSummary s;
+  s.total = outcomes.size();
+  for (const auto& o : outcomes) {
+    s.screened += o.screened;
+    s.eligible += o.eligible;
+    s.no_data += o.screened && o.no_data;
+    s.failed += !o.screened;
+  }
+  return s;
+}
+
+void print_screen(std::ostream& out, const std::vector<ScreenOutcome>& outcomes, const std::string& format) {
+  const auto rows = eligible_sorted(outcomes);
+  if (format == "csv") {
+    out << "code,name,strategy_type,score,urgency,risk_flags\n";
+    for (const auto* o : rows)
+      out << csv_field(o->code) << ',' << csv_field(o->name) << ',' << csv_field(o->strategy_type) << ','
+          << fmt::format("{:.2f}", o->score) << ',' << o->urgency << ',' << csv_field(joined(o->risk_flags, ";"))
+          << "\n";
+  } else if (format == "json") {
+    auto list = nlohmann::ordered_json::array();
+    for (const auto* o : rows)
+      list.push_back({{"code", o->code},
+                      {"name", o->name},
+                      {"strategy_type", o->strategy_type},
+                      {"strategy_hint", o->strategy_hint},
+                      {"score", o->score},
+                      {"urgency", o->urgency},
+                      {"risk_flags", o->risk_flags},
+                      {"price", o->price}});
+    out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
+  } else {
+    print_table(out, rows);
+  }
+}
+
+std::string summary_line(const ScreenSummary& s, const std::string& date, double seconds) {
+  return fmt::format("筛选完成 {}: 共 {} 只，已筛选 {}，通过 {}，无数据 {}，失败 {}，用时 {:.2f} 秒", date, s.total,
+                     s.screened, s.eligible, s.no_data, s.failed, seconds);
+}
+
+}  // namespace quorvel

@@ -1,0 +1,88 @@
+#include "quorvel/strategy/technical/pool_screen.h"
+
+#include <algorithm>
+#include <atomic>
+#include <mutex>
+#include <thread>
+
+#include "contracts/errors.h"
+#include "contracts/market_data.h"
+#include "quorvel/strategy/technical/all_stock_selector.h"
+#include "quorvel/strategy/technical/scan_selector.h"
+
+namespace quorvel::strategy::technical {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+void read_pattern_facts(ScreenOutcome& out, const std::string& pattern_info) {
+  if (pattern_info.empty()) return;
+  const Json info = Json::parse(pattern_info, nullptr, false);
+  if (!info.is_object()) return;
+  if (const auto it = info.find("pre_screen"); it != info.end() && it->is_object())
+    out.strategy_hint = it->value("strategy_hint", "");
+  if (const auto it = info.find("urgency"); it != info.end() && it->is_string()) out.urgency = it->get<std::string>();
+  if (const auto it = info.find("risk_flags"); it != info.end() && it->is_array())
+    for (const auto& flag : *it)
+      if (flag.is_string()) out.risk_flags.push_back(flag.get<std::string>());
+}
+
+ScreenOutcome screen_one(StockSelector& selector, const std::string& code, const ScreenRequest& req) {
+  ScreenOutcome out;
+  out.code = code;
+  try {
+    out.name = tarnel::get_name_from_code(code);
+    SelectorCheckResult r = selector.check(code, req.start_date, req.end_date, req.options);
+    out.screened = true;
+    out.no_data = r.df.empty();
+    out.eligible = r.passed;
+    out.score = r.score;
+    out.strategy_type = r.strategy_type;
+    if (r.stock_status) out.price = r.stock_status->price.value();
+    if (r.passed) read_pattern_facts(out, r.pattern_info_str);
+  } catch (const std::exception& e) {
+    out.screened = false;
+    out.eligible = false;
+    out.error = e.what();
+  }
+  return out;
+}
+
+}  // namespace
+
+std::vector<ScreenOutcome> screen_pool(const ScreenRequest& req) {
+  std::vector<ScreenOutcome> outcomes(req.codes.size());
+  std::atomic<std::size_t> next{0};
+  std::mutex progress_mutex;
+  ScreenProgress progress;
+  progress.total = req.codes.size();
+  auto work = [&] {
+    const auto selector = req.make_selector();
+    for (std::size_t i = next++; i < req.codes.size(); i = next++) {
+      outcomes[i] = screen_one(*selector, req.codes[i], req);
+      std::lock_guard lock(progress_mutex);
+      ++progress.done;
+      progress.failed += !outcomes[i].screened;
+      progress.eligible += outcomes[i].eligible;
+      if (req.on_progress) req.on_progress(progress);
+    }
+  };
+  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
+  const std::size_t threads =
+      std::min<std::size_t>(req.threads > 0 ? std::size_t(req.threads) : cores, std::max<std::size_t>(1, req.codes.size()));
+  std::vector<std::jthread> workers;
+  for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
+  work();
+  return outcomes;
+}
+
+std::function<std::unique_ptr<StockSelector>()> selector_factory(const std::string& name) {
+  if (name == "all") return [] { return std::make_unique<AllStockSelector>(); };
+  if (name == "brp") return [] { return std::make_unique<BRPSelector>(); };
+  if (name == "tf") return [] { return std::make_unique<TFSelector>(); };
+  if (name == "combined") return [] { return std::make_unique<CombinedSelector>(); };
+  throw ValueError("未知的筛选器: " + name + " (可选 all / brp / tf / combined)");
+}
+
+}  // namespace quorvel::strategy::technical

@@ -1,0 +1,85 @@
+#include "zerith/rule_pattern_service.h"
+
+#include "contracts/errors.h"
+#include "contracts/market_data.h"
+#include "quorvel/utils/market_indices.h"
+#include "quorvel/utils/market_type.h"
+#include "zerith/pattern_scan.h"
+#include "zerith/strategy_engines.h"
+
+namespace zerith {
+
+RulePatternService::RulePatternService(std::shared_ptr<ScreenRankStore> ranks) : ranks_(std::move(ranks)) {}
+
+std::pair<std::optional<IndexContext>, std::string> RulePatternService::index_context(const std::string& market,
+                                                                                   const std::string& date) {
+  const auto indices = quorvel::_get_indices_for_market(market == "ETF" ? "A" : market);
+  if (indices.empty()) return {std::nullopt, "市场类型未知，无法确定基准指数"};
+  const tarnel::MarketIndex& index = indices.front();
+  const auto key = std::make_pair(std::string(index.code), date);
+  {
+    std::lock_guard lock(mutex_);
+    if (const auto it = index_cache_.find(key); it != index_cache_.end()) return {*it->second, ""};
+  }
+  // Computed outside the lock: two threads may both compute the same context, with the same result.
+  const tarnel::BarTable bars = tarnel::markets::get_any_ohlc(index, date);
+  auto ctx = std::make_shared<const IndexContext>(
+      index_context_from_bars(std::string(index.code), std::string(index.value), bars.tail(120)));
+  std::lock_guard lock(mutex_);
+  index_cache_.emplace(key, ctx);
+  return {*ctx, ""};
+}
+
+Json RulePatternService::pre_screen_and_scan(const tarnel::BarTable& df, const std::string& symbol,
+                                             const std::string& mode, double min_score, const Json& options) {
+  ScanRequest req;
+  req.symbol = symbol;
+  req.mode = mode;
+  req.min_score = min_score;
+  req.options = options;
+  if (!req.options.is_object()) req.options = Json::object();
+  if (df.empty()) return scan_bars(df, req);
+  const std::string date = df.last_date();
+  const auto market = quorvel::get_market_type(symbol);
+  if (market) {
+    auto [ctx, why] = index_context(*market, date);
+    req.index = std::move(ctx);
+    req.index_reason = std::move(why);
+  } else {
+    req.index_reason = "代码 " + symbol + " 不属于已知市场，无法确定基准指数";
+  }
+  const bool want_rank = !(req.options.contains("universe_rank") && req.options["universe_rank"] == false);
+  if (!want_rank) {
+    req.universe_reason = "调用方未请求全市场排名";
+  } else if (!market) {
+    req.universe_reason = "代码不属于已知市场";
+  } else if (const auto rank = ranks_ ? ranks_->rank(*market, date, symbol) : std::nullopt) {
+    req.universe = UniverseRank{rank->rank, rank->size};
+  } else if (const auto size = ranks_ ? ranks_->size(*market, date) : std::nullopt) {
+    req.universe_reason = "未进入 " + date + " " + *market + " 市场筛选的幸存名单 (共 " + std::to_string(*size) + " 只)";
+  } else {
+    req.universe_reason = date + " 尚未运行 " + *market + " 市场筛选 (quorvel-screen --market " + *market + ")";
+  }
+  return scan_bars(df, req);
+}
+
+SignalEvent RulePatternService::get_strategy_signal(StrategyEngine engine, const tarnel::BarTable& df,
+                                                    const std::string& symbol) {
+  return compute_strategy_signal(engine, df, symbol);
+}
+
+Json RulePatternService::evaluate_opportunity_radar_item(const tarnel::BarTable&, const std::string&,
+                                                         const std::string&, const RadarThresholds&) {
+  throw quorvel::RuntimeError("机会雷达尚未提供 (evaluate_opportunity_radar_item)");
+}
+
+Json RulePatternService::analyze_opportunity_radar(const RadarPool&, const RadarThresholds&) {
+  throw quorvel::RuntimeError("机会雷达尚未提供 (analyze_opportunity_radar)");
+}
+
+void install_pattern_service() {
+  auto ranks = std::make_shared<ScreenRankStore>(default_rank_store_path(), false);
+  quorvel::Service<PatternService>::install(std::make_shared<RulePatternService>(std::move(ranks)));
+}
+
+}  // namespace zerith

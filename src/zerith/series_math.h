@@ -1,0 +1,24 @@
+#pragma once
+// Series arithmetic shared by the pattern scan and the strategy engines. Prices in the quote
+// currency, volume in shares; NaN marks a value that is not defined. Pure and thread-safe.
+#include <cstddef>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+namespace zerith {
+
+using Series = std::vector<double>;
+
+// Volume-weighted moving average: sum(close x volume) / sum(volume) over `period` bars; NaN in the
+// warm-up rows and where the window traded nothing.
+Series vwma(const Series& close, const Series& volume, std::size_t period);
+
+// Volume of each bar over the mean volume of the `lookback` bars before it (the A-share 量比);
+// NaN in the warm-up rows and where those bars traded nothing.
+Series volume_ratio(const Series& volume, std::size_t lookback);
+
+// A number for a result map: rounded to `digits` decimals (half to even), null when not finite.
+nlohmann::ordered_json num(double x, int digits = 3);
+
+}  // namespace zerith
