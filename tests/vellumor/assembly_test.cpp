@@ -59,13 +59,6 @@ TEST(DeriveSystemTemplate, LabelsOfAnotherMarketDoNotMatch) {
   EXPECT_THROW(derive(v::A_STOCK_PROMPT, v::detail::ETF_PIECES), quorvel::ValueError);
 }
 
-TEST(DeriveSystemTemplate, ReproducesTheExportedSystemTemplates) {
-  EXPECT_EQ(derive(v::A_STOCK_PROMPT, v::detail::A_PIECES), v::A_STOCK_SYSTEM_TEMPLATE);
-  EXPECT_EQ(derive(v::ETF_STOCK_PROMPT, v::detail::ETF_PIECES), v::ETF_STOCK_SYSTEM_TEMPLATE);
-  // The separator that followed the per-stock market-brief section stays.
-  EXPECT_NE(v::A_STOCK_SYSTEM_TEMPLATE.find("\n\n---\n\n## 分析框架"), std::string::npos);
-}
-
 TEST(SplitSummary, FailsWhenTheUserBlockIsMissing) {
   try {
     v::_split_summary_system("# 角色：交易执行专家\n没有输入块\n");
@@ -103,7 +96,7 @@ TEST(Builders, FrameworkHeaderEndsWithTheStepZeroInstruction) {
 
 TEST(Builders, NotesEndWithTheStartInstruction) {
   for (std::string_view mid : {v::detail::NOTES_MID_A, v::detail::NOTES_MID_HK}) {
-    const std::string notes = v::_build_notes(mid);
+    const std::string notes = v::_build_notes(v::_build_market_rules("港股", mid, ""));
     EXPECT_TRUE(notes.starts_with("\n## 注意事项\n"));
     EXPECT_TRUE(notes.ends_with("\n请开始你的分析：\n"));
   }

@@ -172,6 +172,8 @@ TEST(Templates, SystemTemplateReadsRoleDataGuideSeparatorFramework) {
     const auto frame = s.find("## 分析框架");
     EXPECT_LT(guide, sep);
     EXPECT_LT(sep, frame);
+    // The separator that followed the per-stock market-brief section stays.
+    EXPECT_NE(s.find("\n\n---\n\n## 分析框架"), std::string::npos);
     EXPECT_EQ(s.find("## 输入数据"), std::string::npos);
     EXPECT_EQ(s.find("<market_ai_brief>"), std::string::npos);
     EXPECT_EQ(s.find("#### 6.2 示例 JSON"), std::string::npos);

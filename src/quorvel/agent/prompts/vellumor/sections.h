@@ -34,11 +34,13 @@ extern const std::string_view SUMMARY_USER_BLOCK;
 extern const std::string_view SUMMARY_PROMPT_TEXT;
 extern const std::string_view SYSTEM_USER_SEP;  // kept for consumers that join system and user text
 
-// Market notes (items 5-8). The notes block of the templates is the shared one; see _build_notes.
+// Market notes (items 5-8). Their rule and currency items reach the templates as the unnumbered
+// market rules block after the shared notes; see _build_market_rules.
 extern const std::string_view NOTES_MID_A;
 extern const std::string_view NOTES_MID_US;
 extern const std::string_view NOTES_MID_HK;
 extern const std::string_view NOTES_MID_ETF;
+extern const std::string_view MARKET_RULES_EXTRA_A;  // board limit bands, lot, T+1 buffer vs the cap
 
 // Market-specific pieces, in the order in which they appear in a full prompt.
 extern const std::string_view ROLE_A, ROLE_US, ROLE_HK, ROLE_ETF;
@@ -74,6 +76,8 @@ struct MarketPieces {
   std::string_view plans;
   std::string_view wait_plan;
   std::string_view notes_mid;
+  std::string_view market_label;  // heading of the market rules block: A股, 美股, 港股, ETF
+  std::string_view rules_extra;   // further rule lines of that block (A-shares only)
 };
 
 extern const MarketPieces A_PIECES, US_PIECES, HK_PIECES, ETF_PIECES;
@@ -91,7 +95,12 @@ std::string _build_data_fields(std::string_view ohlc_example);
 std::string _build_input_env_section(std::string_view env_entity);
 std::string _build_framework_header(std::string_view step0_label);
 std::string _build_env_and_framework_header(std::string_view env_entity, std::string_view step0_label);
-std::string _build_notes(std::string_view mid);
+// The shared notes, then `market_rules` (the market's rules block), then the start instruction.
+std::string _build_notes(std::string_view market_rules);
+// "## 市场规则（<market_label>）" with the items of the market notes `mid` other than the JSON and
+// reward/risk items (stated once in 6.3 and note 1), unnumbered, then the lines of `extra`. The
+// block is the same bytes for every stock of the market.
+std::string _build_market_rules(std::string_view market_label, std::string_view mid, std::string_view extra);
 std::string _build_user_template(std::string_view code_label, std::string_view name_label,
                                  std::string_view daily_label, std::string_view weekly_label,
                                  std::string_view env_entity);

@@ -14,19 +14,19 @@ namespace detail {
 const MarketPieces A_PIECES{"股票代码", "股票名称", "日线数据", "周线数据", "个股", "股票代码、名称",
                             "25.80, 26.15, 25.60, 25.95", ROLE_A, STEP1_OPEN_A, STEP2_OPEN_A,
                             STEP22_OPEN_A, "\n", STEP3_OPEN_A, "", PLANS_A, WAIT_PLAN_KEY_PRICES,
-                            NOTES_MID_A};
+                            NOTES_MID_A, "A股", MARKET_RULES_EXTRA_A};
 const MarketPieces US_PIECES{"股票代码", "股票名称", "日线数据", "周线数据", "个股", "股票代码、名称",
                              "185.20, 188.50, 184.80, 187.90", ROLE_US, STEP1_OPEN_US, STEP2_OPEN_US,
                              STEP22_OPEN_US, "\n", STEP3_OPEN_US, RISK_US, PLANS_US,
-                             WAIT_PLAN_KEY_PRICES, NOTES_MID_US};
+                             WAIT_PLAN_KEY_PRICES, NOTES_MID_US, "美股", ""};
 const MarketPieces HK_PIECES{"股票代码", "股票名称", "日线数据", "周线数据", "个股", "股票代码、名称",
                              "0.792, 0.799, 0.788, 0.796", ROLE_HK, STEP1_OPEN_HK, STEP2_OPEN_HK,
                              STEP22_OPEN_HK, "\n", STEP3_OPEN_HK, RISK_HK, PLANS_HK,
-                             WAIT_PLAN_KEY_LEVELS, NOTES_MID_HK};
+                             WAIT_PLAN_KEY_LEVELS, NOTES_MID_HK, "港股", ""};
 const MarketPieces ETF_PIECES{"ETF代码", "ETF名称", "日交易数据", "周交易数据", "ETF", "ETF代码、名称",
                               "1.125, 1.138, 1.120, 1.132", ROLE_ETF, STEP1_OPEN_ETF, STEP2_OPEN_ETF,
                               STEP22_OPEN_ETF, ETF_LIQUIDITY_PREMIUM, STEP3_OPEN_ETF, RISK_ETF,
-                              PLANS_ETF, WAIT_PLAN_ENTRY_TRIGGER, NOTES_MID_ETF};
+                              PLANS_ETF, WAIT_PLAN_ENTRY_TRIGGER, NOTES_MID_ETF, "ETF", ""};
 
 namespace {
 
@@ -91,7 +91,7 @@ std::string build_full_prompt(const MarketPieces& m) {
   out += m.wait_plan;
   out += STEP53_SELF_CHECK;
   out += STEP6_JSON_SECTION;
-  out += _build_notes(m.notes_mid);
+  out += _build_notes(_build_market_rules(m.market_label, m.notes_mid, m.rules_extra));
   return out;
 }
 

@@ -79,6 +79,7 @@ constexpr std::string_view STEP4_TARGETS_RRR = R"TXT(
 - **盈亏比计算（RRR）：**
   - RRR = (Target 1 − 入场价) / (入场价 − 止损价)
   - RRR_max = (Target 2 − 入场价) / (入场价 − 止损价)
+  - 入场价一律取 `entry_price_high`（入场区间的最差成交价）；止损距离（ATR 倍数）= (`entry_price_high` − `stop_loss`) / ATR。
   - 硬约束：`rrr` < `calculated_constraints.min_rrr` → 不入场，观望等待。
 - **仓位管理参考**：硬约束：`position_pct` 不得超过 `calculated_constraints.max_position_pct`；在此上限之内，依据信号质量自行确定仓位。
 )TXT";
@@ -189,7 +190,7 @@ constexpr std::string_view STEP53_SELF_CHECK = R"TXT(
 ### 5.3 输出前逻辑自洽检查
 写 Step 6 的 JSON 之前，逐项核对以下清单：
 - [ ] **硬阈值**：`rrr` < `calculated_constraints.min_rrr` → `action` = 观望等待。
-- [ ] **止损阈值**：止损距离（ATR 倍数）> `calculated_constraints.max_stop_dist_atr` → 观望等待。
+- [ ] **止损阈值**：止损距离（ATR 倍数，(`entry_price_high` − `stop_loss`) / ATR）> `calculated_constraints.max_stop_dist_atr` → 观望等待。
 - [ ] **仓位阈值**：`position_pct` ≤ `calculated_constraints.max_position_pct`。
 - [ ] **价格链**（任一买入）：`stop_loss` < `entry_price_low` ≤ `entry_price_high` < `target_1` < `target_2`。
 - [ ] **持仓者逻辑**：

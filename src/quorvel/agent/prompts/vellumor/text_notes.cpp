@@ -33,15 +33,23 @@ constexpr std::string_view NOTES_MID_ETF = R"TXT(5. **JSON 规范**：所有数�
 8. **货币单位**：人民币 (CNY)。
 )TXT";
 
+// Rules of the A-share market that its market notes do not spell out: the daily limit bands by
+// board, the trading lot, and how the T+1 stop buffer fits the stop-distance cap.
+constexpr std::string_view MARKET_RULES_EXTRA_A = R"TXT(- **涨跌幅限制（按板块）**：主板 ±10%；创业板（300/301 开头）与科创板（688 开头）±20%；ST / *ST 股 ±5%；北交所 ±30%（新股上市初期另有规定）。入场价、止损价与目标价须落在当日涨跌停价之内；跌停时止损可能无法成交。
+- **交易单位**：买入以 100 股（1 手）为最小单位，按仓位折算的股数向下取整到整手。
+- **T+1 缓冲与止损上限**：T+1 止损缓冲计入 `calculated_constraints.max_stop_dist_atr` 之内（止损距离按 `entry_price_high` 计算）；缓冲与上限无法同时满足时 → `action` 为“观望等待”。
+)TXT";
+
 }  // namespace detail
 
 namespace {
 
-// The notes shared by all markets. Items 7 and 8 are left out on purpose: their numbers belong to
-// the market notes, which this block does not carry.
+// The notes shared by all markets, numbered 1-6 and 9-14: items 7 and 8 belong to the market notes,
+// whose rule and currency items follow as the unnumbered market rules block.
 constexpr std::string_view NOTES = R"TXT(
 ## 注意事项
-1. **逻辑一致性（与 5.3 对应的硬约束）**：`rrr` < `calculated_constraints.min_rrr` → `action` 必须为“观望等待”（这是唯一不可被任何因素推翻的阈值）；`direction = 看空` → 不得给出任何等级的买入；`holder_action = 清仓离场` → `action` 必须为“观望等待”；任一买入须满足 `stop_loss < entry_price_low ≤ entry_price_high < target_1 < target_2`。
+1. **逻辑一致性（与 5.3 对应的硬约束）**：`rrr` < `calculated_constraints.min_rrr` → `action` 必须为“观望等待”（硬否决，不可被任何因素推翻；完整清单见下方“硬性否决清单”）；`direction = 看空` → 不得给出任何等级的买入；`holder_action = 清仓离场` → `action` 必须为“观望等待”；任一买入须满足 `stop_loss < entry_price_low ≤ entry_price_high < target_1 < target_2`。
+   **硬性否决清单**（任一成立 → `action` 必须为“观望等待”，不可被任何形态、信号或综合判断推翻）：① `rrr` < `calculated_constraints.min_rrr`；② 止损距离 (`entry_price_high` − `stop_loss`) / ATR > `calculated_constraints.max_stop_dist_atr`；③ 市场 bias=避险（禁止新开仓）；④ `direction = 看空`；⑤ `strategy_mode = 均线压缩`（放量突破确认之前）；⑥ `holder_action = 清仓离场`；⑦ 疑似停牌/数据异常（第 11 条）；⑧ 港股仙股（近 20 日日均成交额低于 1000 万港币）；⑨ A 股前一交易日跌停。另有硬上限：`position_pct` ≤ `calculated_constraints.max_position_pct`。`calculated_constraints` 中的数值优先于本提示中写出的任何数值。
    **字段填充指引**：观望 → `rrr/rrr_max/position_pct` = 0；观望 + 继续持有 → 填持仓者的防守位与目标位；观望 + 分批减仓 → 底线止损，以及高于 `current_price` 的减仓价；观望 + 清仓离场 → 全部为 0；观望且没有持仓 → `holding_period` 为“无”。
 2. **数据引用**：引用具体的价格、日期与指标数值。
 3. **批判性使用 <pattern_info>**：发现形态识别有误时，须指出并纠正。
@@ -55,6 +63,7 @@ constexpr std::string_view NOTES = R"TXT(
    - 在没有涨跌幅限制的市场（美股、港股、ETF），极端波动（单日 > 20% 或翻倍、累计涨幅 > 300%、极端乖离）属正常现象，不得称为数据错误、除权或数据失真；
    - 只有在涨跌幅限制严格的市场（如上市期满后的 A 股主板），单日涨跌幅超过 ±20% 才可标注“疑似除权除息或数据异常”；
    - ATR / RSI / MACD 为 NaN 或 null 时直接跳过，不得用默认值填充；
+   - `pattern_info` 中显示为 null 或缺失的字段（常附 `*_reason` 说明原因）即缺失数据：须写明“数据缺失”及原因，不得自行估算或编造；
    - `current_price` 与最新日线 `close` 相差超过 ±3% → 标注“当日行情波动大”，入场区间以 `current_price` 为基准。
 12. **`market_sentiment` 映射**：严格依据 Step 2.0 的结论：偏多 → 看多，偏空 → 看空，震荡 → 中性，避险 → 中性。
 13. **波动率状态感知**（来自 pattern_info.market_context.vol_regime）：
@@ -72,10 +81,28 @@ constexpr std::string_view NOTES = R"TXT(
 
 }  // namespace
 
-// The notes block that closes a stock prompt, followed by the start instruction. `mid` is the
-// market's own note list; the templates carry the shared block only, so it does not enter the text.
-std::string _build_notes([[maybe_unused]] std::string_view mid) {
-  return std::string(NOTES) + std::string(detail::USER_KICKOFF);
+// The notes block that closes a stock prompt, the market's rules block and the start instruction.
+std::string _build_notes(std::string_view market_rules) {
+  return std::string(NOTES) + std::string(market_rules) + std::string(detail::USER_KICKOFF);
+}
+
+std::string _build_market_rules(std::string_view market_label, std::string_view mid, std::string_view extra) {
+  std::string out = "\n## 市场规则（" + std::string(market_label) + "）\n";
+  std::size_t begin = 0;
+  while (begin < mid.size()) {
+    const std::size_t end = std::min(mid.find('\n', begin), mid.size());
+    std::string_view line = mid.substr(begin, end - begin);
+    begin = end + 1;
+    if (line.empty() || line.find("**JSON 规范**") != std::string_view::npos ||
+        line.find("**盈亏比优先**") != std::string_view::npos)
+      continue;
+    const std::size_t dot = line.find(". ");
+    if (dot != std::string_view::npos && dot <= 2) line.remove_prefix(dot + 2);
+    out += "- ";
+    out += line;
+    out += "\n";
+  }
+  return out + std::string(extra);
 }
 
 }  // namespace quorvel::agent::prompts::vellumor

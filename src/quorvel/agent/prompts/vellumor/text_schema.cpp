@@ -6,7 +6,7 @@ namespace quorvel::agent::prompts::vellumor::detail {
 
 constexpr std::string_view STEP6_SCHEMA_SYSTEM = R"TXT(
 ### 6. 结构化决策摘要
-在报告最后，把交易决策输出为一个 JSON 对象，放在标注为 json 的代码块中，供系统直接解析。
+在报告最后，把交易决策输出为一个 JSON 对象，放在标注为 json 的代码块中，供系统直接解析。全文只允许出现这一个 ```json 代码块，且位于回答末尾：系统只读取第一个 json 代码块，正文中引用 `calculated_constraints` 等数据时不要使用 json 代码块。
 
 #### 6.1 字段定义表（权威版本，JSON 取值须严格遵守）
 | 字段 | 类型 | 取值 | 说明 |
@@ -23,20 +23,20 @@ constexpr std::string_view STEP6_SCHEMA_SYSTEM = R"TXT(
 | entry_price_high | float | ≥ entry_price_low | 任一买入：入场区间上限；观望：触发区间上限，没有则填 0 |
 | stop_loss | float | ≥ 0 | 任一买入：低于 `entry_price_low`；观望 + 继续持有：持仓防守位；观望 + 分批减仓：底线防守位；观望 + 清仓离场：0 |
 | target_1 | float | ≥ 0 | 任一买入：高于 `entry_price_high`；观望 + 继续持有：持仓目标位；观望 + 分批减仓：第一减仓价（> `current_price`）；观望 + 清仓离场：0 |
-| target_2 | float | ≥ target_1 | 买入时规则同 `target_1`；观望 + 分批减仓：第二减仓价；观望 + 清仓离场：0 |
+| target_2 | float | ≥ target_1（任一买入时须 > target_1） | 买入时规则同 `target_1`，且严格高于 `target_1`；观望 + 分批减仓：第二减仓价；观望 + 清仓离场：0 |
 | rrr | float | 三位小数 | 观望时为 0；低于 `min_rrr` 强制观望等待 |
 | rrr_max | float | ≥ rrr | 观望时为 0；用 `target_2` 计算 |
 | support_price | float | > 0 | 关键支撑位 |
 | resistance_price | float | > support_price | 关键压力位 |
-| position_pct | int | 0-100 | 观望时为 0；谨慎买入 ≤ 15；其余买入等级按策略模式分级 |
-| holding_period | string | "N个交易日" 或 "无" | 按优先级取值：(a) 任一买入 → 入场后预计持有的交易日数；(b) 观望等待 + 继续持有 → 剩余持有交易日数；(c) 观望等待 + 分批减仓 / 清仓离场，或没有持仓 → "无" |
+| position_pct | int | 0-100 的整数（不带 % 号） | 观望时为 0；谨慎买入 ≤ 15；其余买入等级按策略模式分级 |
+| holding_period | string | "N个交易日"（N 为整数）或 "无" | 按优先级取值：(a) 任一买入 → 入场后预计持有的交易日数；(b) 观望等待 + 继续持有 → 剩余持有交易日数；(c) 观望等待 + 分批减仓 / 清仓离场，或没有持仓 → "无" |
 | confidence | enum | 高 / 中 / 低 | 由评分得出（见注意事项第 9 条） |
 | risk_level | enum | 高 / 中 / 低 | 综合波动率、流动性与市场环境 |
 | market_sentiment | enum | 看多 / 看空 / 中性 | 取自 Step 2.0：偏多 → 看多，偏空 → 看空，震荡 / 避险 → 中性 |
 | key_watch | string | 两个触发条件 | 格式为 "升级触发：[条件]→[操作]；降级触发：[条件]→[操作]"，两者都须写出具体价格或指标数值 |
 
 #### 6.3 输出要求
-- 只输出一个合法的 JSON 对象：一律使用双引号，不留尾随逗号，不写注释。
+- 全文恰好一个 ```json 代码块，即本决策，放在回答末尾；块内只有一个合法的 JSON 对象：一律使用双引号，不留尾随逗号，不写注释。
 - 字段名与字段顺序严格按照 6.1。
 - 所有浮点数值字段保留三位小数（`position_pct` 为整数）。
 - 任何字段都不得填写占位式表述（如“X 或 Y”、“关注...”），必须给出确定的值。
@@ -63,8 +63,8 @@ constexpr std::string_view STEP6_EXAMPLE_USER = R"TXT(
   "stop_loss": 23.500,
   "target_1": 28.000,
   "target_2": 30.000,
-  "rrr": 0.0,
-  "rrr_max": 0.0,
+  "rrr": 0.000,
+  "rrr_max": 0.000,
   "support_price": 23.500,
   "resistance_price": 28.000,
   "position_pct": 0,
