@@ -10,8 +10,8 @@
 namespace quorvel {
 
 void install_runtime_services() {
-  // The LLM configuration is checked first, so a missing key stops the command before any data work.
-  agent::core::DefaultAgentLayer().configuration();
+  // The LLM configuration (API key, base URL) is read when a client is first built, so a run that
+  // needs no LLM call (a cached brief, a stored analysis, a date error) never asks for a key.
   agent::core::install_agent_layer();
   tarnel::install_local_market_data();
   install_market_blocks();

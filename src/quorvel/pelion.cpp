@@ -1,0 +1,184 @@
+// pelion: one AI trading analysis of one instrument for one day. Checks and normalises the date,
+// skips an analysis that is already stored, prepares bars, indicator status and the technical
+// screen's pattern information, obtains the market AI brief, has the AI selector write the
+// analysis and the summary, logs both between banner lines and flushes the report store's queue.
+// Everything the user sees goes through the shared logger (standard error and logs/).
+#include <cctype>
+#include <chrono>
+#include <exception>
+#include <filesystem>
+#include <iostream>
+#include <optional>
+#include <string>
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+#include <fmt/format.h>
+
+#include "contracts/clock.h"
+#include "contracts/errors.h"
+#include "contracts/market_data.h"
+#include "contracts/report_store.h"
+#include "quorvel/agent/solvara/market_brief.h"
+#include "quorvel/command_dates.h"
+#include "quorvel/indicators/status_computation.h"
+#include "quorvel/runtime_services.h"
+#include "quorvel/strategy/ai/basic_ai_selector.h"
+#include "quorvel/strategy/technical/combined_selector.h"
+#include "quorvel/utils/blocking.h"
+#include "quorvel/utils/cli.h"
+#include "quorvel/utils/command_main.h"
+#include "quorvel/utils/environment.h"
+#include "quorvel/utils/logger.h"
+#include "quorvel/utils/market_type.h"
+
+namespace {
+
+using quorvel::logger;
+
+// Wall-clock seconds since the epoch (from the clock service).
+double seconds_now() { return std::chrono::duration<double>(quorvel::clock().now().time_since_epoch()).count(); }
+
+// What the analysis needs before the market brief: instrument, bars, status and the technical
+// screen's pattern information. `df` is empty when the instrument has no bars.
+struct PreparedStock {
+  std::string stock_name;
+  std::optional<std::string> market_type;
+  tarnel::BarTable df;
+  quorvel::indicators::StockStatus stock_status;
+  std::string pattern_info;
+  std::string selector_source;
+};
+
+std::string name_or_empty(const std::string& stock_code) {
+  try {
+    return tarnel::get_name_from_code(stock_code);
+  } catch (const std::exception& e) {
+    logger.info("获取股票名称时出错: " + std::string(e.what()));
+    return "";
+  }
+}
+
+// Reads the store and the market data; runs on a worker thread.
+PreparedStock prepare_stock(const std::string& stock_code, const std::string& analysis_time) {
+  PreparedStock p;
+  p.stock_name = name_or_empty(stock_code);
+  p.market_type = quorvel::get_market_type(stock_code, p.stock_name);
+  logger.info("检测到股票代码: " + stock_code + " (" + p.stock_name +
+              ")，背景市场类型: " + p.market_type.value_or("None"));
+  p.df = tarnel::get_any_ohlc(stock_code, tarnel::get_default_start_date(), analysis_time);
+  if (p.df.empty()) return p;
+  p.stock_status = quorvel::indicators::get_stock_status(p.df, stock_code);
+  quorvel::strategy::SelectorCheckResult screen = quorvel::strategy::technical::CombinedSelector().check(
+      stock_code, tarnel::get_default_start_date(), analysis_time);
+  p.pattern_info = std::move(screen.pattern_info_str);
+  p.selector_source = std::move(screen.strategy_type);
+  return p;
+}
+
+void log_texts(const std::string& report, const std::string& summary) {
+  logger.info("\n===== 股票分析报告 =====");
+  logger.info(report);
+  logger.info("\n===== 分析报告结束 =====");
+  logger.info("\n===== 投资建议总结 =====");
+  logger.info(summary);
+  logger.info("\n===== 总结结束 =====");
+}
+
+void flush_store() {
+  try {
+    const quorvel::report::FlushResult flushed = quorvel::report::default_storage().flush();
+    if (!flushed.ok()) logger.debug("刷新 MQ 失败: %s", flushed.error);
+  } catch (const std::exception& e) {
+    logger.debug("刷新 MQ 失败: %s", e.what());
+  }
+}
+
+asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
+  logger.info("开始 AI 股票分析: stock=" + stock_code + ", analysis_time=" + analysis_time +
+              ", force=" + (force ? "True" : "False"));
+  std::string llm_client_type = quorvel::env_value("LLM_CLIENT_TYPE").value_or("deepseek");
+  for (char& c : llm_client_type) c = char(std::tolower(static_cast<unsigned char>(c)));
+  if (!force) {
+    auto lookup = quorvel::run_blocking(
+        [&] { return quorvel::report::default_storage().exists(stock_code, analysis_time, llm_client_type); });
+    const bool exists = co_await std::move(lookup);
+    if (exists) {
+      logger.info("股票 " + stock_code + " 在 " + analysis_time + " 的分析报告 (" + llm_client_type +
+                  ") 已存在，跳过执行。 (使用 --force 强制重新分析)");
+      co_return;
+    }
+  }
+  const double start_time = seconds_now();
+  auto preparation = quorvel::run_blocking([&] { return prepare_stock(stock_code, analysis_time); });
+  PreparedStock stock = co_await std::move(preparation);
+  if (stock.df.empty()) {
+    logger.info("获取股票数据失败: " + stock_code);
+    co_return;
+  }
+  auto brief_op = quorvel::agent::solvara::get_market_ai_brief(stock.market_type, analysis_time, false, true);
+  const std::string market_ai_brief = co_await std::move(brief_op);
+  if (market_ai_brief.empty() && stock.market_type)
+    throw quorvel::RuntimeError("大盘 AI 简报生成失败 (" + *stock.market_type + ")，分析无法继续。");
+  logger.info("正在分析股票...");
+  quorvel::strategy::ai::BasicAISelector selector;
+  auto analysis = selector.check_async({.stock_status = std::move(stock.stock_status),
+                                        .df = std::move(stock.df),
+                                        .pattern_info = std::move(stock.pattern_info),
+                                        .selector_source = std::move(stock.selector_source),
+                                        .analysis_time = analysis_time,
+                                        .market_ai_brief = market_ai_brief});
+  const quorvel::strategy::ai::AIAnalysisResult result = co_await std::move(analysis);
+  log_texts(result.trader_response, result.summary_response);
+  logger.info(fmt::format("\n执行时间: {:.2f} 秒", seconds_now() - start_time));
+  flush_store();
+}
+
+// The date checks before the analysis; nothing when the run must stop here (already logged).
+std::optional<std::string> checked_date(const std::string& stock_code, std::string analysis_time) {
+  try {
+    if (quorvel::is_future_date(analysis_time)) {
+      logger.warning("输入日期 " + analysis_time + " 是未来日期，系统将直接退出。");
+      return std::nullopt;
+    }
+    const std::string original_date = analysis_time;
+    analysis_time = quorvel::get_market_type(stock_code) == "US" ? tarnel::normalize_us_market_end_date(analysis_time)
+                                                                 : tarnel::normalize_market_end_date(analysis_time);
+    if (analysis_time != original_date)
+      logger.info("日期已从 " + original_date + " 调整为 " + analysis_time + " (由于市场未收盘或非交易日)");
+    return analysis_time;
+  } catch (const quorvel::ValueError&) {
+    logger.error("日期格式错误: " + analysis_time + "，应为 YYYY-MM-DD");
+    return std::nullopt;
+  }
+}
+
+int run(const std::string& stock_code, const std::string& analysis_time, bool force) {
+  quorvel::install_runtime_services();
+  const std::optional<std::string> date = checked_date(stock_code, analysis_time);
+  if (!date) return 0;
+  asio::io_context loop;
+  std::exception_ptr failure;
+  asio::co_spawn(loop, analyze_stock(stock_code, *date, force), [&](std::exception_ptr e) { failure = e; });
+  loop.run();
+  if (failure) std::rethrow_exception(failure);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return quorvel::run_main("pelion", [&]() -> int {
+    quorvel::load_quorvel_env();
+    CLI::App app{"股票分析命令行工具", "pelion"};
+    std::string stock_code, analysis_time = quorvel::today_text();
+    bool force = false;
+    app.add_option("-s,--stock_code", stock_code, "股票代码，如：sh.600000、hk.00001、us.AAPL、510050")->required();
+    app.add_option("-t,--analysis_time", analysis_time, "股票K线的日期，格式：YYYY-MM-DD (默认: 今天)");
+    app.add_flag("--force", force, "强制重新分析，即使报告已存在");
+    if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
+
+    quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
+    return run(stock_code, analysis_time, force);
+  });
+}

@@ -1,0 +1,148 @@
+#include "quorvel/strategy/ai/basic_ai_selector.h"
+
+#include <exception>
+#include <utility>
+
+#include <asio/co_spawn.hpp>
+#include <asio/io_context.hpp>
+
+#include "contracts/clock.h"
+#include "quorvel/strategy/ai/analysis_context.h"
+#include "quorvel/strategy/ai/date_alignment.h"
+#include "quorvel/strategy/ai/decision_report.h"
+#include "quorvel/strategy/ai/reply_audit.h"
+#include "quorvel/strategy/ai/verdict.h"
+#include "quorvel/strategy/technical/combined_selector.h"
+#include "quorvel/utils/logger.h"
+#include "quorvel/utils/number_text.h"
+#include "quorvel/utils/utf8.h"
+
+namespace quorvel::strategy::ai {
+
+namespace {
+
+// Characters of the summary shown in the log line.
+constexpr std::size_t SUMMARY_LOG_CHARS = 100;
+
+// The state of one analysis from the LLM call on; what the error trap needs to report.
+struct Progress {
+  std::string a_time;
+  std::optional<std::string> reply;  // set as soon as the model answered
+  std::string summary_response;
+};
+
+agent::StockAnalysisInputs llm_inputs(const AnalysisContext& ctx, const AIAnalysisRequest& request,
+                                      const AlignedDate& date) {
+  return agent::StockAnalysisInputs{.stock_code = ctx.stock_code,
+                                    .market_type = ctx.market_type,
+                                    .stock_name = ctx.stock_name,
+                                    .analysis_time = date.a_time,
+                                    .current_price = number_text(request.stock_status.price),
+                                    .stock_data = ctx.ohlc_data,
+                                    .stock_week_data = ctx.ohlc_data_week,
+                                    .pattern_info = ctx.pattern_info,
+                                    .selector_source = ctx.strategy_text + request.selector_source,
+                                    .market_ai_brief = request.market_ai_brief,
+                                    .pct_change = date.pct_change};
+}
+
+// Everything after the LLM's answer up to the stored reports; throws into the error trap.
+void handle_reply(const AnalysisContext& ctx, const AIAnalysisRequest& request, Progress& progress) {
+  DecisionSummary decided = summarize_reply(*progress.reply, *ctx.agent);
+  if (decided.decision_dict && !decided.decision_dict->empty())
+    reconcile_with_pre_screen(ctx.stock_code, *decided.decision_dict, ctx.pattern_info_dict, ctx.constraints);
+  const ReportFields fields{ctx.stock_code, ctx.stock_name, progress.a_time, ctx.market_type,
+                            request.stock_status.price.value()};
+  store_reports(analysis_record(fields, *progress.reply, *ctx.agent),
+                summary_record(fields, decided.summary_response, *ctx.agent));
+  progress.summary_response = std::move(decided.summary_response);
+}
+
+// The LLM call and the handling of its reply (the part of the analysis inside the error trap).
+asio::awaitable<void> ask_and_decide(const AnalysisContext& ctx, const AIAnalysisRequest& request, Progress& progress) {
+  progress.a_time =
+      request.analysis_time.empty() ? tarnel::date_text(tarnel::Date{clock().today_local()}) : request.analysis_time;
+  logger.info("开始分析股票 " + ctx.stock_code + " (" + ctx.stock_name + ") 在 " + progress.a_time);
+  const AlignedDate date = align_analysis_date(ctx.daily, request.stock_status.price.value(), progress.a_time);
+  progress.a_time = date.a_time;
+  const agent::StockAnalysisInputs inputs = llm_inputs(ctx, request, date);
+  auto analyze = ctx.agent->analyze(inputs);
+  progress.reply = co_await std::move(analyze);
+  handle_reply(ctx, request, progress);
+}
+
+asio::awaitable<void> release_client(agent::StockAgent& agent) {
+  if (!agent.client) co_return;
+  try {
+    auto close = agent.client->close();
+    co_await std::move(close);
+  } catch (const std::exception& e) {
+    logger.debug("关闭 LLM 客户端失败: %s", e.what());
+  }
+}
+
+// The neutral result of a failed analysis; a reply the model already sent is kept in an audit file.
+AIAnalysisResult failed_result(const AnalysisContext& ctx, const AIAnalysisRequest& request, const Progress& progress,
+                               const std::string& error) {
+  logger.error("AI分析股票 " + ctx.stock_code + " 出错: " + error);
+  if (progress.reply) {
+    try {
+      const auto path = save_unused_reply(ctx.stock_code, progress.a_time, *progress.reply);
+      logger.error("[审计] 已把 LLM 原始回复保存到审计文件: " + path.string());
+    } catch (const std::exception& e) {
+      logger.error("[审计] LLM 原始回复保存失败: " + std::string(e.what()));
+    }
+  }
+  return {TradeEnum::WATCH, ctx.stock_code, request.stock_status, "分析出错: " + error, ""};
+}
+
+}  // namespace
+
+SelectorCheckResult BasicAISelector::check(const std::string& code, const std::string& start_date,
+                                           const std::string& end_date, const nlohmann::ordered_json& options) {
+  return technical::CombinedSelector().check(code, start_date, end_date, options);
+}
+
+AICheckResult BasicAISelector::check(const indicators::StockStatus& stock_status, const tarnel::BarTable& df,
+                                     const std::string& pattern_info, const std::string& selector_source,
+                                     const std::string& analysis_time, const std::string& market_ai_brief) {
+  return _check_as_ai_selector({stock_status, df, pattern_info, selector_source, analysis_time, market_ai_brief});
+}
+
+asio::awaitable<AIAnalysisResult> BasicAISelector::check_async(AIAnalysisRequest request) {
+  const AnalysisContext ctx = prepare_analysis_context(request);
+  Progress progress;
+  std::optional<std::string> error;
+  try {
+    auto run = ask_and_decide(ctx, request, progress);
+    co_await std::move(run);
+  } catch (const std::exception& e) {
+    error = e.what();
+  } catch (...) {
+    error = "未知错误";
+  }
+  auto release = release_client(*ctx.agent);
+  co_await std::move(release);
+  if (error) co_return failed_result(ctx, request, progress, *error);
+
+  logger.info("总结分析报告: " + utf8_prefix(progress.summary_response, SUMMARY_LOG_CHARS) + "...");
+  const SummaryVerdict verdict = summary_verdict(progress.summary_response);
+  co_return AIAnalysisResult{verdict.trade_enum, request.stock_status.code, request.stock_status,
+                             std::move(progress.summary_response), std::move(*progress.reply)};
+}
+
+AICheckResult BasicAISelector::_check_as_ai_selector(AIAnalysisRequest request) {
+  asio::io_context loop;
+  std::optional<AIAnalysisResult> result;
+  std::exception_ptr failure;
+  asio::co_spawn(loop, check_async(std::move(request)), [&](std::exception_ptr e, AIAnalysisResult r) {
+    failure = e;
+    if (!e) result = std::move(r);
+  });
+  loop.run();
+  if (failure) std::rethrow_exception(failure);
+  return {result->trade_enum, std::move(result->stock_code), std::move(result->stock_status),
+          std::move(result->summary_response)};
+}
+
+}  // namespace quorvel::strategy::ai

@@ -1,0 +1,79 @@
+#include "quorvel/strategy/ai/decision_report.h"
+
+#include "quorvel/agent/schemas/decision.h"
+#include "quorvel/agent/schemas/extract.h"
+#include "quorvel/strategy/ai/analysis_context.h"
+#include "quorvel/strategy/ai/constraints.h"
+#include "quorvel/utils/logger.h"
+
+namespace quorvel::strategy::ai {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+bool is_checked_mode(const std::string& mode) { return mode == "趋势跟随" || mode == "底部反转" || mode == "区间震荡"; }
+
+}  // namespace
+
+std::string model_label(const agent::StockAgent& agent) {
+  return agent.model_name ? *agent.model_name : std::string(DEFAULT_MODEL_LABEL);
+}
+
+DecisionSummary summarize_reply(const std::string& trader_response, const agent::StockAgent& agent) {
+  DecisionSummary out;
+  out.decision_dict = agent::schemas::extract_decision_json(trader_response);
+  if (out.decision_dict && !out.decision_dict->empty()) {
+    const auto decision = agent::schemas::StockDecision::from_map(*out.decision_dict);
+    out.summary_response = agent::build_summary_markdown_report(decision, model_label(agent));
+  } else {
+    out.summary_response = "> **LLM**: " + model_label(agent) + "\n\n未能成功提取到决策，建议继续观望。";
+  }
+  return out;
+}
+
+void reconcile_with_pre_screen(const std::string& stock_code, const Json& decision_dict, const Json& pattern_info_dict,
+                               const Json& constraints) {
+  const auto mode_it = decision_dict.find("strategy_mode");
+  const std::string d_mode = mode_it != decision_dict.end() && mode_it->is_string() ? mode_it->get<std::string>() : "";
+  const std::string hint_l = lowered_strategy_hint(pattern_info_dict);
+  const bool hint_bottom = is_bottom_hint(hint_l);
+  if (!is_checked_mode(d_mode) || (d_mode == "底部反转") == hint_bottom) return;
+  logger.warning("[预筛对账] " + stock_code + " strategy_hint=" + (hint_l.empty() ? "无" : hint_l) +
+                 " 与 AI strategy_mode=" + d_mode +
+                 " 前提不一致 | base_confidence_score=" + scalar_text(constraints["base_confidence_score"]) +
+                 " / max_position_pct=" + scalar_text(constraints["max_position_pct"]) + " 按预筛假设计算");
+}
+
+report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,
+                                       const agent::StockAgent& agent) {
+  return report::AnalysisReport{.stock_code = f.stock_code,
+                                .stock_name = f.stock_name,
+                                .content = content,
+                                .analysis_time = f.analysis_time,
+                                .market_type = f.market_type,
+                                .current_price = f.current_price,
+                                .llm_client_type = agent.llm_client_type.value_or(""),
+                                .llm_model = agent.model_name.value_or("")};
+}
+
+report::SummaryReport summary_record(const ReportFields& f, const std::string& content,
+                                     const agent::StockAgent& agent) {
+  return report::SummaryReport{.stock_code = f.stock_code,
+                               .stock_name = f.stock_name,
+                               .content = content,
+                               .analysis_time = f.analysis_time,
+                               .current_price = f.current_price,
+                               .llm_client_type = agent.llm_client_type.value_or(""),
+                               .llm_model = agent.model_name.value_or("")};
+}
+
+void store_reports(const report::AnalysisReport& analysis, const report::SummaryReport& summary) {
+  logger.info("正在异步存储分析结果: " + analysis.stock_code);
+  report::ReportStore& store = report::default_storage();
+  store.save_analysis_report(analysis);
+  store.save_summary_report(summary);
+  store.flush();
+}
+
+}  // namespace quorvel::strategy::ai

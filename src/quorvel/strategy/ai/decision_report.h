@@ -1,0 +1,55 @@
+#pragma once
+// What an analysis makes of the LLM's reply: the validated decision, the Markdown trading summary,
+// the cross-check of the model's strategy mode against the pre-screen, and the two report records
+// handed to the report store.
+#include <optional>
+#include <string>
+#include <string_view>
+
+#include <nlohmann/json.hpp>
+
+#include "contracts/llm_agent.h"
+#include "contracts/report_store.h"
+#include "quorvel/indicators/stock_status.h"
+
+namespace quorvel::strategy::ai {
+
+// Model label of summaries from an agent without a model name.
+inline constexpr std::string_view DEFAULT_MODEL_LABEL = "quorvel-quant";
+
+struct DecisionSummary {
+  std::optional<nlohmann::ordered_json> decision_dict;  // absent or empty: no usable decision
+  std::string summary_response;
+};
+
+// The agent's model name, or DEFAULT_MODEL_LABEL.
+std::string model_label(const agent::StockAgent& agent);
+
+// Extracts the decision from the reply and writes the summary; without a decision the summary is
+// the "> **LLM**: ..." wait note. A decision map that the decision record rejects throws (a
+// ValidationError naming every offending field), as does a malformed categorical value or price.
+DecisionSummary summarize_reply(const std::string& trader_response, const agent::StockAgent& agent);
+
+// Warns "[预筛对账] ..." when the model's strategy mode disagrees with the pre-screen hint on
+// whether the setup is a bottom reversal. Changes nothing.
+void reconcile_with_pre_screen(const std::string& stock_code, const nlohmann::ordered_json& decision_dict,
+                               const nlohmann::ordered_json& pattern_info_dict,
+                               const nlohmann::ordered_json& constraints);
+
+// The fields both report records share.
+struct ReportFields {
+  std::string stock_code;
+  std::string stock_name;
+  std::string analysis_time;
+  std::optional<std::string> market_type;
+  double current_price = 0.0;  // quote currency
+};
+
+report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,
+                                       const agent::StockAgent& agent);
+report::SummaryReport summary_record(const ReportFields& f, const std::string& content, const agent::StockAgent& agent);
+
+// Saves the analysis and then the summary record and flushes the store's queue.
+void store_reports(const report::AnalysisReport& analysis, const report::SummaryReport& summary);
+
+}  // namespace quorvel::strategy::ai
