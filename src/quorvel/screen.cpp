@@ -19,6 +19,7 @@
 #include "quorvel/screen_output.h"
 #include "quorvel/strategy/technical/pool_screen.h"
 #include "quorvel/utils/cli.h"
+#include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
@@ -132,43 +133,45 @@ int run(const Options& opt) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  quorvel::load_quorvel_env();
-  Options opt;
-  CLI::App app{"技术面筛选：用规则选股器筛选一个股票池或整个市场，输出通过的标的并保存当日排名", "quorvel-screen"};
-  auto* pool = app.add_option("--pool", opt.pool, "股票池文件：每行一个代码（# 开头为注释）");
-  auto* market = app.add_option("--market", opt.market, "筛选行情库中该市场的全部股票/基金：A / HK / US / ETF")
-                     ->check(CLI::IsMember({"A", "HK", "US", "ETF"}));
-  pool->excludes(market);
-  app.add_option("--selector", opt.selector, "筛选器：all / brp（底部反转）/ tf（趋势跟随）/ combined（组合，默认）")
-      ->check(CLI::IsMember({"all", "brp", "tf", "combined"}));
-  app.add_option("-t,--analysis_time", opt.date, "筛选日期，格式 YYYY-MM-DD（默认：今天）");
-  app.add_option("--start", opt.start, "K线起始日期（默认：行情服务的默认历史窗口）");
-  app.add_option("--format", opt.format, "输出格式：table（默认）/ csv / json")
-      ->check(CLI::IsMember({"table", "csv", "json"}));
-  app.add_option("-j,--jobs", opt.jobs, "并行线程数（默认：CPU 核数）")->check(CLI::NonNegativeNumber);
-  app.add_flag("--store-rank", opt.store_rank, "股票池筛选也保存当日排名（--market 总是保存）");
-  app.add_flag("-v,--verbose", opt.verbose, "输出每只标的的筛选日志");
-  if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
-  if (opt.pool.empty() && opt.market.empty()) {
-    std::cerr << "quorvel-screen: 需要 --pool FILE 或 --market A|HK|US|ETF\n\n" << app.help();
-    return 2;
-  }
-  try {
-    if (quorvel::is_future_date(opt.date)) {
-      std::cerr << "quorvel-screen: 日期 " << opt.date << " 是未来日期\n";
+  return quorvel::run_main("quorvel-screen", [&]() -> int {
+    quorvel::load_quorvel_env();
+    Options opt;
+    CLI::App app{"技术面筛选：用规则选股器筛选一个股票池或整个市场，输出通过的标的并保存当日排名", "quorvel-screen"};
+    auto* pool = app.add_option("--pool", opt.pool, "股票池文件：每行一个代码（# 开头为注释）");
+    auto* market = app.add_option("--market", opt.market, "筛选行情库中该市场的全部股票/基金：A / HK / US / ETF")
+                       ->check(CLI::IsMember({"A", "HK", "US", "ETF"}));
+    pool->excludes(market);
+    app.add_option("--selector", opt.selector, "筛选器：all / brp（底部反转）/ tf（趋势跟随）/ combined（组合，默认）")
+        ->check(CLI::IsMember({"all", "brp", "tf", "combined"}));
+    app.add_option("-t,--analysis_time", opt.date, "筛选日期，格式 YYYY-MM-DD（默认：今天）");
+    app.add_option("--start", opt.start, "K线起始日期（默认：行情服务的默认历史窗口）");
+    app.add_option("--format", opt.format, "输出格式：table（默认）/ csv / json")
+        ->check(CLI::IsMember({"table", "csv", "json"}));
+    app.add_option("-j,--jobs", opt.jobs, "并行线程数（默认：CPU 核数）")->check(CLI::NonNegativeNumber);
+    app.add_flag("--store-rank", opt.store_rank, "股票池筛选也保存当日排名（--market 总是保存）");
+    app.add_flag("-v,--verbose", opt.verbose, "输出每只标的的筛选日志");
+    if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
+    if (opt.pool.empty() && opt.market.empty()) {
+      std::cerr << "quorvel-screen: 需要 --pool FILE 或 --market A|HK|US|ETF\n\n" << app.help();
       return 2;
     }
-  } catch (const quorvel::ValueError&) {
-    std::cerr << "quorvel-screen: 日期格式错误: " << opt.date << "，应为 YYYY-MM-DD\n";
-    return 2;
-  }
-  quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), opt.verbose ? "INFO" : "WARNING");
-  try {
-    tarnel::install_local_market_data();
-    zerith::install_pattern_service();
-    return run(opt);
-  } catch (const std::exception& e) {
-    std::cerr << "quorvel-screen: " << e.what() << "\n";
-    return 1;
-  }
+    try {
+      if (quorvel::is_future_date(opt.date)) {
+        std::cerr << "quorvel-screen: 日期 " << opt.date << " 是未来日期\n";
+        return 2;
+      }
+    } catch (const quorvel::ValueError&) {
+      std::cerr << "quorvel-screen: 日期格式错误: " << opt.date << "，应为 YYYY-MM-DD\n";
+      return 2;
+    }
+    quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), opt.verbose ? "INFO" : "WARNING");
+    try {
+      tarnel::install_local_market_data();
+      zerith::install_pattern_service();
+      return run(opt);
+    } catch (const std::exception& e) {
+      std::cerr << "quorvel-screen: " << e.what() << "\n";
+      return 1;
+    }
+  });
 }

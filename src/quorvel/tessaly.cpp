@@ -17,6 +17,7 @@
 #include "quorvel/command_dates.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/utils/cli.h"
+#include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 
@@ -55,51 +56,53 @@ asio::awaitable<void> analyze_market(std::string market_type, std::string analys
 }  // namespace
 
 int main(int argc, char** argv) {
-  quorvel::load_quorvel_env();
-  CLI::App app{"大盘环境 AI 简报（与个股分析注入的大盘判断同源）", "tessaly"};
-  std::string market, analysis_time = quorvel::today_text();
-  bool force = false;
-  app.add_option("-m,--market", market, "市场类型：A（A股指数）/ US / HK / ETF（与 A 股大盘同源）")
-      ->required()
-      ->check(CLI::IsMember({"A", "US", "HK", "ETF"}));
-  app.add_option("-t,--analysis_time", analysis_time, "截止日，格式 YYYY-MM-DD（默认：今天）");
-  app.add_flag("--force", force, "删除该日该市场的磁盘缓存并重新调用 LLM");
-  if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
+  return quorvel::run_main("tessaly", [&]() -> int {
+    quorvel::load_quorvel_env();
+    CLI::App app{"大盘环境 AI 简报（与个股分析注入的大盘判断同源）", "tessaly"};
+    std::string market, analysis_time = quorvel::today_text();
+    bool force = false;
+    app.add_option("-m,--market", market, "市场类型：A（A股指数）/ US / HK / ETF（与 A 股大盘同源）")
+        ->required()
+        ->check(CLI::IsMember({"A", "US", "HK", "ETF"}));
+    app.add_option("-t,--analysis_time", analysis_time, "截止日，格式 YYYY-MM-DD（默认：今天）");
+    app.add_flag("--force", force, "删除该日该市场的磁盘缓存并重新调用 LLM");
+    if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
 
-  quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
-  try {
-    quorvel::install_runtime_services();
-  } catch (const quorvel::Error& e) {
-    std::cerr << "tessaly: " << e.what() << "\n";
-    return 1;
-  }
+    quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
+    try {
+      quorvel::install_runtime_services();
+    } catch (const quorvel::Error& e) {
+      std::cerr << "tessaly: " << e.what() << "\n";
+      return 1;
+    }
 
-  for (auto& c : market) c = char(std::toupper(static_cast<unsigned char>(c)));
-  const std::string input = analysis_time;
-  try {
-    if (quorvel::is_future_date(analysis_time)) {
-      logger.warning("输入日期 %s 是未来日期，退出。", analysis_time);
+    for (auto& c : market) c = char(std::toupper(static_cast<unsigned char>(c)));
+    const std::string input = analysis_time;
+    try {
+      if (quorvel::is_future_date(analysis_time)) {
+        logger.warning("输入日期 %s 是未来日期，退出。", analysis_time);
+        return 0;
+      }
+      analysis_time = market == "US" ? tarnel::normalize_us_market_end_date(analysis_time)
+                                     : tarnel::normalize_market_end_date(analysis_time);
+      if (analysis_time != input) logger.info("日期已从 %s 调整为 %s（未收盘或非交易日等）", input, analysis_time);
+    } catch (const quorvel::ValueError&) {
+      logger.error("日期格式错误: %s，应为 YYYY-MM-DD", input);
       return 0;
     }
-    analysis_time = market == "US" ? tarnel::normalize_us_market_end_date(analysis_time)
-                                   : tarnel::normalize_market_end_date(analysis_time);
-    if (analysis_time != input) logger.info("日期已从 %s 调整为 %s（未收盘或非交易日等）", input, analysis_time);
-  } catch (const quorvel::ValueError&) {
-    logger.error("日期格式错误: %s，应为 YYYY-MM-DD", input);
-    return 0;
-  }
 
-  asio::io_context loop;
-  std::exception_ptr failure;
-  asio::co_spawn(loop, analyze_market(market, analysis_time, force), [&](std::exception_ptr e) { failure = e; });
-  loop.run();
-  if (failure) {
-    try {
-      std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-      std::cerr << "tessaly: " << e.what() << "\n";
+    asio::io_context loop;
+    std::exception_ptr failure;
+    asio::co_spawn(loop, analyze_market(market, analysis_time, force), [&](std::exception_ptr e) { failure = e; });
+    loop.run();
+    if (failure) {
+      try {
+        std::rethrow_exception(failure);
+      } catch (const std::exception& e) {
+        std::cerr << "tessaly: " << e.what() << "\n";
+      }
+      return 1;
     }
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
 }

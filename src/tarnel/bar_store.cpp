@@ -16,6 +16,7 @@ CREATE TABLE IF NOT EXISTS bars(
   open REAL NOT NULL, high REAL NOT NULL, low REAL NOT NULL, close REAL NOT NULL,
   volume REAL NOT NULL, amount REAL,
   PRIMARY KEY(code, day)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS bundled_received(code TEXT PRIMARY KEY) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS calendars(
   market TEXT NOT NULL, day INTEGER NOT NULL, PRIMARY KEY(market, day)) WITHOUT ROWID;
 )sql";
@@ -70,6 +71,16 @@ void BarStore::add_calendar_days(const std::string& market, const std::vector<Da
     st.step();
     st.reset();
   }
+}
+
+bool BarStore::bundled_received(const std::string& code) {
+  Statement st = db_.prepare("SELECT 1 FROM bundled_received WHERE code = ?1");
+  st.bind(1, code);
+  return st.step();
+}
+
+void BarStore::mark_bundled_received(const std::string& code) {
+  db_.prepare("INSERT OR IGNORE INTO bundled_received(code) VALUES (?1)").bind(1, code).step();
 }
 
 std::size_t BarStore::instrument_count() {

@@ -27,6 +27,9 @@ class BarStore {
   void upsert_instrument(const InstrumentEntry& entry);
   std::size_t upsert_bars(const std::string& code, const std::vector<BarRow>& rows);
   void add_calendar_days(const std::string& market, const std::vector<Date>& days);
+  // Whether the instrument once came from the bundled data set, and the mark that it did.
+  bool bundled_received(const std::string& code);
+  void mark_bundled_received(const std::string& code);
 
   std::size_t instrument_count();
   std::optional<InstrumentEntry> instrument(const std::string& code);

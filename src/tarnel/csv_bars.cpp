@@ -21,6 +21,10 @@ namespace {
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
 std::string read_text(const std::filesystem::path& file) {
+  std::error_code ec;
+  if (std::filesystem::is_directory(file, ec))
+    throw quorvel::RuntimeError(fmt::format("{} 是目录而不是 CSV 文件；请给出其中的文件，例如 {}/*.csv", file.string(),
+                                            file.string()));
   std::ifstream in(file, std::ios::binary);
   if (!in) throw quorvel::RuntimeError(fmt::format("无法读取文件 {}（不存在或没有读取权限）", file.string()));
   std::stringstream ss;
@@ -63,7 +67,7 @@ std::optional<double> number(const std::string& field) {
 std::string check_row(const std::vector<std::string>& f, BarRow& row) {
   if (f.size() != 7) return fmt::format("应有 7 个字段，实际 {} 个", f.size());
   const auto d = try_parse_date(trim(f[0]));
-  if (!d) return fmt::format("日期无效: '{}'", f[0]);
+  if (!d) return fmt::format("日期无效: '{}'（应为 {}-{} 年间的 YYYY-MM-DD）", f[0], MIN_YEAR, MAX_YEAR);
   row.date = *d;
   static const char* names[] = {"open", "high", "low", "close", "volume"};
   double* targets[] = {&row.open, &row.high, &row.low, &row.close, &row.volume};
@@ -81,6 +85,10 @@ std::string check_row(const std::vector<std::string>& f, BarRow& row) {
   }
   if (row.open <= 0 || row.high <= 0 || row.low <= 0 || row.close <= 0) return "价格必须为正数";
   if (row.high < row.low) return fmt::format("high ({}) 低于 low ({})", row.high, row.low);
+  if (row.open < row.low || row.open > row.high)
+    return fmt::format("open ({}) 不在 [low, high] = [{}, {}] 之内", row.open, row.low, row.high);
+  if (row.close < row.low || row.close > row.high)
+    return fmt::format("close ({}) 不在 [low, high] = [{}, {}] 之内", row.close, row.low, row.high);
   if (row.volume < 0 || (!std::isnan(row.amount) && row.amount < 0)) return "成交量或成交额为负数";
   return "";
 }

@@ -96,15 +96,45 @@ ImportReport import_data_dir(BarStore& store, const std::filesystem::path& dir) 
   return report;
 }
 
-bool load_bundled_if_empty(BarStore& store, const std::filesystem::path& data_dir) {
-  if (store.instrument_count() > 0) return false;
+namespace {
+
+// Instruments of the bundle the store has not received yet.
+std::vector<InstrumentEntry> unreceived(BarStore& store, const InstrumentList& list) {
+  std::vector<InstrumentEntry> out;
+  for (const auto& e : list.entries)
+    if (!store.bundled_received(e.code)) out.push_back(e);
+  return out;
+}
+
+}  // namespace
+
+std::size_t load_missing_bundled(BarStore& store, const std::filesystem::path& data_dir) {
+  std::error_code ec;
+  if (!std::filesystem::is_directory(data_dir, ec)) {
+    // A store that has data works without the bundle; an empty one would have nothing to offer.
+    if (store.instrument_count() > 0) return 0;
+    throw quorvel::RuntimeError(fmt::format("数据目录 {} 不存在或无法访问", data_dir.string()));
+  }
+  const auto csv = data_dir / "instruments.csv";
+  const InstrumentList list = read_instrument_csv(csv);
+  if (unreceived(store, list).empty()) return 0;
   // BEGIN IMMEDIATE serialises with a concurrent loader; re-check inside the transaction.
   Transaction tx(store.db());
-  if (store.instrument_count() > 0) return false;
+  const auto missing = unreceived(store, list);
   ImportReport report;
-  add_data_dir(store, data_dir, report);
+  for (const auto& e : missing) {
+    if (!store.instrument(e.code)) {
+      store.upsert_instrument(e);
+      if (!e.file.empty()) add_bars(store, e.code, csv.parent_path() / e.file, report);
+    }
+    store.mark_bundled_received(e.code);
+  }
+  for (const auto& [name, market] : calendar_files()) {
+    const auto file = data_dir / "calendars" / name;
+    if (std::filesystem::exists(file, ec)) store.add_calendar_days(market, read_day_list(file));
+  }
   tx.commit();
-  return true;
+  return missing.size();
 }
 
 }  // namespace tarnel

@@ -30,8 +30,11 @@ ImportReport import_instrument_file(BarStore& store, const std::filesystem::path
 // Everything in one transaction. A RuntimeError when the folder or a listed file cannot be read.
 ImportReport import_data_dir(BarStore& store, const std::filesystem::path& dir);
 
-// Loads the bundled data folder when the store holds no instrument yet; true when it loaded.
-// Safe against another process doing the same at the same moment.
-bool load_bundled_if_empty(BarStore& store, const std::filesystem::path& data_dir);
+// Loads each instrument of the bundled data folder that the store has never received from it (an
+// import of other files does not keep the bundled set out), with the trading calendars; an
+// instrument the store once got from the bundle is not loaded again, even when removed since.
+// Returns the number of instruments loaded. Safe against another process doing the same at the
+// same moment.
+std::size_t load_missing_bundled(BarStore& store, const std::filesystem::path& data_dir);
 
 }  // namespace tarnel

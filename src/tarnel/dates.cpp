@@ -22,7 +22,7 @@ int to_int(std::string_view s) {
 
 }  // namespace
 
-std::optional<Date> try_parse_date(std::string_view text) {
+std::optional<Date> try_parse_calendar_date(std::string_view text) {
   if (text.size() != 10 || text[4] != '-' || text[7] != '-') return std::nullopt;
   const auto y = text.substr(0, 4), m = text.substr(5, 2), d = text.substr(8, 2);
   if (!digits(y) || !digits(m) || !digits(d)) return std::nullopt;
@@ -31,9 +31,18 @@ std::optional<Date> try_parse_date(std::string_view text) {
   return Date{ymd};
 }
 
+std::optional<Date> try_parse_date(std::string_view text) {
+  const auto d = try_parse_calendar_date(text);
+  if (!d) return std::nullopt;
+  const date::year_month_day ymd{*d};
+  if (ymd.year() < date::year{MIN_YEAR} || ymd.year() > date::year{MAX_YEAR}) return std::nullopt;
+  return d;
+}
+
 Date parse_date(std::string_view text) {
   if (auto d = try_parse_date(text)) return *d;
-  throw quorvel::ValueError("日期格式错误: '" + std::string(text) + "'，应为 YYYY-MM-DD 的有效日期");
+  throw quorvel::ValueError("日期格式错误: '" + std::string(text) + "'，应为 " + std::to_string(MIN_YEAR) + "-" +
+                            std::to_string(MAX_YEAR) + " 年间 YYYY-MM-DD 的有效日期");
 }
 
 int weekday_index(Date d) {

@@ -40,7 +40,7 @@ LocalMarketData::LocalMarketData(std::filesystem::path store_file, std::filesyst
   std::error_code ec;
   if (store_file_.has_parent_path()) std::filesystem::create_directories(store_file_.parent_path(), ec);
   auto store = std::make_unique<BarStore>(store_file_);
-  load_bundled_if_empty(*store, bundled_data_dir);
+  load_missing_bundled(*store, bundled_data_dir);
   pool_.push_back(std::move(store));
 }
 

@@ -20,8 +20,8 @@ inline constexpr const char* DEFAULT_HISTORY_START = "2015-01-01";
 
 class LocalMarketData final : public MarketData {
  public:
-  // Opens (creating when needed) the store at `store_file`; loads `bundled_data_dir` into it when
-  // it holds no instrument yet.
+  // Opens (creating when needed) the store at `store_file`; loads the instruments of
+  // `bundled_data_dir` it has never received (see load_missing_bundled).
   LocalMarketData(std::filesystem::path store_file, std::filesystem::path bundled_data_dir);
 
   BarTable get_any_ohlc(const std::string& code, const std::string& start_date, const std::string& end_date) override;

@@ -11,8 +11,36 @@ namespace tarnel {
 
 namespace {
 
+// What an operator can do about a failure, by SQLite's primary result code.
+std::string advice(int code) {
+  switch (code & 0xff) {
+    case SQLITE_NOTADB:
+    case SQLITE_CORRUPT:
+      return "；文件已损坏或不是行情库：请移走或删除它后重新运行（内置数据会自动重建，自行导入的数据请用 tarnel-import "
+             "重新导入）";
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+      return "；行情库正被其他进程写入，请稍后重试";
+    case SQLITE_READONLY:
+    case SQLITE_CANTOPEN:
+    case SQLITE_PERM:
+      return "；请检查该文件及其目录的读写权限，或用 TARNEL_CENTER 指定一个可写的数据目录";
+    case SQLITE_FULL:
+      return "；磁盘空间不足，请清理后重试";
+    default:
+      return "";
+  }
+}
+
+std::string file_of(sqlite3* db) {
+  const char* name = db ? sqlite3_db_filename(db, "main") : nullptr;
+  return name && *name ? name : "行情库";
+}
+
 [[noreturn]] void fail(sqlite3* db, std::string_view what) {
-  throw quorvel::RuntimeError(fmt::format("行情库操作失败 ({}): {}", what, db ? sqlite3_errmsg(db) : "no connection"));
+  if (!db) throw quorvel::RuntimeError(fmt::format("行情库操作失败 ({}): no connection", what));
+  throw quorvel::RuntimeError(fmt::format("行情库操作失败 ({}, {}): {}{}", file_of(db), what, sqlite3_errmsg(db),
+                                          advice(sqlite3_extended_errcode(db))));
 }
 
 }  // namespace
@@ -69,9 +97,10 @@ Database::Database(const std::filesystem::path& file, bool create) : file_(file)
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (create ? SQLITE_OPEN_CREATE : 0);
   if (sqlite3_open_v2(file.c_str(), &db_, flags, nullptr) != SQLITE_OK) {
     const std::string msg = db_ ? sqlite3_errmsg(db_) : "out of memory";
+    const int code = db_ ? sqlite3_extended_errcode(db_) : SQLITE_NOMEM;
     sqlite3_close(db_);
     db_ = nullptr;
-    throw quorvel::RuntimeError(fmt::format("无法打开行情库 {}: {}", file.string(), msg));
+    throw quorvel::RuntimeError(fmt::format("无法打开行情库 {}: {}{}", file.string(), msg, advice(code)));
   }
   sqlite3_busy_timeout(db_, 30000);
   exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
@@ -81,10 +110,10 @@ Database::~Database() { sqlite3_close(db_); }
 
 void Database::exec(std::string_view sql) {
   char* err = nullptr;
-  if (sqlite3_exec(db_, std::string(sql).c_str(), nullptr, nullptr, &err) != SQLITE_OK) {
+  if (const int rc = sqlite3_exec(db_, std::string(sql).c_str(), nullptr, nullptr, &err); rc != SQLITE_OK) {
     const std::string msg = err ? err : sqlite3_errmsg(db_);
     sqlite3_free(err);
-    throw quorvel::RuntimeError(fmt::format("行情库操作失败 ({}): {}", file_.filename().string(), msg));
+    throw quorvel::RuntimeError(fmt::format("行情库操作失败 ({}): {}{}", file_.string(), msg, advice(rc)));
   }
 }
 

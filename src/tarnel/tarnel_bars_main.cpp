@@ -8,6 +8,7 @@
 #include "contracts/clock.h"
 #include "contracts/errors.h"
 #include "quorvel/utils/cli.h"
+#include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "tarnel/bar_store.h"
 #include "tarnel/local_market_data.h"
@@ -38,40 +39,42 @@ std::string today_text() {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{"按 CSV 打印本地行情库中某只证券的日线或周线。", "tarnel-bars"};
-  std::string code, start, end, db = tarnel::default_store_path().string();
-  bool weekly = false, indicators = false;
-  app.add_option("code", code, "证券代码，如 sh.600000、hk.00700、us.AAPL、510050")->required();
-  app.add_option("--start", start, "起始日期 YYYY-MM-DD (默认: " + std::string(tarnel::DEFAULT_HISTORY_START) + ")");
-  app.add_option("--end", end, "截止日期 YYYY-MM-DD (默认: 今天)");
-  app.add_flag("--weekly", weekly, "输出周线");
-  app.add_flag("--indicators", indicators, "附加指标列 (EMA、MACD、RSI、布林带、量能、KDJ)");
-  app.add_option("--db", db, "行情库文件");
-  if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
+  return quorvel::run_main("tarnel-bars", [&]() -> int {
+    CLI::App app{"按 CSV 打印本地行情库中某只证券的日线或周线。", "tarnel-bars"};
+    std::string code, start, end, db = tarnel::default_store_path().string();
+    bool weekly = false, indicators = false;
+    app.add_option("code", code, "证券代码，如 sh.600000、hk.00700、us.AAPL、510050")->required();
+    app.add_option("--start", start, "起始日期 YYYY-MM-DD (默认: " + std::string(tarnel::DEFAULT_HISTORY_START) + ")");
+    app.add_option("--end", end, "截止日期 YYYY-MM-DD (默认: 今天)");
+    app.add_flag("--weekly", weekly, "输出周线");
+    app.add_flag("--indicators", indicators, "附加指标列 (EMA、MACD、RSI、布林带、量能、KDJ)");
+    app.add_option("--db", db, "行情库文件");
+    if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
 
-  try {
-    auto service = std::make_shared<tarnel::LocalMarketData>(db, quorvel::get_project_root() / "data");
-    quorvel::Service<tarnel::MarketData>::install(service);
-    if (start.empty()) start = tarnel::get_default_start_date();
-    if (end.empty()) end = today_text();
-    tarnel::BarTable t = tarnel::get_any_ohlc(code, start, end);
-    if (t.empty()) {
-      std::cerr << fmt::format("行情库中没有 {} 在 {} 至 {} 之间的日线\n", code, start, end);
+    try {
+      auto service = std::make_shared<tarnel::LocalMarketData>(db, quorvel::get_project_root() / "data");
+      quorvel::Service<tarnel::MarketData>::install(service);
+      if (start.empty()) start = tarnel::get_default_start_date();
+      if (end.empty()) end = today_text();
+      tarnel::BarTable t = tarnel::get_any_ohlc(code, start, end);
+      if (t.empty()) {
+        std::cerr << fmt::format("行情库中没有 {} 在 {} 至 {} 之间的日线\n", code, start, end);
+        return 1;
+      }
+      if (weekly) t = tarnel::generate_weekly_tarnel(t);
+      if (indicators) {
+        tarnel::set_ema(t);
+        tarnel::set_macd(t);
+        tarnel::set_rsi(t);
+        tarnel::set_boll(t);
+        tarnel::set_volume(t);
+        tarnel::set_kdj(t);
+      }
+      print_csv(t);
+    } catch (const quorvel::Error& e) {
+      std::cerr << "tarnel-bars: " << e.what() << "\n";
       return 1;
     }
-    if (weekly) t = tarnel::generate_weekly_tarnel(t);
-    if (indicators) {
-      tarnel::set_ema(t);
-      tarnel::set_macd(t);
-      tarnel::set_rsi(t);
-      tarnel::set_boll(t);
-      tarnel::set_volume(t);
-      tarnel::set_kdj(t);
-    }
-    print_csv(t);
-  } catch (const quorvel::Error& e) {
-    std::cerr << "tarnel-bars: " << e.what() << "\n";
-    return 1;
-  }
-  return 0;
+    return 0;
+  });
 }

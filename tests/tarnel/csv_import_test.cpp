@@ -32,14 +32,28 @@ TEST(CsvBars, BadRowsAreReportedWithFileAndLineAndSkipped) {
                            "2023-02-15,7.24,7.27,7.22,nan,1,1\n"                   // 9: not finite
                            "2023-02-16,7.24,7.27,7.22,7.23,-5,1\n"                 // 10: negative volume
                            "\n"
-                           "2023-02-07,7.27,7.27,7.22,7.24,15481821,\n";           // 12: fine, no amount
+                           "2023-02-07,7.27,7.27,7.22,7.24,15481821,\n"            // 12: fine, no amount
+                           "2023-02-17,7.20,7.27,7.22,7.24,1,1\n"                  // 13: open under low
+                           "2023-02-20,7.24,7.27,7.22,7.28,1,1\n"                  // 14: close over high
+                           "0000-02-20,7.24,7.27,7.22,7.25,1,1\n"                  // 15: year 0
+                           "9999-02-20,7.24,7.27,7.22,7.25,1,1\n";                 // 16: year 9999
   const CsvBars bars = parse_bar_csv(text, "x.csv");
   ASSERT_EQ(bars.rows.size(), 2u);
   EXPECT_EQ(date_text(bars.rows[0].date), "2023-02-07");  // sorted
   EXPECT_TRUE(std::isnan(bars.rows[0].amount));
-  ASSERT_EQ(bars.rejected.size(), 8u);
-  const char* lines[] = {"x.csv:3:", "x.csv:4:", "x.csv:5:", "x.csv:6:", "x.csv:7:", "x.csv:8:", "x.csv:9:", "x.csv:10:"};
-  for (std::size_t i = 0; i < 8; ++i) EXPECT_EQ(bars.rejected[i].rfind(lines[i], 0), 0u) << bars.rejected[i];
+  ASSERT_EQ(bars.rejected.size(), 12u);
+  const char* lines[] = {"x.csv:3:",  "x.csv:4:",  "x.csv:5:",  "x.csv:6:",  "x.csv:7:",  "x.csv:8:",
+                         "x.csv:9:",  "x.csv:10:", "x.csv:13:", "x.csv:14:", "x.csv:15:", "x.csv:16:"};
+  for (std::size_t i = 0; i < 12; ++i) EXPECT_EQ(bars.rejected[i].rfind(lines[i], 0), 0u) << bars.rejected[i];
+  EXPECT_NE(bars.rejected[8].find("open (7.2) 不在 [low, high]"), std::string::npos) << bars.rejected[8];
+  EXPECT_NE(bars.rejected[9].find("close (7.28) 不在 [low, high]"), std::string::npos) << bars.rejected[9];
+  EXPECT_NE(bars.rejected[10].find("1800-2100"), std::string::npos) << bars.rejected[10];
+  EXPECT_THROW(read_bar_csv(quorvel::get_project_root() / "data"), quorvel::RuntimeError);
+  try {
+    read_bar_csv(quorvel::get_project_root() / "data");
+  } catch (const quorvel::RuntimeError& e) {
+    EXPECT_NE(std::string(e.what()).find("是目录而不是 CSV 文件"), std::string::npos) << e.what();
+  }
   EXPECT_NE(bars.rejected[4].find("日期重复"), std::string::npos);
   EXPECT_THROW(parse_bar_csv("date,close\n2023-01-01,1\n", "y.csv"), quorvel::RuntimeError);
   EXPECT_THROW(parse_bar_csv("", "y.csv"), quorvel::RuntimeError);
@@ -108,8 +122,25 @@ TEST(BundledData, EmptyStoreLoadsOnceAndResolvesNamesAndFundCodes) {
   // A second open of the filled store does not load again.
   BarStore store(dir / "s.sqlite");
   const auto count = store.instrument_count();
-  EXPECT_FALSE(load_bundled_if_empty(store, quorvel::get_project_root() / "data"));
+  EXPECT_EQ(load_missing_bundled(store, quorvel::get_project_root() / "data"), 0u);
   EXPECT_EQ(store.instrument_count(), count);
+}
+
+TEST(BundledData, AnImportIntoANewStoreDoesNotKeepTheBundleOutAndARemovalSticks) {
+  TempDir dir;
+  const auto data = quorvel::get_project_root() / "data";
+  {
+    BarStore store(dir / "s.sqlite");
+    write_file(dir / "x.csv", "date,open,high,low,close,volume,amount\n2023-02-10,1,2,1,2,100,200\n");
+    import_bar_file(store, "sz.000002", dir / "x.csv");
+  }
+  LocalMarketData service(dir / "s.sqlite", data);
+  EXPECT_EQ(service.get_name_from_code("sh.600000"), "浦发银行");
+  EXPECT_EQ(service.get_any_ohlc("sz.000002", "2023-02-10", "2023-02-10").rows(), 1u);
+  BarStore store(dir / "s.sqlite");
+  store.db().exec("DELETE FROM bars WHERE code = 'sh.600000'; DELETE FROM instruments WHERE code = 'sh.600000';");
+  EXPECT_EQ(load_missing_bundled(store, data), 0u);
+  EXPECT_FALSE(store.instrument("sh.600000").has_value());
 }
 
 TEST(BundledData, MissingOrUnreadableDataFolderIsAClearError) {

@@ -2,8 +2,11 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
+#include <tuple>
 
 #include <asio/experimental/awaitable_operators.hpp>
+#include <asio/multiple_exceptions.hpp>
 
 #include "contracts/errors.h"
 #include "contracts/market_blocks.h"
@@ -80,7 +83,15 @@ asio::awaitable<MarketBlocksText> _fetch_market_blocks(std::string market_type, 
   auto ind_op =
       run_blocking([mt, analysis_date] { return market_blocks().format_market_indicator_block(mt, 60, analysis_date); });
   auto all_op = std::move(env_op) && std::move(hist_op) && std::move(ind_op);
-  auto [env, hist, ind] = co_await std::move(all_op);
+  std::optional<std::tuple<TextBlock, TextBlock, TextBlock>> blocks;
+  try {
+    auto done = co_await std::move(all_op);
+    blocks.emplace(std::move(done));
+  } catch (const asio::multiple_exceptions& e) {
+    // Several blocks failed, usually for one shared cause (the store, the date): report the first.
+    std::rethrow_exception(e.first_exception());
+  }
+  auto& [env, hist, ind] = *blocks;
   if (env.first.empty()) {
     const auto& meta = env.second;
     const std::string reason = meta.is_object() && meta.contains("skip_reason") && meta["skip_reason"].is_string()

@@ -14,6 +14,7 @@
 #include "contracts/errors.h"
 #include "quorvel/agent/prompts/vellumor/render.h"
 #include "quorvel/agent/prompts/vellumor/templates.h"
+#include "quorvel/utils/command_main.h"
 
 namespace vellumor = quorvel::agent::prompts::vellumor;
 
@@ -114,65 +115,67 @@ int usage_error(const CLI::App& app, const std::string& message) {
 }  // namespace
 
 int main(int argc, char** argv) {
-  CLI::App app{
-      "打印、统计与渲染个股分析及交易总结的提示词模板。\n"
-      "示例：\n"
-      "  quorvel-prompts --market A                       打印 A 股完整提示词\n"
-      "  quorvel-prompts --market HK --form system        打印港股 system 模板（每只股票相同）\n"
-      "  quorvel-prompts --market US --render values.json 用 JSON 取值渲染美股 user 模板\n"
-      "  quorvel-prompts --summary user --render r.json   渲染总结 user 模板（键 analysis_report）\n"
-      "  quorvel-prompts --sizes                          列出全部 15 个模板的字符数",
-      "quorvel-prompts"};
-  std::string market;
-  std::string form;
-  std::string summary;
-  std::string render_path;
-  bool sizes = false;
-  auto* market_opt = app.add_option("-m,--market", market, "市场：A | US | HK | ETF")
-                         ->check(check_market);
-  auto* form_opt = app.add_option("-f,--form", form,
-                                  "模板形式：full（完整）| system | user；默认 full，配合 --render 时默认 user")
-                       ->check(check_form);
-  auto* summary_opt = app.add_option("-s,--summary", summary, "交易总结模板的形式：full | system | user")
-                          ->check(check_form);
-  auto* render_opt = app.add_option("-r,--render", render_path,
-                                    "JSON 取值文件（对象，键为占位符名）；用它渲染所选模板并打印结果");
-  auto* sizes_opt = app.add_flag("--sizes", sizes, "列出全部模板的字符数与字节数");
-  form_opt->needs(market_opt);
-  market_opt->excludes(summary_opt);
-  sizes_opt->excludes(market_opt)->excludes(summary_opt)->excludes(render_opt);
+  return quorvel::run_main("quorvel-prompts", [&]() -> int {
+    CLI::App app{
+        "打印、统计与渲染个股分析及交易总结的提示词模板。\n"
+        "示例：\n"
+        "  quorvel-prompts --market A                       打印 A 股完整提示词\n"
+        "  quorvel-prompts --market HK --form system        打印港股 system 模板（每只股票相同）\n"
+        "  quorvel-prompts --market US --render values.json 用 JSON 取值渲染美股 user 模板\n"
+        "  quorvel-prompts --summary user --render r.json   渲染总结 user 模板（键 analysis_report）\n"
+        "  quorvel-prompts --sizes                          列出全部 15 个模板的字符数",
+        "quorvel-prompts"};
+    std::string market;
+    std::string form;
+    std::string summary;
+    std::string render_path;
+    bool sizes = false;
+    auto* market_opt = app.add_option("-m,--market", market, "市场：A | US | HK | ETF")
+                           ->check(check_market);
+    auto* form_opt = app.add_option("-f,--form", form,
+                                    "模板形式：full（完整）| system | user；默认 full，配合 --render 时默认 user")
+                         ->check(check_form);
+    auto* summary_opt = app.add_option("-s,--summary", summary, "交易总结模板的形式：full | system | user")
+                            ->check(check_form);
+    auto* render_opt = app.add_option("-r,--render", render_path,
+                                      "JSON 取值文件（对象，键为占位符名）；用它渲染所选模板并打印结果");
+    auto* sizes_opt = app.add_flag("--sizes", sizes, "列出全部模板的字符数与字节数");
+    form_opt->needs(market_opt);
+    market_opt->excludes(summary_opt);
+    sizes_opt->excludes(market_opt)->excludes(summary_opt)->excludes(render_opt);
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::Success& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    return usage_error(app, e.what());
-  }
-
-  if (sizes) {
-    print_sizes();
-    return 0;
-  }
-  if (market.empty() && summary.empty()) {
-    return usage_error(app, "请用 --market 选择市场，或用 --summary 选择交易总结模板（或用 --sizes）。");
-  }
-
-  try {
-    const std::string* tmpl = nullptr;
-    if (!summary.empty()) {
-      tmpl = &vellumor::summary_template(*vellumor::parse_form(summary));
-    } else {
-      const vellumor::Form chosen = form.empty()
-                                        ? (render_path.empty() ? vellumor::Form::Full : vellumor::Form::User)
-                                        : *vellumor::parse_form(form);
-      tmpl = &vellumor::stock_template(*vellumor::parse_market(market), chosen);
+    try {
+      app.parse(argc, argv);
+    } catch (const CLI::Success& e) {
+      return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+      return usage_error(app, e.what());
     }
-    if (!render_path.empty()) return render_from_file(*tmpl, render_path);
-    std::cout << *tmpl;
-    return 0;
-  } catch (const quorvel::Error& e) {
-    std::cerr << "错误：" << e.what() << "\n";
-    return kFailure;
-  }
+
+    if (sizes) {
+      print_sizes();
+      return 0;
+    }
+    if (market.empty() && summary.empty()) {
+      return usage_error(app, "请用 --market 选择市场，或用 --summary 选择交易总结模板（或用 --sizes）。");
+    }
+
+    try {
+      const std::string* tmpl = nullptr;
+      if (!summary.empty()) {
+        tmpl = &vellumor::summary_template(*vellumor::parse_form(summary));
+      } else {
+        const vellumor::Form chosen = form.empty()
+                                          ? (render_path.empty() ? vellumor::Form::Full : vellumor::Form::User)
+                                          : *vellumor::parse_form(form);
+        tmpl = &vellumor::stock_template(*vellumor::parse_market(market), chosen);
+      }
+      if (!render_path.empty()) return render_from_file(*tmpl, render_path);
+      std::cout << *tmpl;
+      return 0;
+    } catch (const quorvel::Error& e) {
+      std::cerr << "错误：" << e.what() << "\n";
+      return kFailure;
+    }
+  });
 }
