@@ -122,6 +122,30 @@ TEST_F(Tessaly, HardFailuresAndDateChecks) {
   EXPECT_NE(r[0].err.find("日期已从 2023-02-12 调整为 2023-02-10（未收盘或非交易日等）"), std::string::npos);
 }
 
+TEST_F(Tessaly, DamagedStoresAndOutOfRangeDatesEndInOneClearLine) {
+  testing::write_file(dir / "tarnel.sqlite", std::string(4096, 'x'));
+  auto r = run("-m A -t 2023-02-10");
+  EXPECT_EQ(r[0].status, 1);
+  EXPECT_EQ(r[0].err.find("terminate called"), std::string::npos) << r[0].err;
+  EXPECT_NE(r[0].err.find((dir / "tarnel.sqlite").string()), std::string::npos) << r[0].err;
+  EXPECT_NE(r[0].err.find("请移走或删除它后重新运行"), std::string::npos) << r[0].err;
+  std::filesystem::remove(dir / "tarnel.sqlite");
+  r = run("-m A -t 0000-01-01");
+  EXPECT_EQ(r[0].status, 0) << r[0].err;
+  EXPECT_EQ(r[0].err.find("multiple exceptions"), std::string::npos) << r[0].err;
+  EXPECT_NE(r[0].err.find("日期格式错误: 0000-01-01，应为 YYYY-MM-DD"), std::string::npos) << r[0].err;
+}
+
+TEST_F(Tessaly, ACachedBriefNeedsNoApiKey) {
+  llm.enqueue({200, chat_reply("缓存的简报"), {}});
+  ASSERT_EQ(run("-m A -t 2023-02-10")[0].status, 0);
+  ScopedEnv no_key("OPENAI_COMPATIBLE_API_KEY", std::nullopt);
+  const auto r = run("-m A -t 2023-02-10");
+  EXPECT_EQ(r[0].status, 0) << r[0].err;
+  EXPECT_NE(r[0].out.find("缓存的简报"), std::string::npos);
+  EXPECT_EQ(llm.request_count(), 1u);
+}
+
 TEST_F(Tessaly, OfflineClientRunsWithoutAnyNetwork) {
   ScopedEnv offline("LLM_CLIENT_TYPE", "offline");
   const auto r = run("-m A -t 2023-02-10");
