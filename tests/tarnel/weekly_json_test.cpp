@@ -61,17 +61,47 @@ TEST(WeeklyBars, MissingAmountsStayMissing) {
   EXPECT_EQ(weekly_bars(t).last("volume"), 10);
 }
 
-TEST(RowsJson, CompactRowsWithRoundedPricesWholeVolumesAndNulls) {
+TEST(RowsJson, ColumnsListThenOneArrayPerRowInGuideOrder) {
+  const double nan = std::nan("");
   BarTable t = quorvel::testing::BarsBuilder()
-                   .day("2023-02-09", 7.23456, 7.28, 7.22, 7.26, 10895965.6, 79099151.19)
-                   .day("2023-02-10", 7.25, 7.27, 7.22, 7.2449, 11944106, std::nan(""))
+                   .day("2023-02-09", 383.3999938964844, 384.5, 382.1000061035156, 383.7, 10895965.6, 79099151.19)
+                   .day("2023-02-10", 383.5, 385.0, 381.0, 382.9, 11944106, nan)
                    .build();
-  t.set_column("RSI", {std::nan(""), 43.47549});
+  // Set out of guide order; Volume_MA is not in the guide and is left out.
+  t.set_column("OBV", {123456.6, -5.2});
+  t.set_column("RSI", {nan, 43.47549});
+  t.set_column("MACD_hist", {0.01234, -1.0456});
+  t.set_column("Volume_MA", {1, 2});
+  t.set_column("EMA_5", {383.23456, 382.9951});
+  t.set_column("ATR", {nan, 7.812});
   EXPECT_EQ(rows_to_json(t),
-            R"([{"Date":"2023-02-09","open":7.235,"high":7.28,"low":7.22,"close":7.26,"volume":10895966,)"
-            R"("amount":79099151,"RSI":null},{"Date":"2023-02-10","open":7.25,"high":7.27,"low":7.22,"close":7.245,)"
-            R"("volume":11944106,"amount":null,"RSI":43.475}])");
+            R"({"columns":["Date","open","high","low","close","volume","EMA_5","MACD_hist","RSI","OBV","ATR"],"rows":[)"
+            R"(["2023-02-09",383.4,384.5,382.1,383.7,10895966,383.23,0.01,null,123457,null],)"
+            R"(["2023-02-10",383.5,385,381,382.9,11944106,383,-1.05,43.48,-5,7.81]]})");
+  // A small ATR keeps three significant digits in the price differences.
+  t.set_column("ATR", {nan, 0.0812});
+  EXPECT_NE(rows_to_json(t).find(R"(383,-1.0456,43.48,-5,0.0812]]})"), std::string::npos) << rows_to_json(t);
   EXPECT_EQ(rows_to_json(BarTable::with_base_columns()), "[]");
+}
+
+TEST(RowsJson, PriceDecimalsAreTheFewestThatWriteEveryPriceExactly) {
+  const struct {
+    double open, close;
+    int decimals;
+  } cases[] = {{1790.0, 1810.25, 2},
+               {0.792, 0.799, 3},
+               {3.604, 3.7, 3},
+               {383.3999938964844, 113.5999984741211, 2},  // single-precision noise
+               {27.84749984741211, 26.5625, 4},
+               {1.12345, 1.1, 4}};                         // finer than 4 decimals: capped
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.open);
+    const BarTable t = quorvel::testing::BarsBuilder()
+                           .day("2023-02-09", c.open, c.open, c.open, c.open, 1)
+                           .day("2023-02-10", c.close, c.close, c.close, c.close, 1)
+                           .build();
+    EXPECT_EQ(price_decimals(t), c.decimals);
+  }
 }
 
 }  // namespace

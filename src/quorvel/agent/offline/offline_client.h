@@ -12,8 +12,8 @@ inline constexpr const char* OFFLINE_CLIENT_TYPE = "offline";
 
 class OfflineModelClient final : public ModelClient {
  public:
-  // Answers a market-brief prompt with the rule-based brief; any other prompt is a RuntimeError
-  // saying the offline analyst cannot answer it.
+  // Answers a market-brief prompt with the rule-based brief and a stock-analysis prompt with the
+  // rule-based analysis; any other prompt is a RuntimeError saying the offline analyst cannot answer it.
   asio::awaitable<ChatReply> create(std::vector<ChatMessage> messages) override;
   asio::awaitable<void> close() override { co_return; }
 };

@@ -10,6 +10,7 @@ namespace {
 // Data-field guide up to the example cell of the OHLC row; the market's example follows.
 constexpr std::string_view DATA_FIELDS_HEAD = R"TXT(**数据格式说明**
 2.1 标的数据以 JSON 格式提供，主要字段如下（仅列出分析中会引用的字段）：
+数据布局：`columns` 依次列出字段名，`rows` 中每根K线是一个按同样顺序排列取值的数组，null 表示缺失。
 
 | 字段 | 含义 | 示例 |
 |---|---|---|
