@@ -41,9 +41,11 @@ asio::awaitable<void> analyze_market(std::string market_type, std::string analys
   logger.info("开始大盘 AI 简报 | market=%s | analysis_time=%s | force=%s", market_type, analysis_time, force);
   auto brief_op = solvara::get_market_ai_brief(market_type, analysis_time, force, true);
   const std::string brief = co_await std::move(brief_op);
-  const auto cache_file = std::filesystem::weakly_canonical(
-      std::filesystem::absolute(solvara::solvara_cache_file(market_type, analysis_time)));
-  logger.info("缓存文件: %s", cache_file.string());
+  // Shown without touching the file system: a concurrent --force run may remove the file meanwhile.
+  const auto cache_file = solvara::solvara_cache_file(market_type, analysis_time);
+  std::error_code ec;
+  const auto shown = std::filesystem::absolute(cache_file, ec).lexically_normal();
+  logger.info("缓存文件: %s", (ec ? cache_file : shown).string());
   std::cout << "\n" << repeat("━", 30) << " [ 大盘 AI 研判 ] " << repeat("━", 30) << "\n"
             << brief << "\n"
             << repeat("━", 78) << "\n\n"

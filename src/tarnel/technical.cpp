@@ -57,7 +57,8 @@ std::vector<double> return_volatility(const std::vector<double>& close, std::siz
 }  // namespace
 
 void set_ema(BarTable& df) {
-  const auto& close = df.column("close");
+  // A copy: adding columns may move the table's column storage.
+  const std::vector<double> close = df.column("close");
   for (int span : {5, 10, 20, 60, 120}) df.set_column("EMA_" + std::to_string(span), talib::ema(close, span));
 }
 
@@ -69,7 +70,7 @@ void set_macd(BarTable& df) {
 }
 
 void set_rsi(BarTable& df, int period) {
-  const auto& close = df.column("close");
+  const std::vector<double> close = df.column("close");  // a copy, as above
   df.set_column("RSI", talib::rsi(close, period));
   for (int p : {6, 12, 24}) df.set_column("RSI_" + std::to_string(p), talib::rsi(close, p));
 }
@@ -82,7 +83,7 @@ void set_boll(BarTable& df) {
 }
 
 void set_volume(BarTable& df) {
-  const auto& volume = df.column("volume");
+  const std::vector<double> volume = df.column("volume");  // a copy, as above
   df.set_column("Volume_MA", talib::sma(volume, 5));
   df.set_column("Volume_Ratio", volume_ratio(volume, 5));
   df.set_column("ATR", talib::atr(df.column("high"), df.column("low"), df.column("close"), 14));

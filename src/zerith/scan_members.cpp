@@ -82,11 +82,8 @@ Json trend_structure(const ScanSeries& s) {
   if (e5 < e10 && e10 < e20 && e20 < e60) alignment = "空头排列";
   const double vwma_before = t >= 3 ? s.vwma[t - 3] : NAN;
   const double adx_before = t >= 3 ? s.adx[t - 3] : NAN;
+  // The EMA values themselves are in the bar data the prompt carries; only their order is added.
   Json out{{"ema_alignment", alignment},
-           {"ema5", num(e5)},
-           {"ema10", num(e10)},
-           {"ema20", num(e20)},
-           {"ema60", num(e60)},
            {"vwma", num(s.vwma[t])},
            // A move of more than 0.1% of VWMA over 3 bars counts as a slope.
            {"vwma_slope", slope_word(s.vwma[t], vwma_before, std::abs(s.vwma[t]) * 0.001, "positive", "negative")},

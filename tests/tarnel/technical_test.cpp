@@ -4,6 +4,7 @@
 #include <ta-lib/ta_libc.h>
 
 #include "support/fake_market_data.h"
+#include "tarnel/talib_calls.h"
 #include "tarnel/technical.h"
 
 namespace tarnel {
@@ -113,6 +114,22 @@ TEST(Technical, EmptyAndShortTablesGetNaNColumnsInsteadOfFailing) {
   EXPECT_FALSE(std::isnan(short_table.last("EMA_5")));
   EXPECT_TRUE(std::isnan(short_table.last("EMA_20")));
   EXPECT_TRUE(std::isnan(short_table.last("ATR")));
+}
+
+// Adding the first indicator columns may move the table's column storage; the columns must still be
+// computed from the table's own closes and volumes (a weekly table starts at full capacity).
+TEST(Technical, ColumnsAddedToAFreshTableUseItsOwnPrices) {
+  const BarTable daily = quorvel::testing::bundled_bars("bars/a/sh.600519.csv");
+  BarTable weekly = quorvel::testing::FakeMarketData().generate_weekly_tarnel(daily);
+  const Series close = weekly.column("close"), volume = weekly.column("volume");
+  technical::set_ema(weekly);
+  technical::set_rsi(weekly, 14);
+  technical::set_volume(weekly);
+  const std::size_t last = close.size() - 1;
+  EXPECT_DOUBLE_EQ(weekly.column("EMA_120")[last], talib::ema(close, 120)[last]);
+  EXPECT_DOUBLE_EQ(weekly.column("RSI_24")[last], talib::rsi(close, 24)[last]);
+  EXPECT_DOUBLE_EQ(weekly.last("Volume_Ratio"), volume[last] / ((volume[last - 5] + volume[last - 4] + volume[last - 3] +
+                                                                   volume[last - 2] + volume[last - 1]) / 5.0));
 }
 
 }  // namespace

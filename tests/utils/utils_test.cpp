@@ -47,6 +47,22 @@ TEST(Environment, EnvFileNeverOverridesAndParsesQuotesAndExports) {
   EXPECT_EQ(load_env_file(dir / "missing.env"), 0);
 }
 
+TEST(Environment, OnlyTheProjectRootsEnvFileIsRead) {
+  testing::TempDir root, cwd;
+  testing::write_file(root / ".env", "QV_TEST_ROOT=1\n");
+  testing::write_file(cwd / ".env", "QV_TEST_CWD=1\nDEEPSEEK_BASE_URL=http://elsewhere.invalid\n");
+  testing::ScopedEnv home("QUORVEL_HOME", root.path().string());
+  testing::ScopedEnv a("QV_TEST_ROOT", std::nullopt), b("QV_TEST_CWD", std::nullopt), url("DEEPSEEK_BASE_URL", std::nullopt);
+  const auto previous = std::filesystem::current_path();
+  std::filesystem::current_path(cwd.path());
+  const int count = load_quorvel_env();
+  std::filesystem::current_path(previous);
+  EXPECT_EQ(count, 1);
+  EXPECT_EQ(env_value("QV_TEST_ROOT"), "1");
+  EXPECT_FALSE(env_value("QV_TEST_CWD").has_value());
+  EXPECT_FALSE(env_value("DEEPSEEK_BASE_URL").has_value());
+}
+
 TEST(Environment, ProjectRootComesFromQuorvelHome) {
   testing::ScopedEnv home("QUORVEL_HOME", "/tmp/somewhere");
   EXPECT_EQ(get_project_root(), std::filesystem::path("/tmp/somewhere"));

@@ -57,12 +57,6 @@ int load_env_file(const std::filesystem::path& file) {
   return count;
 }
 
-int load_quorvel_env() {
-  int count = load_env_file(get_project_root() / ".env");
-  std::error_code ec;
-  const auto cwd = std::filesystem::current_path(ec);
-  if (!ec && !std::filesystem::equivalent(cwd, get_project_root(), ec)) count += load_env_file(cwd / ".env");
-  return count;
-}
+int load_quorvel_env() { return load_env_file(get_project_root() / ".env"); }
 
 }  // namespace quorvel

@@ -10,7 +10,8 @@ namespace quorvel {
 // else the current working directory.
 std::filesystem::path get_project_root();
 
-// Reads KEY=VALUE lines from ".env" in the project root and then in the working directory.
+// Reads KEY=VALUE lines from ".env" in the project root, never from the working directory: a file
+// dropped there could point a provider's base URL at another host and receive the API key.
 // Variables already set in the environment are never overridden. Blank lines, "#" comments and an
 // optional "export " prefix are accepted; surrounding single or double quotes are removed.
 // Returns the number of variables set.
