@@ -1,6 +1,7 @@
 // The chat-completions client against a local fake server: replies, retries, time-outs, errors and
 // the secrecy of the API key.
 #include "quorvel/agent/core/chat_client.h"
+#include "quorvel/agent/core/http_transport.h"
 
 #include <asio/detached.hpp>
 #include <asio/steady_timer.hpp>
@@ -226,6 +227,14 @@ TEST(ChatClient, TheEventLoopKeepsRunningWhileARequestWaits) {
       asio::detached);
   io.run();
   EXPECT_EQ(order, (std::vector<std::string>{"timer", "chat"}));
+}
+
+TEST(ChatClient, AReplyPastTheSizeCapIsRefusedWithoutRetry) {
+  FakeLlmServer server;
+  server.enqueue({200, completion_body(std::string(MAX_REPLY_BYTES, 'x')), {}, false});
+  const LlmError e = call_error(fast_config(server.base_url()));
+  EXPECT_THAT(e.what(), HasSubstr("字节的上限，已停止接收"));
+  EXPECT_EQ(server.request_count(), 1u);
 }
 
 TEST(ChatClient, ClosedClientRefusesFurtherCalls) {

@@ -90,6 +90,25 @@ TEST(ChatProtocol, ContentMayComeAsTextPartsAndReasoningUnderEitherName) {
   EXPECT_EQ(p.finish_reason, "stop");
 }
 
+TEST(ChatProtocol, EscapeSequencesAndControlCharactersNeverLeaveTheReply) {
+  // Raw JSON as a provider sends it: the control characters arrive as \u escapes.
+  const std::pair<const char*, const char*> rows[] = {
+      {R"(\u001b[31m看涨\u001b[0m)", "看涨"},
+      {R"(标题\u001b]0;pwned\u0007正文)", "标题正文"},
+      {R"(a\u0000b\u0008c\u007fd\u0085e\r\n\tf)", "abcde\n\tf"},
+      {R"(\u001b[2J\u001b[H清屏)", "清屏"},
+      {R"(价格 1,810.00 ▋ 完整)", "价格 1,810.00 ▋ 完整"},
+  };
+  for (const auto& [raw, clean] : rows) {
+    SCOPED_TRACE(clean);
+    const std::string body = std::string(R"({"choices":[{"message":{"content":")") + raw +
+                             R"(","reasoning_content":")" + raw + R"("},"finish_reason":"stop"}]})";
+    const auto p = parse_chat_reply(config_of("deepseek"), body);
+    EXPECT_EQ(p.reply.content, clean);
+    EXPECT_EQ(p.reply.reasoning_content, clean);
+  }
+}
+
 TEST(ChatProtocol, BrokenRepliesAreClassifiedForRetry) {
   struct Row {
     const char* body;

@@ -50,6 +50,18 @@ TEST(LlmCheck, PrintsProviderModelLatencyAndTokenUsage) {
   EXPECT_THAT(run.out + run.err, Not(HasSubstr(TEST_KEY)));
 }
 
+TEST(LlmCheck, AHangingServerHoldsTheCheckOnlyForItsTimeout) {
+  FakeLlmServer server;
+  server.enqueue({200, "", {}, true});
+  LlmCheckOptions options;
+  options.layer.env = env_of(fake_provider_env(server.base_url()));  // LLM_TIMEOUT=5 there
+  options.timeout_seconds = 1;
+  std::ostringstream out, err;
+  EXPECT_EQ(run_llm_check(options, out, err), 1);
+  EXPECT_THAT(err.str(), HasSubstr("超时"));
+  EXPECT_EQ(server.request_count(), 1u);  // the one-second budget leaves no room for a retry
+}
+
 TEST(LlmCheck, FailuresEndWithStatusOneAndAReasonWithoutTheKey) {
   const CheckRun missing = check({{"LLM_CLIENT_TYPE", "moonshot"}});
   EXPECT_EQ(missing.status, 1);

@@ -136,6 +136,14 @@ TEST_F(Tessaly, DamagedStoresAndOutOfRangeDatesEndInOneClearLine) {
   EXPECT_NE(r[0].err.find("日期格式错误: 0000-01-01，应为 YYYY-MM-DD"), std::string::npos) << r[0].err;
 }
 
+TEST_F(Tessaly, EightForcedRunsAtOnceAllPrintABrief) {
+  for (int i = 0; i < 8; ++i) llm.enqueue({200, chat_reply("强制重推的简报"), {}});
+  for (const auto& r : run("-m A -t 2023-02-10 --force", 8)) {
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.out.find("强制重推的简报"), std::string::npos) << r.err;
+  }
+}
+
 TEST_F(Tessaly, ACachedBriefNeedsNoApiKey) {
   llm.enqueue({200, chat_reply("缓存的简报"), {}});
   ASSERT_EQ(run("-m A -t 2023-02-10")[0].status, 0);

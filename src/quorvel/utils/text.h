@@ -20,4 +20,10 @@ inline std::string upper_ascii(std::string s) {
   return s;
 }
 
+// Text from outside (an LLM reply) made safe to store and to print on a terminal: escape sequences
+// (CSI "ESC [ ... final", OSC "ESC ] ... BEL or ESC \\", other two-byte ESC sequences) are removed
+// whole, and so are the other C0 control characters except tab and line feed, DEL and the C1
+// controls (U+0080-U+009F). Everything else, UTF-8 included, is kept byte for byte.
+std::string strip_terminal_controls(std::string_view s);
+
 }  // namespace quorvel

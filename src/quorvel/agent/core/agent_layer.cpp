@@ -7,6 +7,8 @@
 #include "quorvel/agent/core/stock_agent.h"
 #include "quorvel/agent/core/summary_report.h"
 #include "quorvel/agent/offline/offline_client.h"
+#include "quorvel/agent/core/chat_protocol.h"
+#include "quorvel/utils/logger.h"
 
 namespace quorvel::agent::core {
 
@@ -28,6 +30,9 @@ ProviderConfig DefaultAgentLayer::configuration() const { return resolve_provide
 
 ClientBundle DefaultAgentLayer::build_client() {
   const ProviderConfig config = configuration();
+  // Where the API key is about to go, so a redirected base URL shows in the log before any call.
+  if (config.kind != ClientKind::offline)
+    logger.info("[LLM] 客户端 %s | 模型 %s | 服务地址 %s", config.type, config.model, display_url(config.base_url));
   ClientBundle bundle;
   bundle.model_client = make_model_client(config, options_.client);
   bundle.model_name = config.model;

@@ -62,6 +62,10 @@ ParsedReply ChatCompletionsClient::evaluate(const HttpResponse& response) const 
                                 "_BASE_URL 正确）: " + response.failure_text,
                             config_.api_key),
                      0, true);
+    case TransportFailure::too_large:
+      throw LlmError(redact(who + where + " 的" + response.failure_text + "（服务异常或模型失控输出，未重试）",
+                            config_.api_key),
+                     0, false);
     case TransportFailure::other:
       throw LlmError(redact(who + "请求无法发出 " + where + "（请检查 " + env_prefix(config_.type) +
                                 "_BASE_URL）: " + response.failure_text,

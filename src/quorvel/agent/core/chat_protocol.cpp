@@ -1,4 +1,5 @@
 #include "quorvel/agent/core/chat_protocol.h"
+#include "quorvel/utils/text.h"
 
 #include <cctype>
 
@@ -181,10 +182,11 @@ ParsedReply parse_chat_reply(const ProviderConfig& c, std::string_view body) {
   if (message == choice.end() || !message->is_object()) throw fail("回复的 choices[0] 中没有 message", false);
 
   ParsedReply out;
-  out.reply.content = message->contains("content") ? content_text((*message)["content"]) : "";
+  // Escape sequences and control characters never reach the store or a terminal.
+  out.reply.content = message->contains("content") ? strip_terminal_controls(content_text((*message)["content"])) : "";
   for (const char* key : {"reasoning_content", "reasoning"}) {
     if (message->contains(key) && (*message)[key].is_string()) {
-      out.reply.reasoning_content = (*message)[key].get<std::string>();
+      out.reply.reasoning_content = strip_terminal_controls((*message)[key].get<std::string>());
       break;
     }
   }

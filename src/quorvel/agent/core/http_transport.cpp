@@ -16,8 +16,19 @@ void global_init_once() {
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+struct BodySink {
+  std::string* body;
+  std::size_t limit;
+  bool too_large = false;
+};
+
 size_t on_body(char* data, size_t size, size_t count, void* user) {
-  static_cast<std::string*>(user)->append(data, size * count);
+  auto* sink = static_cast<BodySink*>(user);
+  if (sink->body->size() + size * count > sink->limit) {
+    sink->too_large = true;
+    return 0;  // libcurl stops the transfer
+  }
+  sink->body->append(data, size * count);
   return size * count;
 }
 
@@ -94,12 +105,19 @@ HttpResponse http_post(const HttpRequest& request) {
   curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
   curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);  // a redirect would resend the key elsewhere
   curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, on_body);
-  curl_easy_setopt(h, CURLOPT_WRITEDATA, &response.body);
+  BodySink sink{&response.body, request.max_reply_bytes};
+  curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
   curl_easy_setopt(h, CURLOPT_HEADERFUNCTION, on_header);
   curl_easy_setopt(h, CURLOPT_HEADERDATA, &response.retry_after);
   curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_buffer);
 
   const CURLcode code = curl_easy_perform(h);
+  if (sink.too_large) {
+    response.failure = TransportFailure::too_large;
+    response.failure_text = "回复超过 " + std::to_string(request.max_reply_bytes) + " 字节的上限，已停止接收";
+    response.body.clear();
+    return response;
+  }
   if (code != CURLE_OK) {
     response.failure = classify(code);
     response.failure_text = error_buffer[0] ? error_buffer : curl_easy_strerror(code);

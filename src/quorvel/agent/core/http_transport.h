@@ -2,11 +2,16 @@
 // One blocking HTTP POST over libcurl. Runs on a worker thread; never on the event loop.
 // Thread-safe: every call uses its own handle.
 #include <chrono>
+#include <cstddef>
 #include <optional>
 #include <string>
 #include <vector>
 
 namespace quorvel::agent::core {
+
+// Largest reply body accepted: an analysis with its reasoning is tens of kilobytes; a reply that
+// keeps coming past this is cut off and reported, never buffered without bound.
+inline constexpr std::size_t MAX_REPLY_BYTES = std::size_t(1) << 20;
 
 struct HttpRequest {
   std::string url;
@@ -14,6 +19,7 @@ struct HttpRequest {
   std::string body;
   std::chrono::milliseconds connect_timeout{15000};
   std::chrono::milliseconds total_timeout{300000};
+  std::size_t max_reply_bytes = MAX_REPLY_BYTES;
 };
 
 enum class TransportFailure {
@@ -21,6 +27,7 @@ enum class TransportFailure {
   timeout,     // connect or total time-out
   connection,  // refused, reset, dropped before a complete answer, name not resolved
   other,       // misconfiguration (bad URL, TLS set-up): repeating will not help
+  too_large,   // the reply body passed max_reply_bytes; receiving stopped
 };
 
 struct HttpResponse {

@@ -38,10 +38,23 @@ asio::awaitable<CheckResult> ask(std::shared_ptr<ModelClient> client, std::vecto
   co_return r;
 }
 
+// The environment with the check's own bound on the request and on the retries.
+EnvLookup bounded_env(EnvLookup base, int seconds) {
+  if (!base) base = process_env();
+  return [base = std::move(base), bound = std::to_string(seconds), seconds](const std::string& name)
+             -> std::optional<std::string> {
+    if (name == "LLM_TIMEOUT" || name == "LLM_RETRY_BUDGET") return bound;
+    if (name == "LLM_CONNECT_TIMEOUT" && seconds < 15) return bound;
+    return base(name);
+  };
+}
+
 }  // namespace
 
 int run_llm_check(const LlmCheckOptions& options, std::ostream& out, std::ostream& err) {
-  DefaultAgentLayer layer(options.layer);
+  AgentLayerOptions layer_options = options.layer;
+  layer_options.env = bounded_env(layer_options.env, options.timeout_seconds);
+  DefaultAgentLayer layer(layer_options);
   ProviderConfig config;
   ClientBundle bundle;
   try {
