@@ -140,7 +140,7 @@ TEST(StockAgent, AnalyzeSendsTheSameSystemBytesAndTheRenderedUserTemplate) {
   const auto a = nlohmann::json::parse(requests[0].body)["messages"];
   const auto b = nlohmann::json::parse(requests[1].body)["messages"];
   EXPECT_EQ(a[0]["role"], "system");
-  EXPECT_EQ(a[0]["content"].get<std::string>(), vellumor::HK_STOCK_SYSTEM_TEMPLATE);
+  EXPECT_EQ(a[0]["content"].get<std::string>(), vellumor::HK_STOCK_SYSTEM_TEMPLATE());
   EXPECT_EQ(a[0]["content"], b[0]["content"]);
 
   const std::string user = a[1]["content"].get<std::string>();

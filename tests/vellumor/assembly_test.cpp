@@ -30,7 +30,7 @@ std::string derive(const std::string& full, const v::detail::MarketPieces& p) {
 
 TEST(DeriveSystemTemplate, NamesThePartItCannotFind) {
   const auto& p = v::detail::A_PIECES;
-  const std::string& full = v::A_STOCK_PROMPT;
+  const std::string& full = v::A_STOCK_PROMPT();
   struct Row {
     std::string prompt;
     const char* message;
@@ -55,8 +55,8 @@ TEST(DeriveSystemTemplate, NamesThePartItCannotFind) {
 }
 
 TEST(DeriveSystemTemplate, LabelsOfAnotherMarketDoNotMatch) {
-  EXPECT_THROW(derive(v::ETF_STOCK_PROMPT, v::detail::A_PIECES), quorvel::ValueError);
-  EXPECT_THROW(derive(v::A_STOCK_PROMPT, v::detail::ETF_PIECES), quorvel::ValueError);
+  EXPECT_THROW(derive(v::ETF_STOCK_PROMPT(), v::detail::A_PIECES), quorvel::ValueError);
+  EXPECT_THROW(derive(v::A_STOCK_PROMPT(), v::detail::ETF_PIECES), quorvel::ValueError);
 }
 
 TEST(SplitSummary, FailsWhenTheUserBlockIsMissing) {

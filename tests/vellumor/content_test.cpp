@@ -119,7 +119,7 @@ TEST(Content, RoleHeadingsPerMarket) {
 
 TEST(Content, AShareHasNoRiskBlockAfterTheStopLossRules) {
   const std::string joined = std::string(v::detail::STOPLOSS_PRICING) + std::string(v::detail::STEP4_TARGETS_RRR);
-  EXPECT_NE(v::A_STOCK_PROMPT.find(joined), std::string::npos);
+  EXPECT_NE(v::A_STOCK_PROMPT().find(joined), std::string::npos);
   for (Market m : {Market::US, Market::HK, Market::ETF}) {
     SCOPED_TRACE(v::market_name(m));
     EXPECT_EQ(v::stock_template(m, Form::Full).find(joined), std::string::npos);
@@ -159,11 +159,11 @@ TEST(Content, EveryPromptStatesTheSharedNumbers) {
 }
 
 TEST(Content, WaitPlanLinePerMarket) {
-  EXPECT_NE(v::ETF_STOCK_PROMPT.find(v::detail::WAIT_PLAN_ENTRY_TRIGGER), std::string::npos);
-  EXPECT_NE(v::A_STOCK_PROMPT.find(v::detail::WAIT_PLAN_KEY_PRICES), std::string::npos);
-  EXPECT_NE(v::US_STOCK_PROMPT.find(v::detail::WAIT_PLAN_KEY_PRICES), std::string::npos);
-  EXPECT_NE(v::HK_STOCK_PROMPT.find(v::detail::WAIT_PLAN_KEY_LEVELS), std::string::npos);
-  EXPECT_EQ(v::HK_STOCK_PROMPT.find(v::detail::WAIT_PLAN_KEY_PRICES), std::string::npos);
+  EXPECT_NE(v::ETF_STOCK_PROMPT().find(v::detail::WAIT_PLAN_ENTRY_TRIGGER), std::string::npos);
+  EXPECT_NE(v::A_STOCK_PROMPT().find(v::detail::WAIT_PLAN_KEY_PRICES), std::string::npos);
+  EXPECT_NE(v::US_STOCK_PROMPT().find(v::detail::WAIT_PLAN_KEY_PRICES), std::string::npos);
+  EXPECT_NE(v::HK_STOCK_PROMPT().find(v::detail::WAIT_PLAN_KEY_LEVELS), std::string::npos);
+  EXPECT_EQ(v::HK_STOCK_PROMPT().find(v::detail::WAIT_PLAN_KEY_PRICES), std::string::npos);
 }
 
 const std::vector<std::string> kDecisionFields{
@@ -174,7 +174,7 @@ const std::vector<std::string> kDecisionFields{
     "risk_level",      "market_sentiment", "key_watch"};
 
 TEST(Content, FieldTableListsTheDecisionFieldsInOrder) {
-  const std::string& full = v::A_STOCK_PROMPT;
+  const std::string& full = v::A_STOCK_PROMPT();
   const auto start = full.find("#### 6.1 ");
   const auto end = full.find("#### 6.2 ");
   ASSERT_LT(start, end);
@@ -206,7 +206,7 @@ TEST(Content, FullPromptShowsFieldTableExampleAndRulesInOrder) {
     EXPECT_LT(table, example);
     EXPECT_LT(example, rules);
     EXPECT_NE(rules, std::string::npos);
-    EXPECT_EQ(v::detail::STEP6_JSON_SECTION.find("\n\n\n"), std::string::npos);
+    EXPECT_EQ(v::detail::step6_json_section().find("\n\n\n"), std::string::npos);
   }
 }
 
@@ -219,11 +219,11 @@ TEST(Content, SummaryPromptHeadingsInOrder) {
   std::size_t last = 0;
   for (const char* h : headings) {
     SCOPED_TRACE(h);
-    const auto pos = v::SUMMARY_PROMPT.find(h, last);
+    const auto pos = v::SUMMARY_PROMPT().find(h, last);
     ASSERT_NE(pos, std::string::npos);
     last = pos;
   }
-  EXPECT_EQ(numbered_items_after(v::SUMMARY_PROMPT, "## 约束条件（严格执行）\n"),
+  EXPECT_EQ(numbered_items_after(v::SUMMARY_PROMPT(), "## 约束条件（严格执行）\n"),
             (std::vector<int>{1, 2, 3, 4, 5, 6}));
 }
 

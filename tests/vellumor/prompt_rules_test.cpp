@@ -72,7 +72,7 @@ double above(const FieldRow& row, double floor) {
 }
 
 TEST(PromptRules, ABuyWrittenFromTheFieldTableIsAccepted) {
-  const auto rows = field_table(v::A_STOCK_SYSTEM_TEMPLATE);
+  const auto rows = field_table(v::A_STOCK_SYSTEM_TEMPLATE());
   ASSERT_EQ(rows.size(), schemas::DECISION_JSON_FIELDS.size());
   const std::map<std::string, std::vector<std::string>> enums = {
       {"direction", {"看多", "看空", "中性"}},       {"action", {"强烈买入", "建议买入", "谨慎买入", "观望等待"}},

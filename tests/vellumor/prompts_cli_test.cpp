@@ -32,11 +32,11 @@ TEST(PromptsTool, PrintsEachTemplateUnchanged) {
     const std::string* expected;
   };
   const Row rows[] = {
-      {"--market A", &v::A_STOCK_PROMPT},
-      {"--market hk --form system", &v::HK_STOCK_SYSTEM_TEMPLATE},
-      {"-m ETF -f user", &v::ETF_STOCK_USER_TEMPLATE},
-      {"--summary full", &v::SUMMARY_PROMPT},
-      {"--summary system", &v::SUMMARY_SYSTEM_TEMPLATE},
+      {"--market A", &v::A_STOCK_PROMPT()},
+      {"--market hk --form system", &v::HK_STOCK_SYSTEM_TEMPLATE()},
+      {"-m ETF -f user", &v::ETF_STOCK_USER_TEMPLATE()},
+      {"--summary full", &v::SUMMARY_PROMPT()},
+      {"--summary system", &v::SUMMARY_SYSTEM_TEMPLATE()},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.args);
@@ -52,7 +52,7 @@ TEST(PromptsTool, RendersTheUserTemplateFromAJsonFile) {
   write_file(dir / "values.json", values.dump(2));
   const ToolRun r = run_tool("--market US --render " + (dir / "values.json").string(), dir);
   EXPECT_EQ(r.status, 0) << r.err;
-  EXPECT_EQ(r.out, v::render(v::US_STOCK_USER_TEMPLATE, values));
+  EXPECT_EQ(r.out, v::render(v::US_STOCK_USER_TEMPLATE(), values));
   EXPECT_THAT(r.out, HasSubstr("\"current_price\": 1520.5,"));
 }
 

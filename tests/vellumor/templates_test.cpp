@@ -50,9 +50,9 @@ std::string json_fence(const std::string& text) {
 }
 
 TEST(Templates, SystemTemplatesHoldNoBrace) {
-  const std::string* all[] = {&v::A_STOCK_SYSTEM_TEMPLATE, &v::US_STOCK_SYSTEM_TEMPLATE,
-                              &v::HK_STOCK_SYSTEM_TEMPLATE, &v::ETF_STOCK_SYSTEM_TEMPLATE,
-                              &v::SUMMARY_SYSTEM_TEMPLATE};
+  const std::string* all[] = {&v::A_STOCK_SYSTEM_TEMPLATE(), &v::US_STOCK_SYSTEM_TEMPLATE(),
+                              &v::HK_STOCK_SYSTEM_TEMPLATE(), &v::ETF_STOCK_SYSTEM_TEMPLATE(),
+                              &v::SUMMARY_SYSTEM_TEMPLATE()};
   for (const std::string* t : all) {
     SCOPED_TRACE(t->substr(0, 60));
     EXPECT_EQ(t->find('{'), std::string::npos);
@@ -73,12 +73,12 @@ TEST(Templates, StockTemplatesCarryExactlyTheContractPlaceholders) {
 }
 
 TEST(Templates, SummaryTemplatesCarryTheReportPlaceholder) {
-  EXPECT_THAT(v::placeholders(v::SUMMARY_PROMPT), ::testing::ElementsAre("analysis_report"));
-  EXPECT_THAT(v::placeholders(v::SUMMARY_USER_TEMPLATE), ::testing::ElementsAre("analysis_report"));
-  EXPECT_EQ(v::SUMMARY_SYSTEM_TEMPLATE.find("{analysis_report}"), std::string::npos);
-  EXPECT_TRUE(v::SUMMARY_USER_TEMPLATE.ends_with("请开始你的总结：\n"));
-  EXPECT_EQ(v::SUMMARY_PROMPT.find("请开始你的总结"), std::string::npos);
-  EXPECT_EQ(v::SUMMARY_SYSTEM_TEMPLATE.size() + v::detail::SUMMARY_USER_BLOCK.size(), v::SUMMARY_PROMPT.size());
+  EXPECT_THAT(v::placeholders(v::SUMMARY_PROMPT()), ::testing::ElementsAre("analysis_report"));
+  EXPECT_THAT(v::placeholders(v::SUMMARY_USER_TEMPLATE()), ::testing::ElementsAre("analysis_report"));
+  EXPECT_EQ(v::SUMMARY_SYSTEM_TEMPLATE().find("{analysis_report}"), std::string::npos);
+  EXPECT_TRUE(v::SUMMARY_USER_TEMPLATE().ends_with("请开始你的总结：\n"));
+  EXPECT_EQ(v::SUMMARY_PROMPT().find("请开始你的总结"), std::string::npos);
+  EXPECT_EQ(v::SUMMARY_SYSTEM_TEMPLATE().size() + v::detail::SUMMARY_USER_BLOCK.size(), v::SUMMARY_PROMPT().size());
 }
 
 // Rendering the full prompt for any stock and taking out the rendered per-stock parts leaves the
@@ -147,9 +147,9 @@ TEST(Templates, RenderedExampleIsAJsonObjectWithTheStockValues) {
 }
 
 TEST(Templates, StockUserTemplatesDifferOnlyInLabels) {
-  EXPECT_EQ(v::A_STOCK_USER_TEMPLATE, v::US_STOCK_USER_TEMPLATE);
-  EXPECT_EQ(v::A_STOCK_USER_TEMPLATE, v::HK_STOCK_USER_TEMPLATE);
-  std::string etf = v::ETF_STOCK_USER_TEMPLATE;
+  EXPECT_EQ(v::A_STOCK_USER_TEMPLATE(), v::US_STOCK_USER_TEMPLATE());
+  EXPECT_EQ(v::A_STOCK_USER_TEMPLATE(), v::HK_STOCK_USER_TEMPLATE());
+  std::string etf = v::ETF_STOCK_USER_TEMPLATE();
   const std::pair<std::string, std::string> swaps[] = {
       {"- ETF代码：", "- 股票代码："},     {"- ETF名称：", "- 股票名称："},
       {"**日交易数据 (", "**日线数据 ("}, {"**周交易数据 (", "**周线数据 ("},
@@ -159,7 +159,7 @@ TEST(Templates, StockUserTemplatesDifferOnlyInLabels) {
     ASSERT_NE(pos, std::string::npos) << from;
     etf.replace(pos, from.size(), to);
   }
-  EXPECT_EQ(etf, v::A_STOCK_USER_TEMPLATE);
+  EXPECT_EQ(etf, v::A_STOCK_USER_TEMPLATE());
 }
 
 TEST(Templates, SystemTemplateReadsRoleDataGuideSeparatorFramework) {
@@ -183,10 +183,10 @@ TEST(Templates, SystemTemplateReadsRoleDataGuideSeparatorFramework) {
 }
 
 TEST(Templates, LookupByMarketTypeText) {
-  EXPECT_EQ(&v::stock_template("ETF", Form::User), &v::ETF_STOCK_USER_TEMPLATE);
-  EXPECT_EQ(&v::stock_template("HK", Form::System), &v::HK_STOCK_SYSTEM_TEMPLATE);
-  EXPECT_EQ(&v::stock_template(Market::US, Form::Full), &v::US_STOCK_PROMPT);
-  EXPECT_EQ(&v::summary_template(Form::System), &v::SUMMARY_SYSTEM_TEMPLATE);
+  EXPECT_EQ(&v::stock_template("ETF", Form::User), &v::ETF_STOCK_USER_TEMPLATE());
+  EXPECT_EQ(&v::stock_template("HK", Form::System), &v::HK_STOCK_SYSTEM_TEMPLATE());
+  EXPECT_EQ(&v::stock_template(Market::US, Form::Full), &v::US_STOCK_PROMPT());
+  EXPECT_EQ(&v::summary_template(Form::System), &v::SUMMARY_SYSTEM_TEMPLATE());
   for (const char* bad : {"", "a", "CN", "SH"}) {
     SCOPED_TRACE(bad);
     EXPECT_THROW(v::stock_template(bad, Form::Full), quorvel::ValueError);

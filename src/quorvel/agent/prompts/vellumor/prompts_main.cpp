@@ -36,21 +36,21 @@ void print_sizes() {
     const std::string* text;
   };
   const std::vector<Row> rows{
-      {"A_STOCK_PROMPT", &vellumor::A_STOCK_PROMPT},
-      {"A_STOCK_SYSTEM_TEMPLATE", &vellumor::A_STOCK_SYSTEM_TEMPLATE},
-      {"A_STOCK_USER_TEMPLATE", &vellumor::A_STOCK_USER_TEMPLATE},
-      {"US_STOCK_PROMPT", &vellumor::US_STOCK_PROMPT},
-      {"US_STOCK_SYSTEM_TEMPLATE", &vellumor::US_STOCK_SYSTEM_TEMPLATE},
-      {"US_STOCK_USER_TEMPLATE", &vellumor::US_STOCK_USER_TEMPLATE},
-      {"HK_STOCK_PROMPT", &vellumor::HK_STOCK_PROMPT},
-      {"HK_STOCK_SYSTEM_TEMPLATE", &vellumor::HK_STOCK_SYSTEM_TEMPLATE},
-      {"HK_STOCK_USER_TEMPLATE", &vellumor::HK_STOCK_USER_TEMPLATE},
-      {"ETF_STOCK_PROMPT", &vellumor::ETF_STOCK_PROMPT},
-      {"ETF_STOCK_SYSTEM_TEMPLATE", &vellumor::ETF_STOCK_SYSTEM_TEMPLATE},
-      {"ETF_STOCK_USER_TEMPLATE", &vellumor::ETF_STOCK_USER_TEMPLATE},
-      {"SUMMARY_PROMPT", &vellumor::SUMMARY_PROMPT},
-      {"SUMMARY_SYSTEM_TEMPLATE", &vellumor::SUMMARY_SYSTEM_TEMPLATE},
-      {"SUMMARY_USER_TEMPLATE", &vellumor::SUMMARY_USER_TEMPLATE},
+      {"A_STOCK_PROMPT", &vellumor::A_STOCK_PROMPT()},
+      {"A_STOCK_SYSTEM_TEMPLATE", &vellumor::A_STOCK_SYSTEM_TEMPLATE()},
+      {"A_STOCK_USER_TEMPLATE", &vellumor::A_STOCK_USER_TEMPLATE()},
+      {"US_STOCK_PROMPT", &vellumor::US_STOCK_PROMPT()},
+      {"US_STOCK_SYSTEM_TEMPLATE", &vellumor::US_STOCK_SYSTEM_TEMPLATE()},
+      {"US_STOCK_USER_TEMPLATE", &vellumor::US_STOCK_USER_TEMPLATE()},
+      {"HK_STOCK_PROMPT", &vellumor::HK_STOCK_PROMPT()},
+      {"HK_STOCK_SYSTEM_TEMPLATE", &vellumor::HK_STOCK_SYSTEM_TEMPLATE()},
+      {"HK_STOCK_USER_TEMPLATE", &vellumor::HK_STOCK_USER_TEMPLATE()},
+      {"ETF_STOCK_PROMPT", &vellumor::ETF_STOCK_PROMPT()},
+      {"ETF_STOCK_SYSTEM_TEMPLATE", &vellumor::ETF_STOCK_SYSTEM_TEMPLATE()},
+      {"ETF_STOCK_USER_TEMPLATE", &vellumor::ETF_STOCK_USER_TEMPLATE()},
+      {"SUMMARY_PROMPT", &vellumor::SUMMARY_PROMPT()},
+      {"SUMMARY_SYSTEM_TEMPLATE", &vellumor::SUMMARY_SYSTEM_TEMPLATE()},
+      {"SUMMARY_USER_TEMPLATE", &vellumor::SUMMARY_USER_TEMPLATE()},
   };
   // Column titles are padded by hand: printf pads by bytes, not by display width.
   std::printf("模板                           字符数   字节数\n");

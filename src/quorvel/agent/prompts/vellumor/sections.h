@@ -28,7 +28,8 @@ extern const std::string_view STEP5_HEADER;
 extern const std::string_view STEP53_SELF_CHECK;
 extern const std::string_view STEP6_SCHEMA_SYSTEM;
 extern const std::string_view STEP6_EXAMPLE_USER;
-extern const std::string STEP6_JSON_SECTION;  // derived at load: schema, example, output rules
+// The schema with the example before its output rules (build_json_section), built once on first use.
+const std::string& step6_json_section();
 extern const std::string_view USER_KICKOFF;
 extern const std::string_view SUMMARY_USER_BLOCK;
 extern const std::string_view SUMMARY_PROMPT_TEXT;

@@ -60,7 +60,10 @@ std::string build_json_section() {
   return out;
 }
 
-const std::string STEP6_JSON_SECTION = build_json_section();
+const std::string& step6_json_section() {
+  static const std::string section = build_json_section();
+  return section;
+}
 
 std::string build_full_prompt(const MarketPieces& m) {
   std::string out;
@@ -90,7 +93,7 @@ std::string build_full_prompt(const MarketPieces& m) {
   out += TIME_STOP_TRAILING;
   out += m.wait_plan;
   out += STEP53_SELF_CHECK;
-  out += STEP6_JSON_SECTION;
+  out += step6_json_section();
   out += _build_notes(_build_market_rules(m.market_label, m.notes_mid, m.rules_extra));
   return out;
 }
@@ -143,25 +146,54 @@ std::string system_of(const std::string& full, const detail::MarketPieces& m) {
                                  m.entity);
 }
 
+// Every template, built in this order on first use: per market full prompt, user template, system
+// template; then the summary prompt.
+struct AllTemplates {
+  std::array<std::array<std::string, 3>, 4> stock;  // [market][form]
+  std::array<std::string, 3> summary;                // [form]
+};
+
+AllTemplates build_all() {
+  AllTemplates t;
+  const detail::MarketPieces* pieces[] = {&detail::A_PIECES, &detail::US_PIECES, &detail::HK_PIECES,
+                                          &detail::ETF_PIECES};
+  for (std::size_t m = 0; m < 4; ++m) {
+    auto& family = t.stock[m];
+    family[std::size_t(Form::Full)] = detail::build_full_prompt(*pieces[m]);
+    family[std::size_t(Form::User)] = user_of(*pieces[m]);
+    family[std::size_t(Form::System)] = system_of(family[std::size_t(Form::Full)], *pieces[m]);
+  }
+  t.summary[std::size_t(Form::Full)] = std::string(detail::SUMMARY_PROMPT_TEXT);
+  t.summary[std::size_t(Form::User)] = std::string(detail::SUMMARY_USER_BLOCK) + "请开始你的总结：\n";
+  t.summary[std::size_t(Form::System)] = _split_summary_system(t.summary[std::size_t(Form::Full)]);
+  return t;
+}
+
+const AllTemplates& all_templates() {
+  static const AllTemplates templates = build_all();
+  return templates;
+}
+
+const std::string& stock_of(Market m, Form f) { return all_templates().stock[std::size_t(m)][std::size_t(f)]; }
+const std::string& summary_of(Form f) { return all_templates().summary[std::size_t(f)]; }
+
 }  // namespace
 
-// Definition order is the build order: per market full prompt, user template, system template;
-// then the summary prompt.
-const std::string A_STOCK_PROMPT = detail::build_full_prompt(detail::A_PIECES);
-const std::string A_STOCK_USER_TEMPLATE = user_of(detail::A_PIECES);
-const std::string A_STOCK_SYSTEM_TEMPLATE = system_of(A_STOCK_PROMPT, detail::A_PIECES);
-const std::string US_STOCK_PROMPT = detail::build_full_prompt(detail::US_PIECES);
-const std::string US_STOCK_USER_TEMPLATE = user_of(detail::US_PIECES);
-const std::string US_STOCK_SYSTEM_TEMPLATE = system_of(US_STOCK_PROMPT, detail::US_PIECES);
-const std::string HK_STOCK_PROMPT = detail::build_full_prompt(detail::HK_PIECES);
-const std::string HK_STOCK_USER_TEMPLATE = user_of(detail::HK_PIECES);
-const std::string HK_STOCK_SYSTEM_TEMPLATE = system_of(HK_STOCK_PROMPT, detail::HK_PIECES);
-const std::string ETF_STOCK_PROMPT = detail::build_full_prompt(detail::ETF_PIECES);
-const std::string ETF_STOCK_USER_TEMPLATE = user_of(detail::ETF_PIECES);
-const std::string ETF_STOCK_SYSTEM_TEMPLATE = system_of(ETF_STOCK_PROMPT, detail::ETF_PIECES);
-const std::string SUMMARY_PROMPT{detail::SUMMARY_PROMPT_TEXT};
-const std::string SUMMARY_USER_TEMPLATE = std::string(detail::SUMMARY_USER_BLOCK) + "请开始你的总结：\n";
-const std::string SUMMARY_SYSTEM_TEMPLATE = _split_summary_system(SUMMARY_PROMPT);
+const std::string& A_STOCK_PROMPT() { return stock_of(Market::A, Form::Full); }
+const std::string& A_STOCK_SYSTEM_TEMPLATE() { return stock_of(Market::A, Form::System); }
+const std::string& A_STOCK_USER_TEMPLATE() { return stock_of(Market::A, Form::User); }
+const std::string& US_STOCK_PROMPT() { return stock_of(Market::US, Form::Full); }
+const std::string& US_STOCK_SYSTEM_TEMPLATE() { return stock_of(Market::US, Form::System); }
+const std::string& US_STOCK_USER_TEMPLATE() { return stock_of(Market::US, Form::User); }
+const std::string& HK_STOCK_PROMPT() { return stock_of(Market::HK, Form::Full); }
+const std::string& HK_STOCK_SYSTEM_TEMPLATE() { return stock_of(Market::HK, Form::System); }
+const std::string& HK_STOCK_USER_TEMPLATE() { return stock_of(Market::HK, Form::User); }
+const std::string& ETF_STOCK_PROMPT() { return stock_of(Market::ETF, Form::Full); }
+const std::string& ETF_STOCK_SYSTEM_TEMPLATE() { return stock_of(Market::ETF, Form::System); }
+const std::string& ETF_STOCK_USER_TEMPLATE() { return stock_of(Market::ETF, Form::User); }
+const std::string& SUMMARY_PROMPT() { return summary_of(Form::Full); }
+const std::string& SUMMARY_SYSTEM_TEMPLATE() { return summary_of(Form::System); }
+const std::string& SUMMARY_USER_TEMPLATE() { return summary_of(Form::User); }
 
 namespace {
 
@@ -209,15 +241,7 @@ std::string_view form_name(Form form) {
   return "";
 }
 
-const std::string& stock_template(Market market, Form form) {
-  static const std::array<std::array<const std::string*, 3>, 4> table{{
-      {&A_STOCK_PROMPT, &A_STOCK_SYSTEM_TEMPLATE, &A_STOCK_USER_TEMPLATE},
-      {&US_STOCK_PROMPT, &US_STOCK_SYSTEM_TEMPLATE, &US_STOCK_USER_TEMPLATE},
-      {&HK_STOCK_PROMPT, &HK_STOCK_SYSTEM_TEMPLATE, &HK_STOCK_USER_TEMPLATE},
-      {&ETF_STOCK_PROMPT, &ETF_STOCK_SYSTEM_TEMPLATE, &ETF_STOCK_USER_TEMPLATE},
-  }};
-  return *table[static_cast<std::size_t>(market)][static_cast<std::size_t>(form)];
-}
+const std::string& stock_template(Market market, Form form) { return stock_of(market, form); }
 
 const std::string& stock_template(std::string_view market_type, Form form) {
   // Instrument market types are exact texts; the case-insensitive parse is for people typing.
@@ -229,13 +253,6 @@ const std::string& stock_template(std::string_view market_type, Form form) {
   return stock_template(*market, form);
 }
 
-const std::string& summary_template(Form form) {
-  switch (form) {
-    case Form::Full: return SUMMARY_PROMPT;
-    case Form::System: return SUMMARY_SYSTEM_TEMPLATE;
-    case Form::User: return SUMMARY_USER_TEMPLATE;
-  }
-  return SUMMARY_PROMPT;
-}
+const std::string& summary_template(Form form) { return summary_of(form); }
 
 }  // namespace quorvel::agent::prompts::vellumor

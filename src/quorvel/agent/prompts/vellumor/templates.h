@@ -1,8 +1,9 @@
 #pragma once
 // Prompt templates of the single-stock analysis (one family per market) and of the trading summary.
 //
-// Every template is built once when the library is loaded and never changes afterwards; all of them
-// may be read from any thread without locking. Each market family exists in three forms:
+// The templates are assembled together on first use (any accessor below) and never change
+// afterwards; a text that cannot be assembled fails that call with a ValueError or RuntimeError
+// naming the missing part, not every program at start-up. Thread-safe. Each market family exists in three forms:
 //   - the full prompt (everything in one text, with placeholders);
 //   - the system template: the full prompt without the per-stock parts. It holds no placeholder and
 //     no brace, so it is byte-identical for every instrument of a market (a cacheable prefix);
@@ -19,21 +20,21 @@
 
 namespace quorvel::agent::prompts::vellumor {
 
-extern const std::string A_STOCK_PROMPT;
-extern const std::string US_STOCK_PROMPT;
-extern const std::string HK_STOCK_PROMPT;
-extern const std::string ETF_STOCK_PROMPT;
-extern const std::string SUMMARY_PROMPT;
-extern const std::string A_STOCK_SYSTEM_TEMPLATE;
-extern const std::string A_STOCK_USER_TEMPLATE;
-extern const std::string US_STOCK_SYSTEM_TEMPLATE;
-extern const std::string US_STOCK_USER_TEMPLATE;
-extern const std::string HK_STOCK_SYSTEM_TEMPLATE;
-extern const std::string HK_STOCK_USER_TEMPLATE;
-extern const std::string ETF_STOCK_SYSTEM_TEMPLATE;
-extern const std::string ETF_STOCK_USER_TEMPLATE;
-extern const std::string SUMMARY_SYSTEM_TEMPLATE;
-extern const std::string SUMMARY_USER_TEMPLATE;
+const std::string& A_STOCK_PROMPT();
+const std::string& US_STOCK_PROMPT();
+const std::string& HK_STOCK_PROMPT();
+const std::string& ETF_STOCK_PROMPT();
+const std::string& SUMMARY_PROMPT();
+const std::string& A_STOCK_SYSTEM_TEMPLATE();
+const std::string& A_STOCK_USER_TEMPLATE();
+const std::string& US_STOCK_SYSTEM_TEMPLATE();
+const std::string& US_STOCK_USER_TEMPLATE();
+const std::string& HK_STOCK_SYSTEM_TEMPLATE();
+const std::string& HK_STOCK_USER_TEMPLATE();
+const std::string& ETF_STOCK_SYSTEM_TEMPLATE();
+const std::string& ETF_STOCK_USER_TEMPLATE();
+const std::string& SUMMARY_SYSTEM_TEMPLATE();
+const std::string& SUMMARY_USER_TEMPLATE();
 
 enum class Market { A, US, HK, ETF };
 enum class Form { Full, System, User };
