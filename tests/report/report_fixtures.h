@@ -1,10 +1,14 @@
 #pragma once
 // Builders and doubles shared by the report store tests.
+#include <sqlite3.h>
+
+#include <atomic>
 #include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "contracts/clock.h"
 #include "contracts/report_store.h"
 #include "quorvel/report/publisher.h"
 #include "quorvel/report/sqlite_report_store.h"
@@ -47,6 +51,34 @@ inline std::shared_ptr<report::SqliteReportStore> open_store(const std::filesyst
   report::StoreOptions o;
   o.directory = dir;
   return std::make_shared<report::SqliteReportStore>(o, std::move(pub));
+}
+
+// A clock that stands still until the test moves it. Thread-safe.
+class ManualClock final : public Clock {
+ public:
+  std::chrono::system_clock::time_point now() const override { return now_.load(); }
+  date::year_month_day today_local() const override { return date::year{2025} / 6 / 30; }
+  void advance(std::chrono::milliseconds by) { now_.store(now_.load() + by); }
+
+ private:
+  std::atomic<std::chrono::system_clock::time_point> now_{date::sys_days(date::year{2025} / 6 / 30)};
+};
+
+// The outbox as a fresh connection sees it: one line per message, in save order, with every column
+// that delivery bookkeeping touches ("id|delivered|entry|attempts|error").
+inline std::vector<std::string> outbox_lines(const std::filesystem::path& dir) {
+  sqlite3* db = nullptr;
+  sqlite3_open((dir / report::DATABASE_FILE_NAME).c_str(), &db);
+  sqlite3_stmt* st = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT message_id || '|' || (delivered_at IS NOT NULL) || '|' || IFNULL(entry_id, '') || '|' || "
+                     "attempts || '|' || IFNULL(last_error, '') FROM outbox ORDER BY seq",
+                     -1, &st, nullptr);
+  std::vector<std::string> out;
+  while (sqlite3_step(st) == SQLITE_ROW) out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(st, 0)));
+  sqlite3_finalize(st);
+  sqlite3_close(db);
+  return out;
 }
 
 // A publisher whose answer for each message is scripted; records what it was given.

@@ -1,7 +1,7 @@
 #pragma once
 // The messages the report store publishes: one JSON document per stored report, with a unique id
-// that consumers use to drop the duplicates an at-least-once delivery can produce. The layout is
-// documented, with an example of each type, in docs/messages.md.
+// that never changes between delivery attempts; the broker deduplicates resends by it. The layout
+// is documented, with an example of each type, in docs/messages.md.
 #include <chrono>
 #include <cstdint>
 #include <optional>

@@ -1,6 +1,10 @@
 // The outbox half of SqliteReportStore: delivery of pending messages and their bookkeeping.
 #include "quorvel/report/sqlite_report_store.h"
 
+#include <unistd.h>
+
+#include <algorithm>
+
 #include <fmt/format.h>
 
 #include "contracts/clock.h"
@@ -14,6 +18,15 @@ namespace {
 using SteadyClock = std::chrono::steady_clock;
 
 std::string now_text() { return iso_utc(clock().now()); }
+
+// Lease ends are stored as milliseconds since 1970 (UTC), so that SQLite compares plain integers.
+std::int64_t epoch_ms(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
+// The token one flush writes into the rows it claims: unique across threads and processes; the
+// process id tells an operator whose claim it is.
+std::string claim_owner() { return fmt::format("{}/{}", ::getpid(), new_message_id()); }
 
 }  // namespace
 
@@ -31,51 +44,77 @@ FlushResult SqliteReportStore::flush() {
   return result;
 }
 
-SqliteReportStore::Batch SqliteReportStore::load_batch(std::int64_t after, std::int64_t last) {
+SqliteReportStore::Batch SqliteReportStore::claim_batch(const std::string& owner, std::int64_t after,
+                                                        std::int64_t last) {
   Batch batch;
+  const std::int64_t now = epoch_ms(clock().now());
   std::lock_guard lock(mutex_);
+  RelaxedSync relaxed(*db_);  // a claim lost in a power cut only frees the batch earlier
+  Transaction tx(*db_);
   Statement s(*db_,
               "SELECT seq, message_id, stream, kind, payload FROM outbox "
-              "WHERE delivered_at IS NULL AND seq > ?1 AND seq <= ?2 ORDER BY seq LIMIT ?3");
-  s.bind(1, after).bind(2, last).bind(3, std::int64_t(options_.flush_batch));
+              "WHERE delivered_at IS NULL AND seq > ?1 AND seq <= ?2 AND (lease_until IS NULL OR lease_until <= ?3) "
+              "ORDER BY seq LIMIT ?4");
+  s.bind(1, after).bind(2, last).bind(3, now).bind(4, std::int64_t(options_.flush_batch));
   while (s.step()) {
     batch.seqs.push_back(s.integer(0));
     batch.messages.push_back({s.text(1), s.text(2), s.text(3), s.text(4)});
   }
+  Statement take(*db_, "UPDATE outbox SET claimed_by = ?1, lease_until = ?2 WHERE seq = ?3");
+  for (const std::int64_t seq : batch.seqs) {
+    take.reset();
+    take.bind(1, owner).bind(2, now + std::int64_t(options_.lease.count())).bind(3, seq);
+    take.run();
+  }
+  tx.commit();
   return batch;
 }
 
-std::size_t SqliteReportStore::record_outcomes(const Batch& batch, const BatchOutcome& outcome,
-                                               FlushResult& result) {
-  std::size_t failed = 0;
+SqliteReportStore::Recorded SqliteReportStore::record_outcomes(const std::string& owner, const Batch& batch,
+                                                               const BatchOutcome& outcome, FlushResult& result) {
+  Recorded rec;
   std::lock_guard lock(mutex_);
   RelaxedSync relaxed(*db_);
   Transaction tx(*db_);
+  // The claim test leaves the rows of a batch that another flusher took over to the new holder.
   Statement ok(*db_,
-               "UPDATE outbox SET delivered_at = ?1, entry_id = ?2, attempts = attempts + 1, "
-               "last_attempt_at = ?1, last_error = NULL WHERE seq = ?3");
-  Statement bad(*db_, "UPDATE outbox SET attempts = attempts + 1, last_attempt_at = ?1, last_error = ?2 WHERE seq = ?3");
+               "UPDATE outbox SET delivered_at = ?1, entry_id = ?2, attempts = attempts + 1, last_attempt_at = ?1, "
+               "last_error = NULL, lease_until = NULL WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL");
+  Statement bad(*db_,
+                "UPDATE outbox SET attempts = attempts + 1, last_attempt_at = ?1, last_error = ?2, lease_until = NULL "
+                "WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL");
   const std::string now = now_text();
   for (std::size_t i = 0; i < batch.seqs.size(); ++i) {
     const DeliveryOutcome o = i < outcome.messages.size() ? outcome.messages[i] : DeliveryOutcome{};
     const std::string error = o.error.empty() ? std::string("未知错误") : o.error;
     Statement& st = o.delivered ? ok : bad;
     st.reset();
-    st.bind(1, now).bind(2, o.delivered ? o.entry_id : error).bind(3, batch.seqs[i]);
+    st.bind(1, now).bind(2, o.delivered ? o.entry_id : error).bind(3, batch.seqs[i]).bind(4, owner);
     st.run();
-    if (o.delivered) {
+    if (db_->changes() == 0) {
+      ++rec.lost_claims;
+    } else if (o.delivered) {
       ++result.delivered;
+      if (o.duplicate) ++rec.duplicates;
     } else {
-      ++failed;
+      ++rec.failed;
       if (result.error.empty()) result.error = error;
     }
   }
   tx.commit();
-  return failed;
+  return rec;
+}
+
+std::size_t SqliteReportStore::claimed_elsewhere(const std::string& owner) {
+  std::lock_guard lock(mutex_);
+  Statement s(*db_, "SELECT COUNT(*) FROM outbox WHERE delivered_at IS NULL AND lease_until > ?1 AND claimed_by != ?2");
+  s.bind(1, epoch_ms(clock().now())).bind(2, owner);
+  return s.step() ? std::size_t(s.integer(0)) : 0;
 }
 
 FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
   const auto deadline = SteadyClock::now() + options_.flush_budget;
+  const std::string owner = claim_owner();
   FlushResult result;
   std::int64_t after = 0;
   std::int64_t last = 0;
@@ -90,33 +129,49 @@ FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
       total = std::size_t(s.integer(1));
     }
   }
-  std::size_t failed = 0;
+  Recorded sum;
   while (true) {
     if (SteadyClock::now() >= deadline) {
       result.error = fmt::format("投递超时: 超过 {} 毫秒，其余消息留待下次投递", options_.flush_budget.count());
       break;
     }
-    const Batch batch = load_batch(after, last);
+    const Batch batch = claim_batch(owner, after, last);
     if (batch.seqs.empty()) break;
     after = batch.seqs.back();
-    const BatchOutcome outcome = publisher.publish(batch.messages, deadline);
-    failed += record_outcomes(batch, outcome, result);
+    // A batch gets at most half its lease, so a live flusher gives up on it well before another
+    // flusher may take it over.
+    const auto batch_deadline = std::min(deadline, SteadyClock::now() + options_.lease / 2);
+    const BatchOutcome outcome = publisher.publish(batch.messages, batch_deadline);
+    const Recorded rec = record_outcomes(owner, batch, outcome, result);
+    sum.failed += rec.failed;
+    sum.duplicates += rec.duplicates;
+    sum.lost_claims += rec.lost_claims;
     if (total > options_.flush_batch)
-      logger.info("[报告存储] 投递进度 %d/%d (已投递 %d)", result.delivered + failed, total, result.delivered);
+      logger.info("[报告存储] 投递进度 %d/%d (已投递 %d)", result.delivered + sum.failed, total, result.delivered);
     if (outcome.connection_lost) {
       result.error = outcome.connection_error;
       break;
     }
   }
   result.pending = pending_count();
+  log_flush(publisher, result, sum, claimed_elsewhere(owner));
+  return result;
+}
+
+void SqliteReportStore::log_flush(const MessagePublisher& publisher, const FlushResult& result, const Recorded& sum,
+                                  std::size_t elsewhere) {
+  if (sum.duplicates > 0)
+    logger.info("[报告存储] %d 条消息此前已到达 %s (上次的应答丢失)，未重复添加", sum.duplicates, publisher.describe());
+  if (sum.lost_claims > 0)
+    logger.warning("[报告存储] %d 条消息的租约已过期并由其他投递进程接手，结果由对方记录", sum.lost_claims);
+  if (elsewhere > 0) logger.info("[报告存储] %d 条消息正由其他投递进程发送，本次跳过", elsewhere);
   if (result.ok()) {
     logger.info("[报告存储] 消息已投递到 %s | delivered=%d pending=%d", publisher.describe(), result.delivered,
                 result.pending);
   } else {
     logger.warning("[报告存储] 消息投递未完成 %s | delivered=%d failed=%d pending=%d err=%s", publisher.describe(),
-                   result.delivered, failed, result.pending, result.error);
+                   result.delivered, sum.failed, result.pending, result.error);
   }
-  return result;
 }
 
 std::size_t SqliteReportStore::pending_count() {
@@ -126,9 +181,10 @@ std::size_t SqliteReportStore::pending_count() {
 }
 
 std::vector<PendingMessage> SqliteReportStore::pending_messages(int limit) {
+  const std::int64_t now = epoch_ms(clock().now());
   std::lock_guard lock(mutex_);
   Statement s(*db_,
-              "SELECT seq, message_id, kind, report_id, created_at, attempts, last_error, last_attempt_at "
+              "SELECT seq, message_id, kind, report_id, created_at, attempts, last_error, last_attempt_at, lease_until "
               "FROM outbox WHERE delivered_at IS NULL ORDER BY seq LIMIT ?1");
   s.bind(1, std::int64_t(limit));
   std::vector<PendingMessage> out;
@@ -142,6 +198,8 @@ std::vector<PendingMessage> SqliteReportStore::pending_messages(int limit) {
     m.attempts = int(s.integer(5));
     m.last_error = s.optional_text(6);
     m.last_attempt_at = s.optional_text(7);
+    if (!s.is_null(8) && s.integer(8) > now)
+      m.claimed_until = iso_utc(std::chrono::system_clock::time_point(std::chrono::milliseconds(s.integer(8))));
     out.push_back(std::move(m));
   }
   return out;

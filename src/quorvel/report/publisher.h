@@ -17,8 +17,9 @@ struct OutgoingMessage {
 
 struct DeliveryOutcome {
   bool delivered = false;
-  std::string entry_id;  // broker's id of the new entry, when delivered
+  std::string entry_id;  // broker's id of the entry, when delivered
   std::string error;     // why not, when not delivered
+  bool duplicate = false;  // the broker already held this message; entry_id is its first entry
 };
 
 struct BatchOutcome {
@@ -33,7 +34,8 @@ class MessagePublisher {
   virtual ~MessagePublisher() = default;
   // Publishes `batch` in order, giving up when `deadline` passes. Never throws for broker trouble;
   // a message whose fate is unknown (connection lost while waiting for its reply) is reported as not
-  // delivered, so it is sent again later: delivery is at least once.
+  // delivered, so it is sent again later. A publisher must therefore accept a message it already
+  // delivered and answer with the first delivery (`duplicate`) rather than deliver it twice.
   virtual BatchOutcome publish(std::span<const OutgoingMessage> batch,
                                std::chrono::steady_clock::time_point deadline) = 0;
   // Where messages go, for log lines (never contains a password).

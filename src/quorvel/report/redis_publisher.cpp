@@ -5,11 +5,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <numeric>
 #include <vector>
 
 #include <fmt/format.h>
 
 #include "contracts/errors.h"
+#include "quorvel/report/delivery_script.h"
 
 namespace quorvel::report {
 
@@ -19,11 +21,24 @@ using Clock = std::chrono::steady_clock;
 
 constexpr std::string_view URL_FORM = "redis://[[user]:password@]host[:port][/db]";
 
+// The URL as it may be shown: a password in it (anything between the scheme and the last '@',
+// after the user name) is replaced by "***", even when the rest of the URL is malformed.
+std::string masked(std::string_view url) {
+  const auto start = url.find("://") == std::string_view::npos ? 0 : url.find("://") + 3;
+  const auto at = url.rfind('@');
+  if (at == std::string_view::npos || at < start) return std::string(url);
+  const std::string_view auth = url.substr(start, at - start);
+  const auto colon = auth.find(':');
+  const std::string user = colon == std::string_view::npos ? std::string() : std::string(auth.substr(0, colon)) + ":";
+  return std::string(url.substr(0, start)) + user + "***" + std::string(url.substr(at));
+}
+
 int parse_int(std::string_view text, std::string_view what, std::string_view url, int lo, int hi) {
   int value = 0;
   const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || ptr != text.data() + text.size() || value < lo || value > hi)
-    throw ValueError(fmt::format("QUORVEL_MQ_URL 的{}无效: '{}' (应为 {}，实际为 {})", what, text, URL_FORM, url));
+    throw ValueError(
+        fmt::format("QUORVEL_MQ_URL 的{}无效: '{}' (应为 {}，实际为 {})", what, text, URL_FORM, masked(url)));
   return value;
 }
 
@@ -48,12 +63,31 @@ std::string context_error(const redisContext* c) {
   return c->errstr[0] ? std::string(c->errstr) : std::string("Redis 连接错误");
 }
 
+// Reads the delivery script's reply into `o`; false when the broker did not know the script.
+bool read_outcome(const redisReply& r, DeliveryOutcome& o) {
+  if (r.type == REDIS_REPLY_ARRAY && r.elements == 2 && r.element[0]->type == REDIS_REPLY_STRING &&
+      r.element[1]->type == REDIS_REPLY_INTEGER) {
+    o.delivered = true;
+    o.entry_id.assign(r.element[0]->str, r.element[0]->len);
+    o.duplicate = r.element[1]->integer == 0;
+    return true;
+  }
+  if (r.type == REDIS_REPLY_ERROR) {
+    const std::string_view text(r.str, r.len);
+    if (text.starts_with("NOSCRIPT")) return false;
+    o.error.assign(text);
+    return true;
+  }
+  o.error = "Redis 返回了意外的应答类型";
+  return true;
+}
+
 }  // namespace
 
 RedisEndpoint RedisEndpoint::parse(std::string_view url) {
   constexpr std::string_view scheme = "redis://";
   if (url.substr(0, scheme.size()) != scheme)
-    throw ValueError(fmt::format("QUORVEL_MQ_URL 必须以 redis:// 开头 (应为 {}，实际为 {})", URL_FORM, url));
+    throw ValueError(fmt::format("QUORVEL_MQ_URL 必须以 redis:// 开头 (应为 {}，实际为 {})", URL_FORM, masked(url)));
   std::string_view rest = url.substr(scheme.size());
   RedisEndpoint ep;
   if (const auto at = rest.rfind('@'); at != std::string_view::npos) {
@@ -76,12 +110,12 @@ RedisEndpoint RedisEndpoint::parse(std::string_view url) {
   if (!hostport.empty() && hostport.front() == '[') {
     const auto close = hostport.find(']');
     if (close == std::string_view::npos)
-      throw ValueError(fmt::format("QUORVEL_MQ_URL 的主机地址缺少 ']' (应为 {}，实际为 {})", URL_FORM, url));
+      throw ValueError(fmt::format("QUORVEL_MQ_URL 的主机地址缺少 ']' (应为 {}，实际为 {})", URL_FORM, masked(url)));
     ep.host = std::string(hostport.substr(1, close - 1));
     const std::string_view after = hostport.substr(close + 1);
     if (!after.empty()) {
       if (after.front() != ':')
-        throw ValueError(fmt::format("QUORVEL_MQ_URL 格式无效 (应为 {}，实际为 {})", URL_FORM, url));
+        throw ValueError(fmt::format("QUORVEL_MQ_URL 格式无效 (应为 {}，实际为 {})", URL_FORM, masked(url)));
       port = after.substr(1);
     }
   } else if (const auto colon = hostport.rfind(':'); colon != std::string_view::npos) {
@@ -91,7 +125,7 @@ RedisEndpoint RedisEndpoint::parse(std::string_view url) {
     ep.host = std::string(hostport);
   }
   if (ep.host.empty())
-    throw ValueError(fmt::format("QUORVEL_MQ_URL 缺少主机名 (应为 {}，实际为 {})", URL_FORM, url));
+    throw ValueError(fmt::format("QUORVEL_MQ_URL 缺少主机名 (应为 {}，实际为 {})", URL_FORM, masked(url)));
   if (!port.empty()) ep.port = parse_int(port, "端口", url, 1, 65535);
   return ep;
 }
@@ -122,7 +156,8 @@ std::string RedisPublisher::connect(Clock::time_point deadline) {
     return fmt::format("无法连接 {}: {}", describe(), why);
   }
   set_command_timeout(deadline);
-  const auto command = [&](std::vector<std::string> args) -> std::string {
+  // Runs one command; returns its error, empty on success, and its text reply in `answer`.
+  const auto command = [&](std::vector<std::string> args, std::string* answer = nullptr) -> std::string {
     std::vector<const char*> argv;
     std::vector<size_t> lens;
     for (const auto& a : args) {
@@ -132,6 +167,7 @@ std::string RedisPublisher::connect(Clock::time_point deadline) {
     Reply r(static_cast<redisReply*>(redisCommandArgv(ctx_.get(), int(argv.size()), argv.data(), lens.data())));
     if (!r) return context_error(ctx_.get());
     if (r->type == REDIS_REPLY_ERROR) return std::string(r->str, r->len);
+    if (answer && r->type == REDIS_REPLY_STRING) answer->assign(r->str, r->len);
     return {};
   };
   std::string err;
@@ -139,6 +175,7 @@ std::string RedisPublisher::connect(Clock::time_point deadline) {
     err = endpoint_.user.empty() ? command({"AUTH", endpoint_.password})
                                  : command({"AUTH", endpoint_.user, endpoint_.password});
   if (err.empty() && endpoint_.db != 0) err = command({"SELECT", std::to_string(endpoint_.db)});
+  if (err.empty()) err = command({"SCRIPT", "LOAD", std::string(DELIVERY_SCRIPT)}, &script_digest_);
   if (!err.empty()) {
     ctx_.reset();
     return fmt::format("连接 {} 后初始化失败: {}", describe(), err);
@@ -146,43 +183,74 @@ std::string RedisPublisher::connect(Clock::time_point deadline) {
   return {};
 }
 
+bool RedisPublisher::append(const OutgoingMessage& m, bool by_digest) {
+  const std::string key = delivered_key(m.id);
+  const std::string ttl = std::to_string(DELIVERED_ID_TTL.count());
+  const std::string_view script = by_digest ? std::string_view(script_digest_) : DELIVERY_SCRIPT;
+  // EVAL[SHA] script 2 stream delivered-key id type payload ttl
+  const char* argv[] = {by_digest ? "EVALSHA" : "EVAL",
+                        script.data(),
+                        "2",
+                        m.stream.c_str(),
+                        key.c_str(),
+                        m.id.c_str(),
+                        m.type.c_str(),
+                        m.payload.data(),
+                        ttl.c_str()};
+  const size_t lens[] = {by_digest ? 7u : 4u, script.size(),    1,         m.stream.size(), key.size(), m.id.size(),
+                         m.type.size(),       m.payload.size(), ttl.size()};
+  return redisAppendCommandArgv(ctx_.get(), 9, argv, lens) == REDIS_OK;
+}
+
+void RedisPublisher::lose(BatchOutcome& out, std::span<const std::size_t> which, const std::string& why) {
+  out.connection_lost = true;
+  out.connection_error = why;
+  for (const std::size_t i : which) out.messages[i].error = why;
+  ctx_.reset();
+}
+
+std::vector<std::size_t> RedisPublisher::round(std::span<const OutgoingMessage> batch,
+                                               std::span<const std::size_t> which, bool by_digest, BatchOutcome& out) {
+  for (const std::size_t i : which) {
+    if (!append(batch[i], by_digest)) {
+      lose(out, which, "无法写入 Redis 命令: " + context_error(ctx_.get()));
+      return {};
+    }
+  }
+  std::vector<std::size_t> unknown_script;
+  for (std::size_t k = 0; k < which.size(); ++k) {
+    void* raw = nullptr;
+    if (redisGetReply(ctx_.get(), &raw) != REDIS_OK) {
+      lose(out, which.subspan(k), context_error(ctx_.get()));
+      return {};
+    }
+    const Reply reply(static_cast<redisReply*>(raw));
+    if (!read_outcome(*reply, out.messages[which[k]])) unknown_script.push_back(which[k]);
+  }
+  return unknown_script;
+}
+
 BatchOutcome RedisPublisher::publish(std::span<const OutgoingMessage> batch, Clock::time_point deadline) {
   BatchOutcome out;
   out.messages.resize(batch.size());
-  const auto fail_from = [&](std::size_t first, const std::string& why) {
-    out.connection_lost = true;
-    out.connection_error = why;
-    for (std::size_t i = first; i < batch.size(); ++i) out.messages[i].error = why;
-    ctx_.reset();
-    return out;
-  };
   if (batch.empty()) return out;
-  if (remaining(deadline).count() <= 0) return fail_from(0, "本次投递的时间已用完");
+  std::vector<std::size_t> all(batch.size());
+  std::iota(all.begin(), all.end(), std::size_t{0});
+  if (remaining(deadline).count() <= 0) {
+    lose(out, all, "本次投递的时间已用完");
+    return out;
+  }
   if (!ctx_) {
-    if (std::string err = connect(deadline); !err.empty()) return fail_from(0, err);
+    if (std::string err = connect(deadline); !err.empty()) {
+      lose(out, all, err);
+      return out;
+    }
   }
   set_command_timeout(deadline);
-
-  for (const OutgoingMessage& m : batch) {
-    const char* argv[] = {"XADD", m.stream.c_str(), "*", "id", m.id.c_str(), "type", m.type.c_str(), "payload",
-                          m.payload.data()};
-    const size_t lens[] = {4, m.stream.size(), 1, 2, m.id.size(), 4, m.type.size(), 7, m.payload.size()};
-    if (redisAppendCommandArgv(ctx_.get(), 9, argv, lens) != REDIS_OK)
-      return fail_from(0, "无法写入 Redis 命令: " + context_error(ctx_.get()));
-  }
-  for (std::size_t i = 0; i < batch.size(); ++i) {
-    void* raw = nullptr;
-    if (redisGetReply(ctx_.get(), &raw) != REDIS_OK) return fail_from(i, context_error(ctx_.get()));
-    const Reply reply(static_cast<redisReply*>(raw));
-    DeliveryOutcome& o = out.messages[i];
-    if (reply->type == REDIS_REPLY_STRING || reply->type == REDIS_REPLY_STATUS) {
-      o.delivered = true;
-      o.entry_id.assign(reply->str, reply->len);
-    } else if (reply->type == REDIS_REPLY_ERROR) {
-      o.error.assign(reply->str, reply->len);
-    } else {
-      o.error = "Redis 返回了意外的应答类型";
-    }
+  const std::vector<std::size_t> again = round(batch, all, true, out);
+  if (!again.empty() && ctx_) {
+    for (const std::size_t i : round(batch, again, false, out))
+      out.messages[i].error = "Redis 不认得投递脚本 (NOSCRIPT)";
   }
   return out;
 }

@@ -103,7 +103,8 @@ int list_pending(SqliteReportStore& store, int limit) {
                "LAST ERROR");
   for (const PendingMessage& m : messages) {
     fmt::print("{:<36}  {:<8}  {:>7}  {:>8}  {:<24}  {}\n", m.id, quorvel::report::kind_name(m.kind), m.report_id,
-               m.attempts, m.created_at, m.last_error.value_or("-"));
+               m.attempts, m.created_at,
+               m.claimed_until ? "发送中，租约至 " + *m.claimed_until : m.last_error.value_or("-"));
   }
   fmt::print(stderr, "待投递消息共 {} 条\n", total);
   return 0;

@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <set>
 #include <thread>
 
 #include <fmt/format.h>
@@ -23,7 +24,9 @@ namespace {
 
 using SteadyClock = std::chrono::steady_clock;
 
-constexpr int SCHEMA_VERSION = 1;
+// 2: outbox claims (claimed_by, lease_until). A program that knows only 1 refuses the database, as
+// a flusher that ignored claims would send messages a second time.
+constexpr int SCHEMA_VERSION = 2;
 
 constexpr const char* SCHEMA_SQL = R"sql(
 CREATE TABLE IF NOT EXISTS reports (
@@ -56,10 +59,16 @@ CREATE TABLE IF NOT EXISTS outbox (
   last_error      TEXT,
   last_attempt_at TEXT,
   delivered_at    TEXT,
-  entry_id        TEXT
+  entry_id        TEXT,
+  claimed_by      TEXT,     -- the flush that last took the message in hand
+  lease_until     INTEGER   -- its claim holds until then, ms since 1970 UTC; NULL: free to take
 );
 CREATE INDEX IF NOT EXISTS outbox_pending ON outbox(seq) WHERE delivered_at IS NULL;
 )sql";
+
+// Outbox columns added after the first layout; ALTER TABLE ... ADD COLUMN keeps every stored row.
+constexpr std::pair<const char*, const char*> ADDED_OUTBOX_COLUMNS[] = {{"claimed_by", "TEXT"},
+                                                                        {"lease_until", "INTEGER"}};
 
 constexpr const char* REPORT_COLUMNS =
     "id, kind, stock_code, stock_name, market_type, analysis_date, analysis_time, current_price, "
@@ -146,8 +155,22 @@ void SqliteReportStore::create_schema() {
     throw RuntimeError(fmt::format("报告数据库 {} 的版本 ({}) 比本程序支持的 ({}) 新，请升级程序",
                                    database_file().string(), found, SCHEMA_VERSION));
   db_->exec(SCHEMA_SQL);
+  add_missing_columns();
   db_->exec(fmt::format("PRAGMA user_version={}", SCHEMA_VERSION));
   tx.commit();
+}
+
+void SqliteReportStore::add_missing_columns() {
+  std::set<std::string> present;
+  {
+    Statement info(*db_, "PRAGMA table_info(outbox)");
+    while (info.step()) present.insert(info.text(1));
+  }
+  for (const auto& [name, type] : ADDED_OUTBOX_COLUMNS) {
+    if (present.count(name)) continue;
+    db_->exec(fmt::format("ALTER TABLE outbox ADD COLUMN {} {}", name, type));
+    logger.info("[报告存储] 已升级报告数据库: 发件箱新增列 %s (%s)", name, database_file().string());
+  }
 }
 
 bool SqliteReportStore::exists(const std::string& code, const std::string& date, const std::string& llm_client_type) {

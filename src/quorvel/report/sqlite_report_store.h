@@ -11,6 +11,13 @@
 // undoes the stored report. flush() hands pending messages to the publisher in batches and marks
 // each delivered or records its error and attempt count; it stops after a bounded time.
 //
+// Flushes may overlap (threads, processes: every command flushes when it ends). Each flush claims
+// a batch before sending it: in the transaction that selects the batch it writes its own token and
+// a lease end into the rows, and it skips rows whose lease still runs. Only the holder of the claim
+// records the outcome; a crashed flusher's batch is taken over once its lease has run out. A lease
+// that runs out under a slow but live flusher can still let a message go out twice; the Redis
+// publisher's deduplication by message id turns that second send into a no-op.
+//
 // Several processes may use one report directory at once: SQLite's WAL mode and a busy timeout
 // serialise their writes. Thread-safe: one connection guarded by a mutex.
 #include <chrono>
@@ -30,12 +37,19 @@
 
 namespace quorvel::report {
 
+// How long a flusher's claim on a batch of outbox messages lasts. A batch goes out in one pipelined
+// round trip (milliseconds on a local broker, the command timeout of a few seconds at worst), and a
+// flush gives up on a batch after half its lease, so a live flusher never loses its claim; a crashed
+// flusher's batch waits this long before another flusher takes it over.
+inline constexpr std::chrono::milliseconds DEFAULT_OUTBOX_LEASE{60000};
+
 struct StoreOptions {
   std::filesystem::path directory;        // the report directory; created when missing
   int busy_timeout_ms = 15000;            // wait for another writer before "database is locked"
   bool write_files = true;                // Markdown file per report
   std::size_t flush_batch = 256;          // messages per pipelined round trip to the broker
   std::chrono::milliseconds flush_budget{20000};  // total time one flush may take
+  std::chrono::milliseconds lease = DEFAULT_OUTBOX_LEASE;  // claim on a batch being sent
 };
 
 inline constexpr const char* DATABASE_FILE_NAME = "reports.sqlite3";
@@ -79,11 +93,25 @@ class SqliteReportStore final : public ReportStore {
     std::vector<std::int64_t> seqs;
     std::vector<OutgoingMessage> messages;
   };
-  Batch load_batch(std::int64_t after, std::int64_t last);
-  // Marks each message delivered or failed (attempts, error) in one transaction; returns the failures.
-  std::size_t record_outcomes(const Batch& batch, const BatchOutcome& outcome, FlushResult& result);
+  // Claims for `owner` up to one batch of unclaimed pending messages with after < seq <= last.
+  Batch claim_batch(const std::string& owner, std::int64_t after, std::int64_t last);
+  // What recording one batch's outcomes found.
+  struct Recorded {
+    std::size_t failed = 0;
+    std::size_t duplicates = 0;   // the broker already held them from an earlier attempt
+    std::size_t lost_claims = 0;  // another flusher took them over; their outcome was theirs to record
+  };
+  // Marks each message still claimed by `owner` delivered or failed (attempts, error) in one
+  // transaction and frees its claim.
+  Recorded record_outcomes(const std::string& owner, const Batch& batch, const BatchOutcome& outcome,
+                           FlushResult& result);
+  // Pending messages under a running claim of another flusher.
+  std::size_t claimed_elsewhere(const std::string& owner);
+  void log_flush(const MessagePublisher& publisher, const FlushResult& result, const Recorded& sum,
+                 std::size_t elsewhere);
   void configure();
   void create_schema();
+  void add_missing_columns();
 
   StoreOptions options_;
   std::shared_ptr<MessagePublisher> publisher_;

@@ -44,6 +44,7 @@ struct PendingMessage {
   int attempts = 0;
   std::optional<std::string> last_error;
   std::optional<std::string> last_attempt_at;
+  std::optional<std::string> claimed_until;  // ISO UTC end of the claim of a flush sending it now
 };
 
 }  // namespace quorvel::report
