@@ -15,7 +15,7 @@
 #include "quorvel/agent/schemas/decision.h"
 #include "quorvel/agent/schemas/extract.h"
 #include "quorvel/agent/schemas/json_fence.h"
-#include "quorvel/agent/schemas/utf8_text.h"
+#include "quorvel/utils/utf8_text.h"
 #include "quorvel/utils/json_text.h"
 #include "quorvel/utils/logger.h"
 

@@ -14,7 +14,7 @@
 #include "quorvel/agent/offline/offline_client.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/number_text.h"
-#include "quorvel/utils/utf8.h"
+#include "quorvel/utils/utf8_text.h"
 #include "tarnel/csv_bars.h"
 
 namespace {
@@ -58,11 +58,11 @@ void measure(const std::string& file, const StockPromptCase& c, bool print_user_
   const quorvel::agent::core::MarketStockAgent agent(c.market, quorvel::agent::offline::make_offline_client_bundle());
   const std::size_t old_bars = old_inputs.stock_data.size() + old_inputs.stock_week_data.size();
   const std::size_t new_bars = sample.inputs.stock_data.size() + sample.inputs.stock_week_data.size();
-  const std::size_t old_user = quorvel::utf8_length(agent.render_task(old_inputs));
-  const std::size_t new_user = quorvel::utf8_length(sample.user_message);
+  const std::size_t old_user = quorvel::count_code_points(agent.render_task(old_inputs));
+  const std::size_t new_user = quorvel::count_code_points(sample.user_message);
   fmt::print("{:<10} {:<10} {:>9} {:>9} {:>6.1f}% {:>9} {:>9} {:>9} {:>8}\n", c.code, c.date, old_bars, new_bars,
-             100.0 * double(new_bars) / double(old_bars), quorvel::utf8_length(sample.inputs.pattern_info), old_user,
-             new_user, quorvel::utf8_length(sample.system_message));
+             100.0 * double(new_bars) / double(old_bars), quorvel::count_code_points(sample.inputs.pattern_info), old_user,
+             new_user, quorvel::count_code_points(sample.system_message));
 }
 
 }  // namespace

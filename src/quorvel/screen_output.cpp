@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "quorvel/utils/utf8.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel {
 
@@ -29,7 +29,23 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
   return out;
 }
 
-// A CSV field, quoted when it holds a separator, a quote or a line break.
+void print_table(std::ostream& out, const std::vector<const ScreenOutcome*>& rows) {
+  const std::vector<std::string> head{"代码", "名称", "策略类型", "评分", "紧迫度", "风险标记"};
+  std::vector<std::vector<std::string>> cells;
+  for (const auto* o : rows)
+    cells.push_back({o->code, o->name, o->strategy_type, fmt::format("{:.2f}", o->score), o->urgency,
+                     o->risk_flags.empty() ? "-" : joined(o->risk_flags, " ")});
+  print_aligned_table(out, head, cells);
+  if (cells.empty()) out << "(没有通过筛选的标的)\n";
+}
+
+std::string pad(const std::string& s, std::size_t width) {
+  const std::size_t w = display_width(s);
+  return s + std::string(w < width ? width - w : 0, ' ');
+}
+
+}  // namespace
+
 std::string csv_field(const std::string& s) {
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string out = "\"";
@@ -37,21 +53,12 @@ std::string csv_field(const std::string& s) {
   return out + "\"";
 }
 
-std::string pad(const std::string& s, std::size_t width) {
-  const std::size_t w = utf8_display_width(s);
-  return s + std::string(w < width ? width - w : 0, ' ');
-}
-
-void print_table(std::ostream& out, const std::vector<const ScreenOutcome*>& rows) {
-  const std::vector<std::string> head{"代码", "名称", "策略类型", "评分", "紧迫度", "风险标记"};
-  std::vector<std::vector<std::string>> cells;
-  for (const auto* o : rows)
-    cells.push_back({o->code, o->name, o->strategy_type, fmt::format("{:.2f}", o->score), o->urgency,
-                     o->risk_flags.empty() ? "-" : joined(o->risk_flags, " ")});
+void print_aligned_table(std::ostream& out, const std::vector<std::string>& head,
+                         const std::vector<std::vector<std::string>>& cells) {
   std::vector<std::size_t> width(head.size());
   for (std::size_t c = 0; c < head.size(); ++c) {
-    width[c] = utf8_display_width(head[c]);
-    for (const auto& row : cells) width[c] = std::max(width[c], utf8_display_width(row[c]));
+    width[c] = display_width(head[c]);
+    for (const auto& row : cells) width[c] = std::max(width[c], display_width(row[c]));
   }
   auto line = [&](const std::vector<std::string>& row) {
     std::string text;
@@ -60,10 +67,7 @@ void print_table(std::ostream& out, const std::vector<const ScreenOutcome*>& row
   };
   line(head);
   for (const auto& row : cells) line(row);
-  if (cells.empty()) out << "(没有通过筛选的标的)\n";
 }
-
-}  // namespace
 
 ScreenSummary summarize_screen(const std::vector<ScreenOutcome>& outcomes) {
   ScreenSummary s;

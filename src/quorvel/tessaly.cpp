@@ -16,6 +16,7 @@
 #include "quorvel/agent/solvara/market_brief.h"
 #include "quorvel/command_dates.h"
 #include "quorvel/runtime_services.h"
+#include "quorvel/utils/blocking.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
@@ -25,8 +26,9 @@ namespace {
 
 using quorvel::logger;
 
+// Seconds on a steady clock: the elapsed-time line must not jump with the wall clock.
 double seconds_now() {
-  return std::chrono::duration<double>(std::chrono::system_clock::now().time_since_epoch()).count();
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 std::string repeat(const std::string& s, int n) {
@@ -51,7 +53,8 @@ asio::awaitable<void> analyze_market(std::string market_type, std::string analys
             << repeat("━", 78) << "\n\n"
             << std::flush;
   logger.info("执行时间: %.2f 秒", seconds_now() - start_time);
-  const auto flushed = quorvel::report::default_storage().flush();
+  auto flush = quorvel::run_blocking([] { return quorvel::report::default_storage().flush(); });
+  const quorvel::report::FlushResult flushed = co_await std::move(flush);
   if (!flushed.ok()) logger.debug("刷新 MQ 失败: %s", flushed.error);
 }
 

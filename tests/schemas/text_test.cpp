@@ -4,7 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "quorvel/agent/schemas/decimal.h"
-#include "quorvel/agent/schemas/utf8_text.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::schemas {
 namespace {

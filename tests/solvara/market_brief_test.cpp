@@ -85,6 +85,28 @@ TEST_F(MarketBrief, GeneratesOnceThenServesFromMemoryAndDisk) {
   EXPECT_EQ(llm->runs, 1);
 }
 
+// The cache degrades without failing the brief: an unusable lock file or brief file is a warning,
+// no temporary file stays behind, and a file of Unicode white space alone is no brief.
+TEST_F(MarketBrief, CacheTroubleIsAWarningAndNeverLeavesTemporaryFiles) {
+  clear_solvara_cache();
+  const auto briefs = dir / "briefs";
+  std::filesystem::create_directories(briefs / "A_2023-02-10_v4.md.lock");  // a folder: cannot be opened
+  std::filesystem::create_directories(briefs / "A_2023-02-10_v4.md" / "x");  // a folder: cannot be replaced
+  testing::LogCapture log;
+  EXPECT_EQ(brief("A", "2023-02-10"), "**▋ 简报**");
+  EXPECT_TRUE(log.contains("[大盘 AI 简报] 无法使用跨进程锁文件，继续生成"));
+  EXPECT_TRUE(log.contains("[大盘 AI 简报] 写缓存失败 path="));
+  for (const auto& entry : std::filesystem::directory_iterator(briefs))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << entry.path();
+
+  clear_solvara_cache();
+  std::filesystem::remove_all(briefs);
+  testing::write_file(briefs / "A_2023-02-10_v4.md", "\u3000\u3000\u00a0\n");
+  llm->reply = [](const std::string&) { return "　**▋ 新简报**　"; };
+  EXPECT_EQ(brief("A", "2023-02-10"), "**▋ 新简报**");
+  EXPECT_EQ(llm->runs, 2);
+}
+
 TEST_F(MarketBrief, TwentyConcurrentCallersShareOneGeneration) {
   asio::io_context loop;
   std::vector<std::string> results;

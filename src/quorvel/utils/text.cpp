@@ -1,5 +1,7 @@
 #include "quorvel/utils/text.h"
 
+#include "quorvel/utils/utf8_text.h"
+
 namespace quorvel {
 
 namespace {
@@ -26,6 +28,8 @@ std::size_t escape_length(std::string_view s, std::size_t i) {
 }
 
 }  // namespace
+
+std::string trim_text(std::string_view s) { return std::string(trim_unicode_space(s)); }
 
 std::string strip_terminal_controls(std::string_view s) {
   std::string out;

@@ -7,12 +7,9 @@
 
 namespace quorvel {
 
-// Without leading and trailing ASCII white space.
-inline std::string trim_text(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t\r\n\f\v");
-  if (b == std::string_view::npos) return "";
-  return std::string(s.substr(b, s.find_last_not_of(" \t\r\n\f\v") - b + 1));
-}
+// Without leading and trailing white space, Unicode's included (a text of ideographic spaces
+// U+3000 or no-break spaces alone is empty).
+std::string trim_text(std::string_view s);
 
 // ASCII letters upper-cased; other bytes (UTF-8 included) unchanged.
 inline std::string upper_ascii(std::string s) {

@@ -1,8 +1,8 @@
-#include "quorvel/agent/schemas/utf8_text.h"
+#include "quorvel/utils/utf8_text.h"
 
 #include <unicode/uchar.h>
 
-namespace quorvel::agent::schemas {
+namespace quorvel {
 
 namespace {
 
@@ -125,6 +125,16 @@ std::string_view prefix_code_points(std::string_view text, std::size_t n) {
   return text;
 }
 
+std::size_t display_width(std::string_view text) {
+  std::size_t width = 0;
+  for (std::size_t pos = 0; pos < text.size();) {
+    const char32_t cp = decode_next(text, pos);
+    const int eaw = u_getIntPropertyValue(UChar32(cp), UCHAR_EAST_ASIAN_WIDTH);
+    width += (eaw == U_EA_WIDE || eaw == U_EA_FULLWIDTH) ? 2 : 1;
+  }
+  return width;
+}
+
 bool is_printable(char32_t cp) {
   if (cp == 0x20) return true;
   if (cp < 0x7F) return cp > 0x20;
@@ -185,4 +195,4 @@ std::string_view trim_unicode_space(std::string_view text) {
   return text.substr(begin, end - begin);
 }
 
-}  // namespace quorvel::agent::schemas
+}  // namespace quorvel

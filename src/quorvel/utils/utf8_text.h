@@ -1,11 +1,12 @@
 #pragma once
-// UTF-8 helpers for untrusted reply text: decoding with replacement characters, counting and
-// slicing by code point, and the removal of invisible characters from a decision candidate.
+// UTF-8 text: decoding with replacement characters, counting and slicing by code point, display
+// width on a terminal, Unicode white space, and the removal of invisible characters from text
+// that came from outside (an LLM reply). Character properties come from ICU. Thread-safe.
 #include <cstddef>
 #include <string>
 #include <string_view>
 
-namespace quorvel::agent::schemas {
+namespace quorvel {
 
 inline constexpr char32_t REPLACEMENT_CHARACTER = 0xFFFD;
 
@@ -24,11 +25,15 @@ bool is_valid_utf8(std::string_view bytes);
 // written into `storage`, which the returned view then refers to.
 std::string_view ensure_valid_utf8(std::string_view bytes, std::string& storage);
 
-// Number of code points of well-formed UTF-8 text.
+// Number of code points (continuation bytes are not counted).
 std::size_t count_code_points(std::string_view text);
 
-// The first `n` code points of well-formed UTF-8 text (all of it when shorter).
+// The first `n` code points (all of the text when shorter); never cuts inside a character.
 std::string_view prefix_code_points(std::string_view text, std::size_t n);
+
+// Columns a terminal gives the text: two for East Asian wide and full-width characters, one for
+// the rest.
+std::size_t display_width(std::string_view text);
 
 // True for characters that count as printable: everything except the general categories Cc, Cf,
 // Cs, Co, Cn, Zs, Zl and Zp; the ordinary space U+0020 is printable.
@@ -46,4 +51,4 @@ bool is_unicode_space(char32_t cp);
 // `text` without leading and trailing Unicode white space.
 std::string_view trim_unicode_space(std::string_view text);
 
-}  // namespace quorvel::agent::schemas
+}  // namespace quorvel

@@ -4,7 +4,7 @@
 #include <cstdlib>
 #include <sstream>
 
-#include "quorvel/utils/utf8.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::offline {
 

@@ -8,7 +8,7 @@
 #include <limits>
 #include <locale.h>
 
-#include "quorvel/agent/schemas/utf8_text.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::schemas {
 

@@ -2,7 +2,7 @@
 
 #include "quorvel/agent/schemas/json_fence.h"
 #include "quorvel/agent/schemas/json_reader.h"
-#include "quorvel/agent/schemas/utf8_text.h"
+#include "quorvel/utils/utf8_text.h"
 #include "quorvel/agent/schemas/value_text.h"
 #include "quorvel/utils/logger.h"
 

@@ -14,7 +14,7 @@
 #include <rapidjson/reader.h>
 
 #include "quorvel/agent/schemas/decimal.h"
-#include "quorvel/agent/schemas/utf8_text.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::schemas {
 

@@ -2,7 +2,7 @@
 
 #include <fmt/format.h>
 
-#include "quorvel/agent/schemas/utf8_text.h"
+#include "quorvel/utils/utf8_text.h"
 #include "quorvel/utils/number_text.h"
 
 namespace quorvel::agent::schemas {

@@ -13,7 +13,7 @@
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/text.h"
-#include "quorvel/utils/utf8.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::solvara {
 
@@ -45,7 +45,13 @@ void write_atomically(const std::filesystem::path& path, const std::string& text
       throw std::filesystem::filesystem_error("写入失败", tmp, std::make_error_code(std::errc::io_error));
     }
   }
-  std::filesystem::rename(tmp, path);
+  std::error_code ec;
+  std::filesystem::rename(tmp, path, ec);
+  if (ec) {
+    std::error_code ignored;
+    std::filesystem::remove(tmp, ignored);  // never leave a half-finished file behind
+    throw std::filesystem::filesystem_error("无法替换", tmp, path, ec);
+  }
 }
 
 std::string read_text(const std::filesystem::path& path) {
@@ -72,7 +78,7 @@ std::map<CacheKey, std::unique_ptr<AsyncMutex>>& LOCKS() {
 
 std::string _normalize_date(const std::string& analysis_date) {
   if (analysis_date.empty()) return "";
-  return utf8_prefix(trim_text(analysis_date.substr(0, analysis_date.find('_'))), 10);
+  return std::string(prefix_code_points(trim_text(analysis_date.substr(0, analysis_date.find('_'))), 10));
 }
 
 std::filesystem::path _cache_dir() {

@@ -13,7 +13,7 @@
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/text.h"
-#include "quorvel/utils/utf8.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::solvara {
 
@@ -136,7 +136,7 @@ asio::awaitable<GeneratedBrief> _generate_brief_via_llm(std::string market_type,
     throw RuntimeError("[大盘 AI 简报] LLM 返回空内容 | market=" + market_type + " date=" + analysis_date);
   const std::string cleaned = strip_reasoning(content);
   if (cleaned.empty()) throw RuntimeError("[大盘 AI 简报] LLM 返回内容仅含 <think>，剥离后为空 | market=" + market_type);
-  logger.info("[大盘 AI 简报] 生成完成 | market=%s date=%s 字数=%d", market_type, analysis_date, utf8_length(cleaned));
+  logger.info("[大盘 AI 简报] 生成完成 | market=%s date=%s 字数=%d", market_type, analysis_date, count_code_points(cleaned));
   co_return GeneratedBrief{cleaned, bundle.client_type, bundle.model_name};
 }
 

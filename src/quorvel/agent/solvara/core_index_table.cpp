@@ -15,7 +15,7 @@
 #include "quorvel/utils/text.h"
 #include "quorvel/utils/market_indices.h"
 #include "quorvel/utils/number_text.h"
-#include "quorvel/utils/utf8.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::solvara {
 
@@ -170,7 +170,7 @@ std::pair<std::string, nlohmann::ordered_json> _format_sentiment_block(const std
     return {fmt::format("{}\n", fmt::join(lines, "\n")), {{"injected", true}, {"freqs", {"D", "W"}}}};
   } catch (const std::exception& e) {
     logger.warning("[大盘 AI 简报] 情绪温度计计算失败（降级）: %s", e.what());
-    return {"", {{"injected", false}, {"skip_reason", utf8_prefix(e.what(), 200)}}};
+    return {"", {{"injected", false}, {"skip_reason", std::string(prefix_code_points(e.what(), 200))}}};
   }
 }
 

@@ -17,7 +17,7 @@
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/text.h"
-#include "quorvel/utils/utf8.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::solvara {
 
@@ -50,6 +50,19 @@ void push_to_mq(const std::string& market, const std::string& analysis_date, con
 }
 
 bool supported(const std::string& market) { return market == "A" || market == "HK" || market == "US"; }
+
+// The file and store work of a brief runs on the worker pool, so many analyses waiting on one
+// event loop never stall behind a disk or a database; the memory cache and the locks stay on the
+// loop thread.
+auto load_disk_async(const std::string& market, const std::string& date) {
+  return run_blocking([market, date] { return _load_disk_cache(market, date); });
+}
+auto save_disk_async(const std::string& market, const std::string& date, const CachedBrief& brief) {
+  return run_blocking([market, date, brief] { _save_disk_cache(market, date, brief.first, brief.second); });
+}
+auto publish_async(const std::string& market, const std::string& date, const CachedBrief& brief) {
+  return run_blocking([market, date, brief] { push_to_mq(market, date, brief.first, brief.second); });
+}
 
 }  // namespace
 
@@ -120,13 +133,20 @@ asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> mark
     if (const auto it = cache.find(key); it != cache.end()) {
       logger.debug("[大盘 AI 简报] 命中内存缓存 | market=%s date=%s", mt, analysis_date);
       const CachedBrief hit = it->second;
-      if (ensure_mq) push_to_mq(mt, analysis_date, hit.first, hit.second);
+      if (ensure_mq) {
+        auto publish = publish_async(mt, analysis_date, hit);
+        co_await std::move(publish);
+      }
       co_return hit.first;
     }
-    if (auto hit = _load_disk_cache(mt, analysis_date)) {
-      logger.info("[大盘 AI 简报] 命中磁盘缓存 | market=%s date=%s 字数=%d", mt, analysis_date, utf8_length(hit->first));
+    auto load = load_disk_async(mt, analysis_date);
+    if (const std::optional<CachedBrief> hit = co_await std::move(load)) {
+      logger.info("[大盘 AI 简报] 命中磁盘缓存 | market=%s date=%s 字数=%d", mt, analysis_date, count_code_points(hit->first));
       cache[key] = *hit;
-      if (ensure_mq) push_to_mq(mt, analysis_date, hit->first, hit->second);
+      if (ensure_mq) {
+        auto publish = publish_async(mt, analysis_date, *hit);
+        co_await std::move(publish);
+      }
       co_return hit->first;
     }
   }
@@ -137,15 +157,27 @@ asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> mark
   const auto guard = co_await std::move(lock_op);
   // Another process may be writing the same brief: wait for it, then read its file.
   const auto brief_path = _cache_path(mt, analysis_date);
-  auto file_lock_op =
-      run_blocking([lock_path = brief_path.string() + ".lock"] { return std::make_shared<FileLock>(lock_path); });
+  // Without a lock file (a read-only cache folder) the brief is still produced; only the guard
+  // against a second process generating the same brief at the same moment is lost.
+  auto file_lock_op = run_blocking([lock_path = brief_path.string() + ".lock"]() -> std::shared_ptr<FileLock> {
+    try {
+      return std::make_shared<FileLock>(lock_path);
+    } catch (const std::exception& e) {
+      logger.warning("[大盘 AI 简报] 无法使用跨进程锁文件，继续生成: %s", e.what());
+      return nullptr;
+    }
+  });
   const auto file_lock = co_await std::move(file_lock_op);
 
   if (!force_regenerate) {
     if (const auto it = cache.find(key); it != cache.end()) co_return it->second.first;
-    if (auto hit = _load_disk_cache(mt, analysis_date)) {
+    auto load = load_disk_async(mt, analysis_date);
+    if (const std::optional<CachedBrief> hit = co_await std::move(load)) {
       cache[key] = *hit;
-      if (ensure_mq) push_to_mq(mt, analysis_date, hit->first, hit->second);
+      if (ensure_mq) {
+        auto publish = publish_async(mt, analysis_date, *hit);
+        co_await std::move(publish);
+      }
       co_return hit->first;
     }
   } else {
@@ -160,9 +192,12 @@ asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> mark
   Meta meta = Meta::object();
   meta["llm_client_type"] = brief.client_type;
   meta["llm_model"] = brief.model_name;
-  cache[key] = CachedBrief{brief.content, meta};
-  _save_disk_cache(mt, analysis_date, brief.content, meta);
-  push_to_mq(mt, analysis_date, brief.content, meta);
+  const CachedBrief fresh{brief.content, meta};
+  cache[key] = fresh;
+  auto save = save_disk_async(mt, analysis_date, fresh);
+  co_await std::move(save);
+  auto publish = publish_async(mt, analysis_date, fresh);
+  co_await std::move(publish);
   co_return brief.content;
 }
 

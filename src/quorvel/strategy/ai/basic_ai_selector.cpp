@@ -15,7 +15,7 @@
 #include "quorvel/strategy/technical/combined_selector.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/number_text.h"
-#include "quorvel/utils/utf8.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::strategy::ai {
 
@@ -125,7 +125,7 @@ asio::awaitable<AIAnalysisResult> BasicAISelector::check_async(AIAnalysisRequest
   co_await std::move(release);
   if (error) co_return failed_result(ctx, request, progress, *error);
 
-  logger.info("总结分析报告: " + utf8_prefix(progress.summary_response, SUMMARY_LOG_CHARS) + "...");
+  logger.info("总结分析报告: " + std::string(prefix_code_points(progress.summary_response, SUMMARY_LOG_CHARS)) + "...");
   const SummaryVerdict verdict = summary_verdict(progress.summary_response);
   co_return AIAnalysisResult{verdict.trade_enum, request.stock_status.code, request.stock_status,
                              std::move(progress.summary_response), std::move(*progress.reply)};

@@ -1,6 +1,6 @@
 #include "quorvel/strategy/ai/verdict.h"
 
-#include "quorvel/agent/schemas/utf8_text.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::strategy::ai {
 
@@ -30,7 +30,7 @@ std::optional<std::string> summary_section(std::string_view summary, std::string
     if (pos != std::string_view::npos && (end == std::string_view::npos || pos < end)) end = pos;
   }
   if (end == std::string_view::npos) return std::nullopt;
-  return std::string(agent::schemas::trim_unicode_space(summary.substr(start, end - start)));
+  return std::string(quorvel::trim_unicode_space(summary.substr(start, end - start)));
 }
 
 TradeEnum trend_keyword_verdict(std::string_view trend_text) {
