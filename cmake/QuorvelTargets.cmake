@@ -24,7 +24,7 @@ endfunction()
 # quorvel_test(NAME SOURCES ... LIBS ... [LABELS ...]): a GoogleTest program registered with ctest.
 function(quorvel_test name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS;LABELS" ${ARGN})
-  add_executable(${name} ${ARG_SOURCES})
+  add_executable(${name} ${ARG_SOURCES} ${PROJECT_SOURCE_DIR}/tests/support/offline_by_default.cpp)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS} quorvel_testing GTest::gmock GTest::gtest_main)
   quorvel_warnings(${name})
   set(props ENVIRONMENT "QUORVEL_HOME=${PROJECT_SOURCE_DIR}")

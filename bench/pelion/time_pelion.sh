@@ -18,6 +18,7 @@ WORK=$(mktemp -d)
 trap 'kill $SERVER 2>/dev/null || true; rm -rf "$WORK"' EXIT
 export TARNEL_CENTER="$WORK" REPORT_DIR="$WORK/report"
 unset QUORVEL_MQ_URL
+export TARNEL_ONLINE=0  # measure our own work, not online fills
 
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 python3 - "$PORT" "$WORK/calls" <<'PY' &

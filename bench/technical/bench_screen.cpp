@@ -15,6 +15,7 @@
 #include "quorvel/strategy/technical/pool_screen.h"
 #include "quorvel/utils/environment.h"
 #include "support/universe.h"
+#include "support/universe_services.h"
 #include "tarnel/local_market_data.h"
 #include "zerith/rule_pattern_service.h"
 
@@ -23,26 +24,8 @@ namespace {
 using quorvel::bench::code_of;
 using quorvel::bench::INSTRUMENTS;
 
-constexpr const char* START = "2015-01-01";
-constexpr const char* END = "2026-12-31";
-
-struct Services {
-  Services()
-      : market(std::make_shared<tarnel::LocalMarketData>(quorvel::bench::universe_store(),
-                                                         quorvel::get_project_root() / "data")),
-        patterns(std::make_shared<zerith::RulePatternService>(nullptr)),
-        market_guard(market),
-        pattern_guard(patterns) {}
-  std::shared_ptr<tarnel::LocalMarketData> market;
-  std::shared_ptr<zerith::RulePatternService> patterns;
-  quorvel::Service<tarnel::MarketData>::Guard market_guard;
-  quorvel::Service<zerith::PatternService>::Guard pattern_guard;
-};
-
-Services& services() {
-  static Services s;
-  return s;
-}
+using quorvel::bench::END;
+using quorvel::bench::START;
 
 // Runs `work(code)` over the universe on `workers` threads.
 template <class Work>
@@ -61,7 +44,7 @@ void report(benchmark::State& state) {
 }
 
 void BM_Load(benchmark::State& state) {
-  services();
+  quorvel::bench::universe_services();
   for (auto _ : state)
     over_universe(int(state.range(0)), [](const std::string& code) {
       benchmark::DoNotOptimize(tarnel::get_any_ohlc(code, START, END).rows());
@@ -70,7 +53,7 @@ void BM_Load(benchmark::State& state) {
 }
 
 void BM_LoadStatus(benchmark::State& state) {
-  services();
+  quorvel::bench::universe_services();
   for (auto _ : state)
     over_universe(int(state.range(0)), [](const std::string& code) {
       const auto df = tarnel::get_any_ohlc(code, START, END);
@@ -80,7 +63,7 @@ void BM_LoadStatus(benchmark::State& state) {
 }
 
 void BM_LoadScan(benchmark::State& state) {
-  services();
+  quorvel::bench::universe_services();
   for (auto _ : state)
     over_universe(int(state.range(0)), [](const std::string& code) {
       const auto df = tarnel::get_any_ohlc(code, START, END);
@@ -91,7 +74,7 @@ void BM_LoadScan(benchmark::State& state) {
 
 // The scan alone on tables already in memory (the first 500 instruments, scanned in turn).
 void BM_ScanOnly(benchmark::State& state) {
-  services();
+  quorvel::bench::universe_services();
   std::vector<std::pair<std::string, tarnel::BarTable>> tables;
   for (int i = 0; i < 500; ++i) tables.emplace_back(code_of(i), tarnel::get_any_ohlc(code_of(i), START, END));
   std::size_t k = 0;
@@ -104,7 +87,7 @@ void BM_ScanOnly(benchmark::State& state) {
 
 // What quorvel-screen does: load, status, scan and the combined selector's decision per instrument.
 void BM_CombinedScreen(benchmark::State& state) {
-  services();
+  quorvel::bench::universe_services();
   quorvel::strategy::technical::ScreenRequest req;
   for (int i = 0; i < INSTRUMENTS; ++i) req.codes.push_back(code_of(i));
   req.start_date = START;

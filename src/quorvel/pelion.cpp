@@ -17,63 +17,25 @@
 
 #include "contracts/clock.h"
 #include "contracts/errors.h"
-#include "contracts/market_data.h"
 #include "contracts/report_store.h"
 #include "quorvel/agent/solvara/market_brief.h"
+#include "quorvel/analysis_steps.h"
 #include "quorvel/command_dates.h"
-#include "quorvel/indicators/status_computation.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/strategy/ai/basic_ai_selector.h"
-#include "quorvel/strategy/technical/combined_selector.h"
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
-#include "quorvel/utils/market_type.h"
 
 namespace {
 
 using quorvel::logger;
 
-// Wall-clock seconds since the epoch (from the clock service).
-double seconds_now() { return std::chrono::duration<double>(quorvel::clock().now().time_since_epoch()).count(); }
-
-// What the analysis needs before the market brief: instrument, bars, status and the technical
-// screen's pattern information. `df` is empty when the instrument has no bars.
-struct PreparedStock {
-  std::string stock_name;
-  std::optional<std::string> market_type;
-  tarnel::BarTable df;
-  quorvel::indicators::StockStatus stock_status;
-  std::string pattern_info;
-  std::string selector_source;
-};
-
-std::string name_or_empty(const std::string& stock_code) {
-  try {
-    return tarnel::get_name_from_code(stock_code);
-  } catch (const std::exception& e) {
-    logger.info("获取股票名称时出错: " + std::string(e.what()));
-    return "";
-  }
-}
-
-// Reads the store and the market data; runs on a worker thread.
-PreparedStock prepare_stock(const std::string& stock_code, const std::string& analysis_time) {
-  PreparedStock p;
-  p.stock_name = name_or_empty(stock_code);
-  p.market_type = quorvel::get_market_type(stock_code, p.stock_name);
-  logger.info("检测到股票代码: " + stock_code + " (" + p.stock_name +
-              ")，背景市场类型: " + p.market_type.value_or("None"));
-  p.df = tarnel::get_any_ohlc(stock_code, tarnel::get_default_start_date(), analysis_time);
-  if (p.df.empty()) return p;
-  p.stock_status = quorvel::indicators::get_stock_status(p.df, stock_code);
-  quorvel::strategy::SelectorCheckResult screen = quorvel::strategy::technical::CombinedSelector().check(
-      stock_code, tarnel::get_default_start_date(), analysis_time);
-  p.pattern_info = std::move(screen.pattern_info_str);
-  p.selector_source = std::move(screen.strategy_type);
-  return p;
+// Seconds on a steady clock: the elapsed-time line must not jump with the wall clock.
+double seconds_now() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now().time_since_epoch()).count();
 }
 
 void log_texts(const std::string& report, const std::string& summary) {
@@ -83,15 +45,6 @@ void log_texts(const std::string& report, const std::string& summary) {
   logger.info("\n===== 投资建议总结 =====");
   logger.info(summary);
   logger.info("\n===== 总结结束 =====");
-}
-
-void flush_store() {
-  try {
-    const quorvel::report::FlushResult flushed = quorvel::report::default_storage().flush();
-    if (!flushed.ok()) logger.debug("刷新 MQ 失败: %s", flushed.error);
-  } catch (const std::exception& e) {
-    logger.debug("刷新 MQ 失败: %s", e.what());
-  }
 }
 
 asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
@@ -110,8 +63,8 @@ asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis
     }
   }
   const double start_time = seconds_now();
-  auto preparation = quorvel::run_blocking([&] { return prepare_stock(stock_code, analysis_time); });
-  PreparedStock stock = co_await std::move(preparation);
+  auto preparation = quorvel::run_blocking([&] { return quorvel::prepare_stock(stock_code, analysis_time); });
+  quorvel::PreparedStock stock = co_await std::move(preparation);
   if (stock.df.empty()) {
     logger.info("获取股票数据失败: " + stock_code);
     co_return;
@@ -131,7 +84,7 @@ asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis
   const quorvel::strategy::ai::AIAnalysisResult result = co_await std::move(analysis);
   log_texts(result.trader_response, result.summary_response);
   logger.info(fmt::format("\n执行时间: {:.2f} 秒", seconds_now() - start_time));
-  flush_store();
+  quorvel::flush_store();
 }
 
 // The date checks before the analysis; nothing when the run must stop here (already logged).
@@ -142,8 +95,7 @@ std::optional<std::string> checked_date(const std::string& stock_code, std::stri
       return std::nullopt;
     }
     const std::string original_date = analysis_time;
-    analysis_time = quorvel::get_market_type(stock_code) == "US" ? tarnel::normalize_us_market_end_date(analysis_time)
-                                                                 : tarnel::normalize_market_end_date(analysis_time);
+    analysis_time = quorvel::market_end_date(stock_code, analysis_time);
     if (analysis_time != original_date)
       logger.info("日期已从 " + original_date + " 调整为 " + analysis_time + " (由于市场未收盘或非交易日)");
     return analysis_time;

@@ -15,6 +15,7 @@
 #include "contracts/errors.h"
 #include "contracts/market_data.h"
 #include "quorvel/command_dates.h"
+#include "quorvel/pool_members.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/screen_output.h"
 #include "quorvel/strategy/technical/pool_screen.h"
@@ -23,7 +24,6 @@
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
-#include "tarnel/bar_store.h"
 #include "tarnel/local_market_data.h"
 #include "zerith/rule_pattern_service.h"
 #include "zerith/screen_ranks.h"
@@ -38,27 +38,11 @@ struct Options {
   bool store_rank = false, verbose = false;
 };
 
-// Codes of a pool file: the first field of each line (comma or white space separated); blank
-// lines and lines starting with '#' are skipped.
-std::vector<std::string> read_pool(const std::string& file) {
-  std::ifstream in(file);
-  if (!in) throw quorvel::ValueError("无法读取股票池文件: " + file);
+// Codes of the pool: the watchlist file, or every stored stock or fund of the market.
+std::vector<std::string> pool_codes(const Options& opt) {
+  if (!opt.pool.empty()) return quorvel::read_pool_file(opt.pool);
   std::vector<std::string> codes;
-  for (std::string line; std::getline(in, line);) {
-    const auto begin = line.find_first_not_of(" \t\r");
-    if (begin == std::string::npos || line[begin] == '#') continue;
-    const auto end = line.find_first_of(" \t\r,", begin);
-    codes.push_back(line.substr(begin, end == std::string::npos ? std::string::npos : end - begin));
-  }
-  return codes;
-}
-
-// Every stored stock or fund of the market ("ETF": the funds; "A": A-share stocks).
-std::vector<std::string> market_codes(const std::string& market) {
-  tarnel::BarStore store(tarnel::default_store_path());
-  std::vector<std::string> codes;
-  for (const auto& e : store.instruments())
-    if (e.market == market && e.kind != "index") codes.push_back(e.code);
+  for (const auto& member : quorvel::market_members(opt.market)) codes.push_back(member.code);
   return codes;
 }
 
@@ -97,7 +81,7 @@ void store_ranks(const std::vector<technical::ScreenOutcome>& outcomes, const st
 
 int run(const Options& opt) {
   using quorvel::logger;
-  const auto codes = opt.pool.empty() ? market_codes(opt.market) : read_pool(opt.pool);
+  const auto codes = pool_codes(opt);
   if (codes.empty()) {
     std::cerr << "quorvel-screen: 没有可筛选的标的"
               << (opt.pool.empty() ? " (行情库中没有 " + opt.market + " 市场的股票或基金；先用 tarnel-import 导入)" : " (股票池文件为空)")

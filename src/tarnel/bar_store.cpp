@@ -1,8 +1,11 @@
 #include "tarnel/bar_store.h"
 
 #include <algorithm>
+#include <climits>
+#include <cmath>
 
 #include "quorvel/utils/environment.h"
+#include "tarnel/price_precision.h"
 
 namespace tarnel {
 
@@ -19,7 +22,14 @@ CREATE TABLE IF NOT EXISTS bars(
 CREATE TABLE IF NOT EXISTS bundled_received(code TEXT PRIMARY KEY) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS calendars(
   market TEXT NOT NULL, day INTEGER NOT NULL, PRIMARY KEY(market, day)) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS series(
+  code TEXT PRIMARY KEY, source TEXT NOT NULL, adjustment TEXT NOT NULL, symbol TEXT NOT NULL,
+  checked_first INTEGER, checked_last INTEGER) WITHOUT ROWID;
+CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
 )sql";
+
+// Meta key of the one-time rounding of prices stored before writes were rounded.
+constexpr const char* PRICE_NOISE_CLEANED = "migration.price_noise_cleaned";
 
 int64_t day_number(Date d) { return d.time_since_epoch().count(); }
 Date from_day_number(int64_t n) { return Date{date::days{n}}; }
@@ -37,6 +47,35 @@ BarStore::BarStore(const std::filesystem::path& file) : db_(file, true) {
       "SELECT day, open, high, low, close, volume, amount FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 "
       "ORDER BY day"));
   instrument_stmt_ = std::make_unique<Statement>(db_.prepare("SELECT code, name, market, kind FROM instruments WHERE code = ?1"));
+  clean_price_noise_once();
+}
+
+void BarStore::clean_price_noise_once() {
+  if (meta(PRICE_NOISE_CLEANED)) return;
+  Transaction tx(db_);
+  if (meta(PRICE_NOISE_CLEANED)) return;  // another process did it meanwhile
+  std::vector<std::string> codes;
+  for (Statement st = db_.prepare("SELECT DISTINCT code FROM bars"); st.step();) codes.push_back(st.text_at(0));
+  Statement update = db_.prepare("UPDATE bars SET open = ?3, high = ?4, low = ?5, close = ?6 WHERE code = ?1 AND day = ?2");
+  std::size_t changed = 0;
+  for (const auto& code : codes) {
+    const BarTable t = load(code, Date{date::days{INT32_MIN / 2}}, Date{date::days{INT32_MAX / 2}});
+    std::vector<BarRow> rows;
+    rows.reserve(t.rows());
+    for (std::size_t i = 0; i < t.rows(); ++i)
+      rows.push_back({t.index()[i], t.at("open", i), t.at("high", i), t.at("low", i), t.at("close", i), 0, 0});
+    const std::vector<BarRow> rounded = with_rounded_prices(rows);
+    for (std::size_t i = 0; i < rows.size(); ++i) {
+      const BarRow &a = rows[i], &b = rounded[i];
+      if (a.open == b.open && a.high == b.high && a.low == b.low && a.close == b.close) continue;
+      update.bind(1, code).bind(2, day_number(b.date)).bind(3, b.open).bind(4, b.high).bind(5, b.low).bind(6, b.close);
+      update.step();
+      update.reset();
+      ++changed;
+    }
+  }
+  set_meta(PRICE_NOISE_CLEANED, std::to_string(changed) + " rows");
+  tx.commit();
 }
 
 BarStore::~BarStore() = default;
@@ -51,7 +90,8 @@ void BarStore::upsert_instrument(const InstrumentEntry& e) {
       .step();
 }
 
-std::size_t BarStore::upsert_bars(const std::string& code, const std::vector<BarRow>& rows) {
+std::size_t BarStore::upsert_bars(const std::string& code, const std::vector<BarRow>& raw_rows) {
+  const std::vector<BarRow> rows = with_rounded_prices(raw_rows);
   Statement st = db_.prepare(
       "INSERT OR REPLACE INTO bars(code, day, open, high, low, close, volume, amount) "
       "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
@@ -71,6 +111,50 @@ void BarStore::add_calendar_days(const std::string& market, const std::vector<Da
     st.step();
     st.reset();
   }
+}
+
+void BarStore::delete_bars(const std::string& code) {
+  db_.prepare("DELETE FROM bars WHERE code = ?1").bind(1, code).step();
+}
+
+void BarStore::put_series(const SeriesInfo& info) {
+  Statement st = db_.prepare(
+      "INSERT OR REPLACE INTO series(code, source, adjustment, symbol, checked_first, checked_last) "
+      "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+  st.bind(1, info.code).bind(2, info.source).bind(3, info.adjustment).bind(4, info.symbol);
+  const auto day_or_null = [](const std::optional<Date>& d) { return d ? double(day_number(*d)) : std::nan(""); };
+  st.bind(5, day_or_null(info.checked_first)).bind(6, day_or_null(info.checked_last));
+  st.step();
+}
+
+std::optional<SeriesInfo> BarStore::series(const std::string& code) {
+  Statement st = db_.prepare(
+      "SELECT source, adjustment, symbol, checked_first, checked_last FROM series WHERE code = ?1");
+  st.bind(1, code);
+  if (!st.step()) return std::nullopt;
+  SeriesInfo info{code, st.text_at(0), st.text_at(1), st.text_at(2), std::nullopt, std::nullopt};
+  if (!std::isnan(st.real_at(3))) info.checked_first = from_day_number(st.int_at(3));
+  if (!std::isnan(st.real_at(4))) info.checked_last = from_day_number(st.int_at(4));
+  return info;
+}
+
+void BarStore::set_meta(const std::string& key, const std::string& value) {
+  db_.prepare("INSERT OR REPLACE INTO meta(key, value) VALUES (?1, ?2)").bind(1, key).bind(2, value).step();
+}
+
+std::optional<std::string> BarStore::meta(const std::string& key) {
+  Statement st = db_.prepare("SELECT value FROM meta WHERE key = ?1");
+  st.bind(1, key);
+  if (!st.step()) return std::nullopt;
+  return st.text_at(0);
+}
+
+std::vector<Date> BarStore::bar_days(const std::string& code, Date first, Date last) {
+  Statement st = db_.prepare("SELECT day FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 ORDER BY day");
+  st.bind(1, code).bind(2, day_number(first)).bind(3, day_number(last));
+  std::vector<Date> out;
+  while (st.step()) out.push_back(from_day_number(st.int_at(0)));
+  return out;
 }
 
 bool BarStore::bundled_received(const std::string& code) {

@@ -15,6 +15,18 @@
 
 namespace tarnel {
 
+// Where the bars of one instrument came from and what they are. All bars of an instrument carry one
+// price adjustment: a provider's series replaces bars of another origin instead of mixing with them.
+struct SeriesInfo {
+  std::string code;
+  std::string source;      // provider name ("eastmoney", "tencent"), "bundled" or "import"
+  std::string adjustment;  // "none", "qfq" (forward), "hfq" (backward), "unknown" for imported files
+  std::string symbol;      // the provider's own identifier of the instrument ("105.AAPL"); may be empty
+  // Days the source was asked about and answered for: a day inside without a bar has none there
+  // (suspension, not yet listed). Absent for imported series.
+  std::optional<Date> checked_first, checked_last;
+};
+
 class BarStore {
  public:
   // Opens the store, creating the file and its tables when missing.
@@ -25,8 +37,14 @@ class BarStore {
 
   // Writes go inside a Transaction(db()) held by the caller.
   void upsert_instrument(const InstrumentEntry& entry);
+  // Prices are rounded to the batch's price precision first (see price_precision.h).
   std::size_t upsert_bars(const std::string& code, const std::vector<BarRow>& rows);
   void add_calendar_days(const std::string& market, const std::vector<Date>& days);
+  // Removes every bar of the instrument (before writing a series of another origin).
+  void delete_bars(const std::string& code);
+  void put_series(const SeriesInfo& info);
+  // A small key/value table for one-time migrations and file fingerprints.
+  void set_meta(const std::string& key, const std::string& value);
   // Whether the instrument once came from the bundled data set, and the mark that it did.
   bool bundled_received(const std::string& code);
   void mark_bundled_received(const std::string& code);
@@ -36,11 +54,18 @@ class BarStore {
   std::vector<InstrumentEntry> instruments();
   // Bars of `code` with dates in [first, last], oldest first; empty when there are none.
   BarTable load(const std::string& code, Date first, Date last);
+  // Dates of the instrument's bars in [first, last], oldest first.
+  std::vector<Date> bar_days(const std::string& code, Date first, Date last);
+  std::optional<SeriesInfo> series(const std::string& code);
+  std::optional<std::string> meta(const std::string& key);
   std::vector<Date> calendar_days(const std::string& market);
   // Bar dates of every instrument of a market and kind (index dates extend the calendars).
   std::vector<Date> bar_dates(const std::string& market, const std::string& kind);
 
  private:
+  // Rounds away float noise in prices stored before rounding on write existed; runs once per store.
+  void clean_price_noise_once();
+
   Database db_;
   std::unique_ptr<Statement> load_stmt_;
   std::unique_ptr<Statement> instrument_stmt_;

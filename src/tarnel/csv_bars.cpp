@@ -83,6 +83,15 @@ std::string check_row(const std::vector<std::string>& f, BarRow& row) {
   } else {
     return fmt::format("amount 不是有效数字: '{}'", f[6]);
   }
+  return bar_values_problem(row);
+}
+
+}  // namespace
+
+std::string bar_values_problem(const BarRow& row) {
+  if (!std::isfinite(row.open) || !std::isfinite(row.high) || !std::isfinite(row.low) || !std::isfinite(row.close) ||
+      !std::isfinite(row.volume))
+    return "价格或成交量不是有效数字";
   if (row.open <= 0 || row.high <= 0 || row.low <= 0 || row.close <= 0) return "价格必须为正数";
   if (row.high < row.low) return fmt::format("high ({}) 低于 low ({})", row.high, row.low);
   if (row.open < row.low || row.open > row.high)
@@ -92,8 +101,6 @@ std::string check_row(const std::vector<std::string>& f, BarRow& row) {
   if (row.volume < 0 || (!std::isnan(row.amount) && row.amount < 0)) return "成交量或成交额为负数";
   return "";
 }
-
-}  // namespace
 
 std::vector<std::string> split_csv_line(const std::string& line) {
   std::vector<std::string> fields(1);

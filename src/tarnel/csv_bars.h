@@ -18,6 +18,10 @@ struct BarRow {
   double open, high, low, close, volume, amount;  // amount NaN when the source has none
 };
 
+// Why the values cannot be a daily bar (non-finite or non-positive price, high < low, open or close
+// outside [low, high], negative volume or amount), or empty when they can.
+std::string bar_values_problem(const BarRow& row);
+
 struct CsvBars {
   std::vector<BarRow> rows;
   std::vector<std::string> rejected;  // "file:line: reason"

@@ -20,8 +20,12 @@ const std::map<std::string, std::string>& calendar_files() {
   return files;
 }
 
-void add_bars(BarStore& store, const std::string& code, const std::filesystem::path& file, ImportReport& report) {
+// Bars of a file; the instrument's series is marked as imported (of unknown adjustment), so that
+// an online fill replaces it as a whole instead of mixing adjustments.
+void add_bars(BarStore& store, const std::string& code, const std::filesystem::path& file, const char* source,
+              ImportReport& report) {
   const CsvBars bars = read_bar_csv(file);
+  store.put_series({code, source, "unknown", "", std::nullopt, std::nullopt});
   report.files += 1;
   report.rows_loaded += store.upsert_bars(code, bars.rows);
   report.rows_rejected += bars.rejected.size();
@@ -49,7 +53,7 @@ void add_instruments(BarStore& store, const std::filesystem::path& csv, ImportRe
   for (const auto& e : list.entries) {
     store.upsert_instrument(e);
     report.instruments += 1;
-    if (!e.file.empty()) add_bars(store, e.code, csv.parent_path() / e.file, report);
+    if (!e.file.empty()) add_bars(store, e.code, csv.parent_path() / e.file, "import", report);
   }
 }
 
@@ -75,7 +79,7 @@ ImportReport import_bar_file(BarStore& store, const std::string& raw_code, const
     store.upsert_instrument({code.code, "", market, code.market == Market::ETF ? "etf" : "stock", ""});
     report.instruments += 1;
   }
-  add_bars(store, code.code, file, report);
+  add_bars(store, code.code, file, "import", report);
   tx.commit();
   return report;
 }
@@ -108,6 +112,21 @@ std::vector<InstrumentEntry> unreceived(BarStore& store, const InstrumentList& l
 
 }  // namespace
 
+void refresh_bundled_calendars(BarStore& store, const std::filesystem::path& data_dir) {
+  for (const auto& [name, market] : calendar_files()) {
+    const auto file = data_dir / "calendars" / name;
+    std::error_code ec;
+    const auto size = std::filesystem::file_size(file, ec);
+    if (ec) continue;
+    const std::string key = "calendar_file." + name, stamp = std::to_string(size);
+    if (store.meta(key) == stamp) continue;
+    Transaction tx(store.db());
+    store.add_calendar_days(market, read_day_list(file));
+    store.set_meta(key, stamp);
+    tx.commit();
+  }
+}
+
 std::size_t load_missing_bundled(BarStore& store, const std::filesystem::path& data_dir) {
   std::error_code ec;
   if (!std::filesystem::is_directory(data_dir, ec)) {
@@ -115,6 +134,7 @@ std::size_t load_missing_bundled(BarStore& store, const std::filesystem::path& d
     if (store.instrument_count() > 0) return 0;
     throw quorvel::RuntimeError(fmt::format("数据目录 {} 不存在或无法访问", data_dir.string()));
   }
+  refresh_bundled_calendars(store, data_dir);
   const auto csv = data_dir / "instruments.csv";
   const InstrumentList list = read_instrument_csv(csv);
   if (unreceived(store, list).empty()) return 0;
@@ -125,13 +145,9 @@ std::size_t load_missing_bundled(BarStore& store, const std::filesystem::path& d
   for (const auto& e : missing) {
     if (!store.instrument(e.code)) {
       store.upsert_instrument(e);
-      if (!e.file.empty()) add_bars(store, e.code, csv.parent_path() / e.file, report);
+      if (!e.file.empty()) add_bars(store, e.code, csv.parent_path() / e.file, "bundled", report);
     }
     store.mark_bundled_received(e.code);
-  }
-  for (const auto& [name, market] : calendar_files()) {
-    const auto file = data_dir / "calendars" / name;
-    if (std::filesystem::exists(file, ec)) store.add_calendar_days(market, read_day_list(file));
   }
   tx.commit();
   return missing.size();

@@ -30,11 +30,15 @@ ImportReport import_instrument_file(BarStore& store, const std::filesystem::path
 // Everything in one transaction. A RuntimeError when the folder or a listed file cannot be read.
 ImportReport import_data_dir(BarStore& store, const std::filesystem::path& dir);
 
+// Adds the trading-day lists of <data_dir>/calendars whose file differs from the one the store last
+// read (a newer checkout may extend a list); days are only ever added.
+void refresh_bundled_calendars(BarStore& store, const std::filesystem::path& data_dir);
+
 // Loads each instrument of the bundled data folder that the store has never received from it (an
 // import of other files does not keep the bundled set out), with the trading calendars; an
 // instrument the store once got from the bundle is not loaded again, even when removed since.
 // Returns the number of instruments loaded. Safe against another process doing the same at the
-// same moment.
+// same moment. The trading calendars are refreshed first (refresh_bundled_calendars).
 std::size_t load_missing_bundled(BarStore& store, const std::filesystem::path& data_dir);
 
 }  // namespace tarnel

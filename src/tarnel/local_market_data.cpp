@@ -1,5 +1,6 @@
 #include "tarnel/local_market_data.h"
 
+#include <algorithm>
 #include <chrono>
 
 #include <date/tz.h>
@@ -8,6 +9,7 @@
 #include "contracts/clock.h"
 #include "contracts/errors.h"
 #include "quorvel/utils/environment.h"
+#include "quorvel/utils/logger.h"
 #include "tarnel/data_import.h"
 #include "tarnel/dates.h"
 #include "tarnel/instrument_code.h"
@@ -64,6 +66,11 @@ std::string LocalMarketData::stored_code(BarStore& store, const std::string& cod
   return canonical;
 }
 
+std::string LocalMarketData::storage_code(const std::string& code) {
+  Lease store = borrow();
+  return stored_code(*store, code);
+}
+
 BarTable LocalMarketData::get_any_ohlc(const std::string& code, const std::string& start_date,
                                        const std::string& end_date) {
   const Date first = parse_date(start_date);
@@ -88,7 +95,8 @@ std::string LocalMarketData::get_name_from_code(const std::string& code) {
   return entry ? entry->name : "";
 }
 
-const TradingCalendar& LocalMarketData::calendar(const std::string& market) {
+const TradingCalendar& LocalMarketData::trading_calendar(const std::string& requested) {
+  const std::string market = requested == "ETF" ? "A" : requested;
   std::lock_guard lock(calendar_mutex_);
   for (const auto& [name, cal] : calendars_)
     if (name == market) return *cal;
@@ -100,26 +108,55 @@ const TradingCalendar& LocalMarketData::calendar(const std::string& market) {
   return *calendars_.back().second;
 }
 
-std::string LocalMarketData::normalize(const std::string& text, const char* zone, int close_hour,
-                                       const std::string& market) {
+void LocalMarketData::warn_if_beyond_calendar(const std::string& requested, Date d) {
+  const std::string market = requested == "ETF" ? "A" : requested;
+  const TradingCalendar& cal = trading_calendar(market);
+  if (!cal.beyond_list(d)) return;
+  std::lock_guard lock(calendar_mutex_);
+  if (std::find(warned_markets_.begin(), warned_markets_.end(), market) != warned_markets_.end()) return;
+  warned_markets_.push_back(market);
+  quorvel::logger.warning("%s 市场的交易日历只到 %s，%s 在其之后：之后的周一至周五一律按交易日处理，节假日可能被误当作交易日",
+                          market, date_text(cal.last_listed()), date_text(d));
+}
+
+namespace {
+
+// Time zone and local closing time of each market's daily session; a bar is final after it.
+struct SessionClose {
+  const char* zone;
+  std::chrono::minutes close;
+};
+
+SessionClose session_close(const std::string& market) {
+  using std::chrono::hours, std::chrono::minutes;
+  if (market == "HK") return {"Asia/Hong_Kong", hours(16) + minutes(10)};  // closing auction ends ~16:10
+  if (market == "US") return {"America/New_York", hours(16)};
+  return {"Asia/Shanghai", hours(15)};
+}
+
+}  // namespace
+
+std::string LocalMarketData::normalize_end_date(const std::string& text, const std::string& market) {
   Date d = parse_date(text);
-  const auto local = date::make_zoned(date::locate_zone(zone), quorvel::clock().now()).get_local_time();
+  const SessionClose close = session_close(market);
+  const auto local = date::make_zoned(date::locate_zone(close.zone), quorvel::clock().now()).get_local_time();
   const auto local_day = date::floor<date::days>(local);
   const Date today{local_day.time_since_epoch()};
   if (d >= today) {
     // Today's session (or a later one) has not produced a closed bar before the close.
     d = today;
-    if (local - local_day < std::chrono::hours(close_hour)) d -= date::days{1};
+    if (local - local_day < close.close) d -= date::days{1};
   }
-  return date_text(calendar(market).last_trading_day_at_or_before(d));
+  warn_if_beyond_calendar(market, d);
+  return date_text(trading_calendar(market).last_trading_day_at_or_before(d));
 }
 
 std::string LocalMarketData::normalize_market_end_date(const std::string& date) {
-  return normalize(date, "Asia/Shanghai", 15, "A");
+  return normalize_end_date(date, "A");
 }
 
 std::string LocalMarketData::normalize_us_market_end_date(const std::string& date) {
-  return normalize(date, "America/New_York", 16, "US");
+  return normalize_end_date(date, "US");
 }
 
 BarTable LocalMarketData::generate_weekly_tarnel(const BarTable& daily) { return weekly_bars(daily); }

@@ -41,19 +41,28 @@ class LocalMarketData final : public MarketData {
 
   const std::filesystem::path& store_file() const { return store_file_; }
 
+  // The trading calendar of a market ("A", "HK", "US"; "ETF" uses the A-share one): the shipped
+  // list extended by the dates of the market's index bars, read once per process.
+  const TradingCalendar& trading_calendar(const std::string& market);
+  // The last closed session at or before `date` in the market's own time zone and calendar.
+  std::string normalize_end_date(const std::string& date, const std::string& market);
+  // The code the instrument's bars are stored under (see stored_code).
+  std::string storage_code(const std::string& code);
+  // Logs once per market and process that `d` lies beyond the market's trading-day list.
+  void warn_if_beyond_calendar(const std::string& market, Date d);
+
  private:
   class Lease;
   Lease borrow();
   // The stored code of `code`: its canonical form, or the bare fund code of an exchange-prefixed fund.
   std::string stored_code(BarStore& store, const std::string& code);
-  const TradingCalendar& calendar(const std::string& market);
-  std::string normalize(const std::string& date, const char* zone, int close_hour, const std::string& market);
 
   std::filesystem::path store_file_;
   std::mutex pool_mutex_;
   std::vector<std::unique_ptr<BarStore>> pool_;
   std::mutex calendar_mutex_;
   std::vector<std::pair<std::string, std::unique_ptr<TradingCalendar>>> calendars_;
+  std::vector<std::string> warned_markets_;  // guarded by calendar_mutex_
 };
 
 // Creates the local service for the configured data root and makes it the current one.

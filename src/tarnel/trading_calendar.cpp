@@ -31,4 +31,11 @@ Date TradingCalendar::last_trading_day_at_or_before(Date d) const {
   return *std::prev(std::upper_bound(days_.begin(), days_.end(), d));
 }
 
+std::vector<Date> TradingCalendar::trading_days(Date first, Date last) const {
+  std::vector<Date> out;
+  for (Date d = first; d <= last; d += date::days{1})
+    if (is_trading_day(d)) out.push_back(d);
+  return out;
+}
+
 }  // namespace tarnel

@@ -17,6 +17,11 @@ class TradingCalendar {
   // The latest trading day at or before `d`.
   Date last_trading_day_at_or_before(Date d) const;
   bool empty() const { return days_.empty(); }
+  // Whether `d` lies after the last listed day (where weekdays only are assumed to trade).
+  bool beyond_list(Date d) const { return !days_.empty() && d > days_.back(); }
+  Date last_listed() const { return days_.back(); }  // requires !empty()
+  // Trading days in [first, last], oldest first.
+  std::vector<Date> trading_days(Date first, Date last) const;
 
  private:
   std::vector<Date> days_;  // sorted, unique

@@ -91,8 +91,9 @@ Json market_context(const ScanRequest& req) {
 
 }  // namespace
 
-Json scan_bars(const tarnel::BarTable& df, const ScanRequest& req) {
-  const ScanSeries s = compute_scan_series(df);
+Json scan_bars(const tarnel::BarTable& df, const ScanRequest& req) { return scan_series(compute_scan_series(df), req); }
+
+Json scan_series(const ScanSeries& s, const ScanRequest& req) {
   if (s.size() < MIN_SCAN_BARS) return insufficient(s, req);
 
   std::vector<SetupScore> setups{score_trend(s)};

@@ -9,6 +9,7 @@
 
 #include "contracts/bar_table.h"
 #include "zerith/index_context.h"
+#include "zerith/scan_series.h"
 
 namespace zerith {
 
@@ -29,5 +30,7 @@ struct ScanRequest {
 };
 
 nlohmann::ordered_json scan_bars(const tarnel::BarTable& df, const ScanRequest& request);
+// The same scan on series already computed from the bars (callers that read the series themselves).
+nlohmann::ordered_json scan_series(const ScanSeries& series, const ScanRequest& request);
 
 }  // namespace zerith

@@ -5,6 +5,8 @@
 #include "quorvel/utils/market_indices.h"
 #include "quorvel/utils/market_type.h"
 #include "zerith/pattern_scan.h"
+#include "zerith/radar_item.h"
+#include "zerith/radar_pool.h"
 #include "zerith/strategy_engines.h"
 
 namespace zerith {
@@ -68,13 +70,29 @@ SignalEvent RulePatternService::get_strategy_signal(StrategyEngine engine, const
   return compute_strategy_signal(engine, df, symbol);
 }
 
-Json RulePatternService::evaluate_opportunity_radar_item(const tarnel::BarTable&, const std::string&,
-                                                         const std::string&, const RadarThresholds&) {
-  throw quorvel::RuntimeError("机会雷达尚未提供 (evaluate_opportunity_radar_item)");
+Json RulePatternService::evaluate_opportunity_radar_item(const tarnel::BarTable& df, const std::string& symbol,
+                                                         const std::string& name, const RadarThresholds& thresholds) {
+  RadarRequest req{symbol, name, checked_thresholds(thresholds), std::nullopt, ""};
+  // The index's daily 20-bar return only compares with daily bars.
+  if (*req.thresholds.frequency == "daily" && !df.empty()) {
+    if (const auto market = quorvel::get_market_type(symbol)) {
+      auto [ctx, why] = index_context(*market, df.last_date());
+      req.index = std::move(ctx);
+      req.index_reason = std::move(why);
+    } else {
+      req.index_reason = "代码 " + symbol + " 不属于已知市场，无法确定基准指数";
+    }
+  }
+  return evaluate_radar_item(df, req);
 }
 
-Json RulePatternService::analyze_opportunity_radar(const RadarPool&, const RadarThresholds&) {
-  throw quorvel::RuntimeError("机会雷达尚未提供 (analyze_opportunity_radar)");
+Json RulePatternService::analyze_opportunity_radar(const RadarPool& etf_pool, const RadarThresholds& thresholds) {
+  // Checked once: a bad threshold is the caller's error, not a failure of every instrument.
+  const RadarThresholds checked = checked_thresholds(thresholds);
+  return analyze_radar_pool(etf_pool, *checked.frequency,
+                            [&](const std::string& code, const std::string& name, const tarnel::BarTable& bars) {
+                              return evaluate_opportunity_radar_item(bars, code, name, checked);
+                            });
 }
 
 void install_pattern_service() {

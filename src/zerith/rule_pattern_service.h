@@ -1,5 +1,6 @@
 #pragma once
-// The pattern service over real bars: the pre-screen and pattern scan, and the strategy engines.
+// The pattern service over real bars: the pre-screen and pattern scan, the strategy engines and the
+// opportunity radar (one instrument, or a pool spread over every core).
 // The market's index context is computed once per index and date and shared by every scan of the
 // process; the day's universe rank comes from the stored screen ranking.
 //

@@ -1,5 +1,6 @@
 #include "support/fake_llm_server.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 
@@ -9,13 +10,20 @@
 namespace quorvel::testing {
 
 FakeLlmServer::FakeLlmServer() : server_(std::make_unique<httplib::Server>()) {
+  // Enough threads for every request a test keeps in flight at once.
+  server_->new_task_queue = [] { return new httplib::ThreadPool(32); };
   server_->Post(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
-    RecordedRequest rec{req.path, req.get_header_value("Authorization"), req.body};
+    RecordedRequest rec{req.path, req.get_header_value("Authorization"), req.body, std::chrono::steady_clock::now()};
     ScriptedReply reply = next(rec);
-    if (reply.stall) {
+    if (reply.stall || reply.delay.count() > 0) {
       std::unique_lock lock(mutex_);
-      released_.wait_for(lock, std::chrono::seconds(10), [this] { return stopping_; });
-      return;
+      const auto wait = reply.stall ? std::chrono::milliseconds(10000) : reply.delay;
+      released_.wait_for(lock, wait, [this] { return stopping_; });
+      --active_;
+      if (reply.stall) return;
+    } else {
+      std::lock_guard lock(mutex_);
+      --active_;
     }
     res.status = reply.status;
     for (const auto& [name, value] : reply.headers) res.set_header(name, value);
@@ -49,10 +57,22 @@ std::vector<RecordedRequest> FakeLlmServer::requests() const {
   return requests_;
 }
 
+void FakeLlmServer::respond_with(Responder responder) {
+  std::lock_guard lock(mutex_);
+  responder_ = std::move(responder);
+}
+
+int FakeLlmServer::max_concurrent() const {
+  std::lock_guard lock(mutex_);
+  return max_active_;
+}
+
 ScriptedReply FakeLlmServer::next(const RecordedRequest& request) {
   std::lock_guard lock(mutex_);
   requests_.push_back(request);
+  max_active_ = std::max(max_active_, ++active_);
   if (served_ < script_.size()) return script_[served_++];
+  if (responder_) return responder_(request);
   return ScriptedReply{599, R"({"error":{"message":"script exhausted"}})", {}, false};
 }
 

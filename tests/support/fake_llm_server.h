@@ -1,7 +1,9 @@
 #pragma once
 // A scripted OpenAI-compatible chat-completions server on 127.0.0.1 (random port), and a server that
 // drops every connection without answering. Both run on their own thread for the life of the object.
+#include <chrono>
 #include <condition_variable>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -22,13 +24,18 @@ struct ScriptedReply {
   std::string body;
   std::vector<std::pair<std::string, std::string>> headers;
   bool stall = false;  // never answer (until the server shuts down)
+  std::chrono::milliseconds delay{0};  // answer after this long (a model's latency)
 };
 
 struct RecordedRequest {
   std::string path;
   std::string authorization;
   std::string body;
+  std::chrono::steady_clock::time_point received{};
 };
+
+// Chooses the reply to a request from its content (used once the script is spent).
+using Responder = std::function<ScriptedReply(const RecordedRequest&)>;
 
 class FakeLlmServer {
  public:
@@ -39,8 +46,12 @@ class FakeLlmServer {
 
   // "http://127.0.0.1:<port>/v1"
   std::string base_url() const;
-  // Replies are served in order; once the script is spent every request gets a 599 error.
+  // Replies are served in order; once the script is spent every request gets the responder's
+  // reply, or a 599 error without one.
   void enqueue(ScriptedReply reply);
+  void respond_with(Responder responder);
+  // The most requests the server was answering at one time.
+  int max_concurrent() const;
   std::vector<RecordedRequest> requests() const;
   std::size_t request_count() const { return requests().size(); }
 
@@ -54,7 +65,9 @@ class FakeLlmServer {
   std::condition_variable released_;
   bool stopping_ = false;
   std::vector<ScriptedReply> script_;
+  Responder responder_;
   std::size_t served_ = 0;
+  int active_ = 0, max_active_ = 0;
   std::vector<RecordedRequest> requests_;
 };
 

@@ -1,6 +1,6 @@
 #pragma once
-// A pattern service whose scan result and strategy signals are set by the test; it records every
-// call so a test can check what the caller asked for.
+// A pattern service whose scan result, strategy signals and radar answers are set by the test; it
+// records every call so a test can check what the caller asked for.
 #include <functional>
 #include <map>
 #include <string>
@@ -18,12 +18,22 @@ struct ScanCall {
   std::size_t rows = 0;
 };
 
+struct RadarCall {
+  std::string symbol, name;
+  zerith::RadarThresholds thresholds;
+  std::size_t rows = 0;                    // bars of the item, or of every pool entry together
+  std::vector<std::string> pool_codes;     // pool calls only
+};
+
 class ScriptedPatternService : public zerith::PatternService {
  public:
   zerith::Json scan = zerith::Json::object();  // answer of every pre_screen_and_scan
   std::map<zerith::StrategyEngine, zerith::SignalEvent> signals;
   std::vector<ScanCall> scans;
   std::vector<zerith::StrategyEngine> signal_calls;
+  zerith::Json radar_item = zerith::Json::object();  // answer of every evaluate_opportunity_radar_item
+  zerith::Json radar_pool = zerith::Json::object();  // answer of every analyze_opportunity_radar
+  std::vector<RadarCall> radar_calls;
 
   zerith::Json pre_screen_and_scan(const tarnel::BarTable& df, const std::string& symbol, const std::string& mode,
                                    double min_score, const zerith::Json& options) override {
@@ -36,12 +46,21 @@ class ScriptedPatternService : public zerith::PatternService {
     const auto it = signals.find(engine);
     return it != signals.end() ? it->second : zerith::SignalEvent{};
   }
-  zerith::Json evaluate_opportunity_radar_item(const tarnel::BarTable&, const std::string&, const std::string&,
-                                               const zerith::RadarThresholds&) override {
-    throw RuntimeError("scripted pattern service: no radar");
+  zerith::Json evaluate_opportunity_radar_item(const tarnel::BarTable& df, const std::string& symbol,
+                                               const std::string& name,
+                                               const zerith::RadarThresholds& thresholds) override {
+    radar_calls.push_back({symbol, name, thresholds, df.rows(), {}});
+    return radar_item;
   }
-  zerith::Json analyze_opportunity_radar(const zerith::RadarPool&, const zerith::RadarThresholds&) override {
-    throw RuntimeError("scripted pattern service: no radar");
+  zerith::Json analyze_opportunity_radar(const zerith::RadarPool& pool,
+                                         const zerith::RadarThresholds& thresholds) override {
+    RadarCall call{"", "", thresholds, 0, {}};
+    for (const auto& [code, entry] : pool) {
+      call.pool_codes.push_back(code);
+      call.rows += entry.second.rows();
+    }
+    radar_calls.push_back(std::move(call));
+    return radar_pool;
   }
 };
 

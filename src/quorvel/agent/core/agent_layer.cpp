@@ -6,13 +6,16 @@
 #include "quorvel/agent/core/chat_agent.h"
 #include "quorvel/agent/core/stock_agent.h"
 #include "quorvel/agent/core/summary_report.h"
+#include "quorvel/agent/core/usage_ledger.h"
 #include "quorvel/agent/offline/offline_client.h"
 #include "quorvel/agent/core/chat_protocol.h"
 #include "quorvel/utils/logger.h"
 
 namespace quorvel::agent::core {
 
-std::shared_ptr<ModelClient> make_model_client(const ProviderConfig& config, const ClientOptions& options) {
+namespace {
+
+std::shared_ptr<ModelClient> bare_model_client(const ProviderConfig& config, const ClientOptions& options) {
   switch (config.kind) {
     case ClientKind::chat_completions:
       return std::make_shared<ChatCompletionsClient>(config, options);
@@ -20,6 +23,12 @@ std::shared_ptr<ModelClient> make_model_client(const ProviderConfig& config, con
       return std::make_shared<offline::OfflineModelClient>();
   }
   throw RuntimeError("LLM_CLIENT_TYPE=" + config.type + " 没有对应的客户端实现");
+}
+
+}  // namespace
+
+std::shared_ptr<ModelClient> make_model_client(const ProviderConfig& config, const ClientOptions& options) {
+  return std::make_shared<MeteredModelClient>(bare_model_client(config, options), usage_ledger());
 }
 
 DefaultAgentLayer::DefaultAgentLayer(AgentLayerOptions options) : options_(std::move(options)) {

@@ -19,7 +19,8 @@ struct AgentLayerOptions {
   ClientOptions client;   // worker pool and jitter of the clients
 };
 
-// A client for a resolved provider: the chat-completions client, or the offline rule-based analyst.
+// A client for a resolved provider: the chat-completions client, or the offline rule-based analyst,
+// its calls entered into the process's usage ledger (usage_ledger.h).
 std::shared_ptr<ModelClient> make_model_client(const ProviderConfig& config, const ClientOptions& options);
 
 class DefaultAgentLayer final : public AgentLayer {

@@ -1,5 +1,6 @@
 #include "quorvel/agent/core/chat_client.h"
 
+#include <algorithm>
 #include <chrono>
 #include <optional>
 #include <random>
@@ -31,8 +32,7 @@ double seconds(steady_clock::duration d) { return std::chrono::duration<double>(
 }  // namespace
 
 ChatCompletionsClient::ChatCompletionsClient(ProviderConfig config, ClientOptions options)
-    : config_(std::move(config)), options_(std::move(options)) {
-  if (!options_.pool) options_.pool = &worker_pool();
+    : config_(std::move(config)), gate_(&provider_gate(config_)), options_(std::move(options)) {
   if (!options_.jitter) options_.jitter = random_jitter;
 }
 
@@ -83,12 +83,16 @@ ParsedReply ChatCompletionsClient::evaluate(const HttpResponse& response) const 
 asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage> messages) {
   if (closed_) throw RuntimeError("[LLM] " + config_.type + " 客户端已关闭，不能再发送请求");
   const HttpRequest request = make_request(messages);
+  asio::thread_pool& pool = options_.pool ? *options_.pool : gate_->transport_pool();
   const auto first_start = steady_clock::now();
   for (int attempt = 1;; ++attempt) {
+    auto enter = gate_->enter();
+    ProviderGate::Permit permit = co_await std::move(enter);
     const auto start = steady_clock::now();
-    auto post = run_blocking(*options_.pool, [&request] { return http_post(request); });
+    auto post = run_blocking(pool, [&request] { return http_post(request); });
     const HttpResponse response = co_await std::move(post);
     const auto latency = steady_clock::now() - start;
+    permit.release();
 
     std::optional<LlmError> error;
     ParsedReply parsed;
@@ -116,6 +120,7 @@ asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage
     const auto elapsed = std::chrono::duration_cast<milliseconds>(steady_clock::now() - first_start);
     const RetryDecision decision =
         decide_retry(config_.retry, error->retryable(), attempt, elapsed, retry_after, options_.jitter());
+    pause_provider(response, retry_after, decision.delay);
     if (!decision.retry) {
       std::string message = error->what();
       if (error->retryable()) message += " | 已尝试 " + std::to_string(attempt) + " 次，" + decision.stop_reason;
@@ -130,6 +135,15 @@ asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage
   }
 }
 
+void ChatCompletionsClient::pause_provider(const HttpResponse& response, std::optional<milliseconds> retry_after,
+                                           milliseconds backoff) const {
+  if (response.status != 429 && !retry_after) return;
+  const milliseconds wait = std::max(retry_after.value_or(milliseconds(0)), backoff);
+  if (wait <= milliseconds(0)) return;
+  gate_->pause_for(wait);
+  logger.warning("[LLM] 服务方要求等待 (HTTP %d)：%s 的全部请求暂停 %.2f 秒 | provider=%s", response.status,
+                 display_url(config_.base_url), double(wait.count()) / 1000.0, config_.type);
+}
 
 asio::awaitable<void> ChatCompletionsClient::close() {
   closed_ = true;

@@ -1,9 +1,13 @@
 #pragma once
-// The OpenAI-compatible chat-completions client: one request per `create`, sent on the worker pool
-// with time-outs and bounded, jittered retries; every successful call logs model, latency and token
-// usage. Thread-safety: one call at a time per client (as for every ModelClient).
+// The OpenAI-compatible chat-completions client: one request per `create`, sent with time-outs and
+// bounded, jittered retries through the provider's gate (provider_gate.h: requests in flight per
+// provider, and a pause for every client of the provider when it answers 429 or Retry-After);
+// every successful call logs model, latency and token usage. Thread-safety: one call at a time per
+// client (as for every ModelClient).
 #include <atomic>
+#include <chrono>
 #include <functional>
+#include <optional>
 #include <vector>
 
 #include <asio/thread_pool.hpp>
@@ -12,11 +16,12 @@
 #include "quorvel/agent/core/chat_protocol.h"
 #include "quorvel/agent/core/http_transport.h"
 #include "quorvel/agent/core/provider_config.h"
+#include "quorvel/agent/core/provider_gate.h"
 
 namespace quorvel::agent::core {
 
 struct ClientOptions {
-  asio::thread_pool* pool = nullptr;  // null: the shared worker pool
+  asio::thread_pool* pool = nullptr;  // null: the threads of the provider's gate
   std::function<double()> jitter;     // uniform in [0, 1); empty: a random source
 };
 
@@ -37,7 +42,12 @@ class ChatCompletionsClient final : public ModelClient {
   // The reply of one HTTP exchange, or the error it amounts to.
   ParsedReply evaluate(const HttpResponse& response) const;
 
+  // Pauses the provider's gate after an answer that asks for a wait (429, Retry-After).
+  void pause_provider(const HttpResponse& response, std::optional<std::chrono::milliseconds> retry_after,
+                      std::chrono::milliseconds backoff) const;
+
   ProviderConfig config_;
+  ProviderGate* gate_;  // process-wide, outlives the client
   ClientOptions options_;
   std::atomic<bool> closed_{false};
 };

@@ -1,43 +1,14 @@
 #pragma once
-// One blocking HTTP POST over libcurl. Runs on a worker thread; never on the event loop.
-// Thread-safe: every call uses its own handle.
-#include <chrono>
-#include <cstddef>
-#include <optional>
-#include <string>
-#include <vector>
+// The HTTP transport of the chat client is the shared one in quorvel/utils.
+#include "quorvel/utils/http_transport.h"
 
 namespace quorvel::agent::core {
 
-// Largest reply body accepted: an analysis with its reasoning is tens of kilobytes; a reply that
-// keeps coming past this is cut off and reported, never buffered without bound.
-inline constexpr std::size_t MAX_REPLY_BYTES = std::size_t(1) << 20;
-
-struct HttpRequest {
-  std::string url;
-  std::vector<std::string> headers;  // "Name: value"; may carry secrets, never logged
-  std::string body;
-  std::chrono::milliseconds connect_timeout{15000};
-  std::chrono::milliseconds total_timeout{300000};
-  std::size_t max_reply_bytes = MAX_REPLY_BYTES;
-};
-
-enum class TransportFailure {
-  none,        // an HTTP status arrived
-  timeout,     // connect or total time-out
-  connection,  // refused, reset, dropped before a complete answer, name not resolved
-  other,       // misconfiguration (bad URL, TLS set-up): repeating will not help
-  too_large,   // the reply body passed max_reply_bytes; receiving stopped
-};
-
-struct HttpResponse {
-  TransportFailure failure = TransportFailure::none;
-  std::string failure_text;  // libcurl's description when failure != none
-  long status = 0;
-  std::string body;
-  std::optional<std::string> retry_after;  // the Retry-After header, when sent
-};
-
-HttpResponse http_post(const HttpRequest& request);
+using quorvel::HttpRequest;
+using quorvel::HttpResponse;
+using quorvel::MAX_REPLY_BYTES;
+using quorvel::TransportFailure;
+using quorvel::http_get;
+using quorvel::http_post;
 
 }  // namespace quorvel::agent::core

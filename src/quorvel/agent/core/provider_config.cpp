@@ -158,6 +158,7 @@ ProviderConfig resolve_provider_config(const EnvLookup& env) {
   if (auto v = parse_seconds(env, "LLM_TIMEOUT", 1, 7200)) c.timeouts.total = to_ms(*v);
   if (auto v = parse_int(env, "LLM_MAX_RETRIES", 0, 10)) c.retry.max_attempts = *v + 1;
   if (auto v = parse_seconds(env, "LLM_RETRY_BUDGET", 1, 86400)) c.retry.total_budget = to_ms(*v);
+  if (auto v = parse_int(env, "LLM_MAX_IN_FLIGHT", 1, 256)) c.max_in_flight = *v;
 
   if (c.kind != ClientKind::chat_completions) return c;
   if (row->key_required && c.api_key.empty()) {
@@ -191,6 +192,7 @@ nlohmann::ordered_json ProviderConfig::describe() const {
   d["timeout_s"] = double(timeouts.total.count()) / 1000.0;
   d["max_attempts"] = retry.max_attempts;
   d["retry_budget_s"] = double(retry.total_budget.count()) / 1000.0;
+  d["max_in_flight"] = max_in_flight;
   return d;
 }
 

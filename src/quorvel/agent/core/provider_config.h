@@ -5,7 +5,8 @@
 // (base URL, model, thinking switch) live there and nowhere else. The operator selects a row with
 // LLM_CLIENT_TYPE and overrides it with <TYPE>_API_KEY, <TYPE>_BASE_URL, <TYPE>_MODEL,
 // <TYPE>_THINKING ("enabled"/"disabled") and <TYPE>_MAX_TOKENS. Timeouts and retries are shared by all
-// providers: LLM_CONNECT_TIMEOUT, LLM_TIMEOUT, LLM_RETRY_BUDGET (seconds) and LLM_MAX_RETRIES.
+// providers: LLM_CONNECT_TIMEOUT, LLM_TIMEOUT, LLM_RETRY_BUDGET (seconds) and LLM_MAX_RETRIES, and
+// LLM_MAX_IN_FLIGHT (requests sent to the provider at once by the whole process).
 //
 // Everything here is pure: the environment is read through an injected lookup.
 #include <chrono>
@@ -53,6 +54,10 @@ std::string provider_names();
 
 inline constexpr std::string_view DEFAULT_CLIENT_TYPE = "deepseek";
 
+// Requests in flight per provider unless LLM_MAX_IN_FLIGHT says otherwise: enough for a watchlist to
+// overlap its waits, low enough to stay inside the usual per-account concurrency limits.
+inline constexpr int DEFAULT_MAX_IN_FLIGHT = 8;
+
 struct Timeouts {
   std::chrono::milliseconds connect{std::chrono::seconds(15)};
   // Whole request, reply included. Long analyses take minutes at busy hours.
@@ -72,6 +77,7 @@ struct ProviderConfig {
   int max_tokens = 0;
   Timeouts timeouts;
   RetryPolicy retry;
+  int max_in_flight = DEFAULT_MAX_IN_FLIGHT;  // requests at once to this provider (provider_gate.h)
 
   // Provider details without the key (the third value of build_client, the check tool).
   nlohmann::ordered_json describe() const;

@@ -1,14 +1,13 @@
 #include "quorvel/strategy/technical/pool_screen.h"
 
 #include <algorithm>
-#include <atomic>
 #include <mutex>
-#include <thread>
 
 #include "contracts/errors.h"
 #include "contracts/market_data.h"
 #include "quorvel/strategy/technical/all_stock_selector.h"
 #include "quorvel/strategy/technical/scan_selector.h"
+#include "quorvel/utils/parallel_for.h"
 
 namespace quorvel::strategy::technical {
 
@@ -53,27 +52,19 @@ ScreenOutcome screen_one(StockSelector& selector, const std::string& code, const
 
 std::vector<ScreenOutcome> screen_pool(const ScreenRequest& req) {
   std::vector<ScreenOutcome> outcomes(req.codes.size());
-  std::atomic<std::size_t> next{0};
   std::mutex progress_mutex;
   ScreenProgress progress;
   progress.total = req.codes.size();
-  auto work = [&] {
-    const auto selector = req.make_selector();
-    for (std::size_t i = next++; i < req.codes.size(); i = next++) {
-      outcomes[i] = screen_one(*selector, req.codes[i], req);
-      std::lock_guard lock(progress_mutex);
-      ++progress.done;
-      progress.failed += !outcomes[i].screened;
-      progress.eligible += outcomes[i].eligible;
-      if (req.on_progress) req.on_progress(progress);
-    }
-  };
-  const unsigned cores = std::max(1u, std::thread::hardware_concurrency());
-  const std::size_t threads =
-      std::min<std::size_t>(req.threads > 0 ? std::size_t(req.threads) : cores, std::max<std::size_t>(1, req.codes.size()));
-  std::vector<std::jthread> workers;
-  for (std::size_t t = 1; t < threads; ++t) workers.emplace_back(work);
-  work();
+  // The selectors keep no state between checks, so one instance serves every worker thread.
+  const std::unique_ptr<StockSelector> selector = req.make_selector();
+  parallel_for(req.codes.size(), req.threads, [&](std::size_t i) {
+    outcomes[i] = screen_one(*selector, req.codes[i], req);
+    std::lock_guard lock(progress_mutex);
+    ++progress.done;
+    progress.failed += !outcomes[i].screened;
+    progress.eligible += outcomes[i].eligible;
+    if (req.on_progress) req.on_progress(progress);
+  });
   return outcomes;
 }
 

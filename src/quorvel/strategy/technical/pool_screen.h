@@ -35,7 +35,7 @@ struct ScreenRequest {
   std::vector<std::string> codes;
   std::string start_date, end_date;
   int threads = 0;  // 0: one per core
-  // A new selector for each worker thread.
+  // The selector of the screen; one instance serves all worker threads (selectors are stateless).
   std::function<std::unique_ptr<StockSelector>()> make_selector;
   // Extra options handed to every check.
   nlohmann::ordered_json options = nlohmann::ordered_json::object();

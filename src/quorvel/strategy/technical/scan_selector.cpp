@@ -8,6 +8,7 @@
 #include "contracts/pattern_service.h"
 #include "quorvel/indicators/status_computation.h"
 #include "quorvel/utils/json_text.h"
+#include "quorvel/utils/json_values.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/number_text.h"
 
@@ -26,14 +27,6 @@ double threshold_or_default(const std::string& type) {
 
 std::string two(double x) { return fmt::format("{:.2f}", x); }
 std::string one(double x) { return fmt::format("{:.1f}", x); }
-
-bool truthy(const Json& v) {
-  if (v.is_boolean()) return v.get<bool>();
-  if (v.is_number()) return v.get<double>() != 0.0;
-  if (v.is_string()) return !v.get_ref<const std::string&>().empty();
-  if (v.is_array() || v.is_object()) return !v.empty();
-  return false;
-}
 
 // The caller's options, checked: the selectors fix symbol, mode and min_score themselves.
 const Json& checked_options(const Json& options) {

@@ -1,4 +1,4 @@
-#include "quorvel/agent/core/http_transport.h"
+#include "quorvel/utils/http_transport.h"
 
 #include <cctype>
 #include <memory>
@@ -7,7 +7,7 @@
 
 #include <curl/curl.h>
 
-namespace quorvel::agent::core {
+namespace quorvel {
 
 namespace {
 
@@ -75,9 +75,7 @@ struct SlistDeleter {
   void operator()(curl_slist* l) const { curl_slist_free_all(l); }
 };
 
-}  // namespace
-
-HttpResponse http_post(const HttpRequest& request) {
+HttpResponse perform(const HttpRequest& request, bool post) {
   global_init_once();
   HttpResponse response;
   std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
@@ -94,9 +92,13 @@ HttpResponse http_post(const HttpRequest& request) {
   char error_buffer[CURL_ERROR_SIZE] = {0};
   CURL* h = handle.get();
   curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
-  curl_easy_setopt(h, CURLOPT_POST, 1L);
-  curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
-  curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+  if (post) {
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, request.body.data());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(request.body.size()));
+  } else {
+    curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
+  }
   curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
   curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, static_cast<long>(request.connect_timeout.count()));
   curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.total_timeout.count()));
@@ -120,6 +122,8 @@ HttpResponse http_post(const HttpRequest& request) {
   }
   if (code != CURLE_OK) {
     response.failure = classify(code);
+    response.unreachable = code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST ||
+                           code == CURLE_COULDNT_RESOLVE_PROXY;
     response.failure_text = error_buffer[0] ? error_buffer : curl_easy_strerror(code);
     response.body.clear();
     return response;
@@ -128,4 +132,9 @@ HttpResponse http_post(const HttpRequest& request) {
   return response;
 }
 
-}  // namespace quorvel::agent::core
+}  // namespace
+
+HttpResponse http_post(const HttpRequest& request) { return perform(request, true); }
+HttpResponse http_get(const HttpRequest& request) { return perform(request, false); }
+
+}  // namespace quorvel

@@ -1,4 +1,4 @@
-#include "quorvel/agent/core/retry_policy.h"
+#include "quorvel/utils/retry_policy.h"
 
 #include <algorithm>
 #include <cctype>
@@ -7,7 +7,7 @@
 
 #include <curl/curl.h>
 
-namespace quorvel::agent::core {
+namespace quorvel {
 
 using std::chrono::milliseconds;
 
@@ -72,4 +72,4 @@ RetryDecision decide_retry(const RetryPolicy& policy, bool retryable, int attemp
   return d;
 }
 
-}  // namespace quorvel::agent::core
+}  // namespace quorvel

@@ -1,0 +1,97 @@
+#!/usr/bin/env bash
+# Wall time of `pelion-batch` over a watchlist of N instruments (default 100: a quarter each of
+# A-shares, funds, Hong Kong and US stocks, copies of bundled real bars under codes of their own)
+# against an OpenAI-compatible server on 127.0.0.1 that answers every request after a fixed latency.
+# Compares the time with the ideal N / concurrency x latency + one brief latency (the briefs of all
+# markets are asked for at once), counts brief and analysis requests per market-day, then runs the
+# same watchlist again without --force, which must ask the model nothing.
+# Usage: bench/batch/time_batch.sh [instruments, default 100] [concurrency, default 8] [latency s, default 1]
+# (KEEP=1 keeps the work folder with its logs and reports and prints where it is.)
+set -euo pipefail
+cd "$(dirname "$0")/../.."
+ROOT=$(pwd)
+BIN="$ROOT/build/bin"
+N=${1:-100} CONC=${2:-8} LATENCY=${3:-1}
+DATE=2022-12-30
+for b in pelion-batch tarnel-bars tarnel-import; do [ -x "$BIN/$b" ] || { echo "build first: $b" >&2; exit 1; }; done
+
+WORK=$(mktemp -d)
+trap 'kill $SERVER 2>/dev/null || true; [ -n "${KEEP:-}" ] || rm -rf "$WORK"' EXIT
+export TARNEL_CENTER="$WORK" REPORT_DIR="$WORK/report" QUORVEL_SOLVARA_DIR="$WORK/briefs"
+unset QUORVEL_MQ_URL
+
+PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
+python3 - "$PORT" "$LATENCY" "$WORK/requests" <<'PY' &
+import http.server, json, socketserver, sys, threading, time
+port, latency, log = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3]
+lock = threading.Lock()
+DECISION = {"stock_code": "-", "analysis_time": "-", "direction": "中性", "action": "观望等待",
+            "holder_action": "继续持有", "strategy_mode": "空仓等待", "confidence": "低", "key_watch": "-"}
+ANALYSIS = "## 分析\n基准测试回复。\n```json\n" + json.dumps(DECISION, ensure_ascii=False) + "\n```\n"
+class H(http.server.BaseHTTPRequestHandler):
+    protocol_version = "HTTP/1.1"
+    def do_POST(self):
+        request = json.loads(self.rfile.read(int(self.headers.get("Content-Length", 0))))
+        system, user = request["messages"][0]["content"], request["messages"][-1]["content"]
+        brief = "大盘简报" in system
+        kind = "brief-" + next((k for m, k in (("A 股", "A"), ("港股", "HK"), ("美股", "US")) if m + "大盘（" in user), "?") if brief else "analysis"
+        with lock:
+            open(log, "a").write(kind + "\n")
+        time.sleep(latency)
+        body = json.dumps({"id": "b", "model": "fake", "choices": [{"index": 0, "message": {"role": "assistant",
+               "content": "**▋ 大盘市场研判 · 震荡 / 中**" if brief else ANALYSIS}}],
+               "usage": {"prompt_tokens": 1000, "completion_tokens": 100, "prompt_cache_hit_tokens": 800}}).encode()
+        self.send_response(200); self.send_header("Content-Type", "application/json")
+        self.send_header("Content-Length", str(len(body))); self.end_headers(); self.wfile.write(body)
+    def log_message(self, *a): pass
+class S(socketserver.ThreadingMixIn, http.server.HTTPServer):
+    daemon_threads = True
+    request_queue_size = 128
+S(("127.0.0.1", port), H).serve_forever()
+PY
+SERVER=$!
+
+# The bundled data first (it loads into an empty store only), then the benchmark's own instruments.
+"$BIN/tarnel-bars" sh.600519 --start "$DATE" --end "$DATE" >/dev/null 2>&1
+PER=$(( (N + 3) / 4 ))
+mkdir -p "$WORK/bars"
+cp "$ROOT/data/bars/a/sh.600519.csv" "$ROOT/data/bars/etf/510050.csv" "$ROOT/data/bars/hk/00700.csv" \
+  "$ROOT/data/bars/us/AAPL.csv" "$WORK/bars/"
+{
+  echo "code,name,market,kind,file"
+  for i in $(seq 1 "$PER"); do
+    printf 'sh.601%03d,基准A%02d,A,stock,bars/sh.600519.csv\n' "$i" "$i"
+    printf '512%03d,基准ETF%02d,ETF,etf,bars/510050.csv\n' "$i" "$i"
+    printf 'hk.08%03d,基准港股%02d,HK,stock,bars/00700.csv\n' "$i" "$i"
+    printf 'us.BQ%s,基准美股%02d,US,stock,bars/AAPL.csv\n' "$(printf '%03d' "$i" | tr 0-9 A-J)" "$i"
+  done
+} > "$WORK/instruments.csv"
+"$BIN/tarnel-import" --instruments "$WORK/instruments.csv" >/dev/null
+tail -n +2 "$WORK/instruments.csv" | cut -d, -f1 | head -n "$N" > "$WORK/watchlist.txt"
+
+cd "$WORK"  # logs/ goes into the working directory
+run() {
+  : > "$WORK/requests"
+  local start end
+  start=$(date +%s%N)
+  LLM_CLIENT_TYPE=openai_compatible OPENAI_COMPATIBLE_API_KEY=bench OPENAI_COMPATIBLE_BASE_URL="http://127.0.0.1:$PORT/v1" \
+    OPENAI_COMPATIBLE_MODEL=fake LLM_MAX_IN_FLIGHT="$CONC" \
+    "$BIN/pelion-batch" --pool "$WORK/watchlist.txt" -t "$DATE" -c "$CONC" "$@" > "$WORK/out" 2> "$WORK/err" || true
+  end=$(date +%s%N)
+  WALL=$(printf '%.2f' "$(echo "scale=3; ($end - $start) / 1000000000" | bc)")
+}
+
+[ -z "${KEEP:-}" ] || echo "work folder: $WORK"
+run --force
+ANALYSES=$(grep -c '^analysis$' "$WORK/requests" || true)
+BRIEFS=$(grep -c '^brief' "$WORK/requests" || true)
+IDEAL=$(echo "scale=2; $N / $CONC * $LATENCY + $LATENCY" | bc)
+echo "pelion-batch: $N instruments, concurrency $CONC, model latency ${LATENCY}s"
+echo "  wall time            ${WALL}s (ideal ${IDEAL}s, ratio $(echo "scale=3; $WALL / $IDEAL" | bc))"
+echo "  brief requests       $BRIEFS ($(grep '^brief' "$WORK/requests" | sort | uniq -c | awk '{printf "%s%s %s×%s", sep, $2, $3, $1; sep=", "}'))"
+echo "  analysis requests    $ANALYSES (per analysed instrument: $(echo "scale=2; $ANALYSES / $(grep -c '新分析$' "$WORK/out")" | bc))"
+echo "  $(grep '^共 ' "$WORK/out")"
+echo "  $(grep '^LLM 调用' "$WORK/out")"
+run
+echo "second run without --force: ${WALL}s, $(wc -l < "$WORK/requests") LLM requests"
+echo "  $(grep '^共 ' "$WORK/out")"

@@ -1,0 +1,152 @@
+#include "quorvel/batch_report.h"
+
+#include <algorithm>
+#include <cmath>
+
+#include <fmt/format.h>
+
+#include "quorvel/utils/number_text.h"
+#include "quorvel/utils/utf8_text.h"
+
+namespace quorvel::batch {
+
+namespace {
+
+// Characters of a failure reason shown in the table; the log line carries it in full.
+constexpr std::size_t TABLE_REASON_CHARS = 48;
+
+std::string text_field(const Outcome& o, const char* key) {
+  if (!o.decision || !o.decision->contains(key) || !(*o.decision)[key].is_string()) return "-";
+  const std::string v = (*o.decision)[key].get<std::string>();
+  return v.empty() ? "-" : v;
+}
+
+double real_field(const Outcome& o, const char* key) {
+  if (!o.decision || !o.decision->contains(key) || !(*o.decision)[key].is_number()) return 0.0;
+  return (*o.decision)[key].get<double>();
+}
+
+// A price or ratio of the decision; zero means "not given".
+std::string amount(double v) { return v == 0.0 || !std::isfinite(v) ? "" : r3(v); }
+
+std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
+
+std::string entry_range(const Outcome& o) {
+  const std::string low = amount(real_field(o, "entry_price_low")), high = amount(real_field(o, "entry_price_high"));
+  if (low.empty() || high.empty() || low == high) return or_dash(low.empty() ? high : low);
+  return low + "~" + high;
+}
+
+std::string targets(const Outcome& o) {
+  const std::string t1 = amount(real_field(o, "target_1")), t2 = amount(real_field(o, "target_2"));
+  if (!t1.empty() && !t2.empty()) return t1 + " / " + t2;
+  return or_dash(t1.empty() ? t2 : t1);
+}
+
+std::string status_text(const Outcome& o, std::size_t reason_chars) {
+  switch (o.status) {
+    case Status::pending: return "未开始";
+    case Status::running: return "进行中";
+    case Status::analysed: return "新分析";
+    case Status::stored: return "已存储";
+    case Status::interrupted: return "已中断";
+    case Status::failed: {
+      const std::string cut(prefix_code_points(o.reason, reason_chars));
+      return "失败: " + cut + (cut.size() < o.reason.size() ? "…" : "");
+    }
+  }
+  return "";
+}
+
+std::string pad(const std::string& s, std::size_t width) {
+  const std::size_t w = display_width(s);
+  return s + std::string(w < width ? width - w : 0, ' ');
+}
+
+std::string seconds_text(double s) {
+  if (!std::isfinite(s) || s < 0) return "--";
+  if (s < 100) return fmt::format("{:.1f}s", s);
+  return fmt::format("{:.0f}s", s);
+}
+
+}  // namespace
+
+bool is_done(Status s) {
+  return s == Status::analysed || s == Status::stored || s == Status::failed || s == Status::interrupted;
+}
+
+Counts count_outcomes(const std::vector<Outcome>& outcomes) {
+  Counts c;
+  c.total = outcomes.size();
+  for (const Outcome& o : outcomes) {
+    c.done += is_done(o.status);
+    c.analysed += o.status == Status::analysed;
+    c.stored += o.status == Status::stored;
+    c.failed += o.status == Status::failed;
+    c.interrupted += o.status == Status::interrupted;
+    c.worked += (o.status == Status::analysed || o.status == Status::failed) && o.seconds > 0.0;
+  }
+  return c;
+}
+
+std::string progress_line(const Counts& c, double elapsed) {
+  const double rest =
+      c.worked == 0 ? -1.0 : double(c.total - c.done) * elapsed / double(c.worked);
+  return fmt::format("分析 {}/{} | 失败 {} | 用时 {} | 预计剩余 {}", c.done, c.total, c.failed, seconds_text(elapsed),
+                     c.done == c.total ? "0s" : seconds_text(rest));
+}
+
+std::string outcome_line(const Outcome& o, std::size_t position, std::size_t total) {
+  std::string line = fmt::format("[{}/{}] {}", position, total, o.code);
+  if (!o.name.empty()) line += " " + o.name;
+  switch (o.status) {
+    case Status::analysed:
+    case Status::stored:
+      line += fmt::format(" → {} | {} / {}", or_dash(o.verdict), text_field(o, "action"), text_field(o, "direction"));
+      if (o.status == Status::stored) return line + " | 已存储，跳过 (--force 重新分析)";
+      return line + fmt::format(" | {:.2f}s", o.seconds);
+    case Status::failed:
+      return line + " 失败: " + o.reason;
+    default:
+      return line + " " + status_text(o, TABLE_REASON_CHARS);
+  }
+}
+
+void print_table(std::ostream& out, const std::vector<Outcome>& outcomes) {
+  const std::vector<std::string> head{"代码", "名称", "结论", "操作", "方向", "入场区间", "止损", "目标", "盈亏比", "置信度", "状态"};
+  std::vector<std::vector<std::string>> rows;
+  for (const Outcome& o : outcomes)
+    rows.push_back({o.code, or_dash(o.name), or_dash(o.verdict), text_field(o, "action"), text_field(o, "direction"),
+                    entry_range(o), or_dash(amount(real_field(o, "stop_loss"))), targets(o),
+                    or_dash(amount(real_field(o, "rrr"))), text_field(o, "confidence"),
+                    status_text(o, TABLE_REASON_CHARS)});
+  std::vector<std::size_t> width(head.size());
+  for (std::size_t c = 0; c < head.size(); ++c) {
+    width[c] = display_width(head[c]);
+    for (const auto& row : rows) width[c] = std::max(width[c], display_width(row[c]));
+  }
+  auto line = [&](const std::vector<std::string>& row) {
+    std::string text;
+    for (std::size_t c = 0; c < row.size(); ++c)
+      text += (c ? "  " : "") + (c + 1 < row.size() ? pad(row[c], width[c]) : row[c]);
+    out << text << "\n";
+  };
+  line(head);
+  for (const auto& row : rows) line(row);
+}
+
+std::string count_line(const Counts& c) {
+  return fmt::format("共 {} 只：新分析 {}，已存储 {}，失败 {}，未完成 {}", c.total, c.analysed, c.stored, c.failed,
+                     c.total - c.analysed - c.stored - c.failed);
+}
+
+std::string cost_line(const agent::core::UsageTotals& u, double wall_seconds) {
+  // "n/a" where no reply carried the count (the offline analyst, a provider without usage).
+  const auto count = [](long reported, long n) { return reported == 0 ? std::string("n/a") : std::to_string(n); };
+  return fmt::format("LLM 调用 {} 次（失败 {}）| 输入 tokens {}（缓存命中 {}）| 输出 tokens {} | 用时 {:.2f} 秒", u.calls,
+                     u.failed_calls, count(u.usage_reported, u.prompt_tokens),
+                     count(u.cache_reported, u.cache_hit_tokens), count(u.usage_reported, u.completion_tokens),
+                     wall_seconds);
+}
+
+}  // namespace quorvel::batch

@@ -1,0 +1,64 @@
+#pragma once
+// What a watchlist run tells its user: one record per instrument, a log line as each one ends, the
+// progress line of a terminal, the closing table of verdicts and decisions, and the cost line.
+// Pure functions over values; thread-safe.
+#include <cstddef>
+#include <optional>
+#include <ostream>
+#include <string>
+#include <vector>
+
+#include <nlohmann/json.hpp>
+
+#include "quorvel/agent/core/usage_ledger.h"
+
+namespace quorvel::batch {
+
+enum class Status {
+  pending,      // not started (yet)
+  running,      // analysis under way
+  analysed,     // analysed, stored and published by this run
+  stored,       // analysed by an earlier run and stored; skipped
+  failed,       // ended without a usable decision; `reason` says why
+  interrupted,  // under way when the run was cut short
+};
+
+struct Outcome {
+  std::string code;
+  std::string name;
+  std::optional<std::string> market_type;  // "A", "HK", "US", "ETF"; absent for an unknown code
+  std::string date;                        // trading day of the analysis, "YYYY-MM-DD"
+  Status status = Status::pending;
+  std::string verdict;                             // "BUY", "SELL" or "WATCH"; empty when none
+  std::optional<nlohmann::ordered_json> decision;  // the validated decision record (23 fields)
+  std::string reason;                              // failures only
+  double seconds = 0.0;                            // wall time of the analysis
+};
+
+// Finished instruments (analysed, stored, failed, interrupted) count as done.
+bool is_done(Status s);
+
+struct Counts {
+  std::size_t total = 0, done = 0, analysed = 0, stored = 0, failed = 0, interrupted = 0;
+  std::size_t worked = 0;  // done after an analysis attempt of this run (analysed or failed in analysis)
+};
+Counts count_outcomes(const std::vector<Outcome>& outcomes);
+
+// "分析 12/100 | 失败 1 | 用时 10.2s | 预计剩余 75s": the rest is estimated from the pace of the
+// instruments this run worked on ("--" before the first one ends).
+std::string progress_line(const Counts& counts, double elapsed_seconds);
+
+// "[12/100] sh.600519 贵州茅台 → BUY | 建议买入 / 看多 | 1.02s", or the failure and its reason.
+std::string outcome_line(const Outcome& outcome, std::size_t position, std::size_t total);
+
+// The table of every instrument in watchlist order: code, name, verdict, action, direction, entry
+// range, stop, targets, reward/risk, confidence and the status (with the reason of a failure).
+void print_table(std::ostream& out, const std::vector<Outcome>& outcomes);
+
+// "共 100 只：新分析 95，已存储 2，失败 3，未完成 0"
+std::string count_line(const Counts& counts);
+
+// "LLM 调用 96 次（失败 1）| 输入 tokens 523000（缓存命中 410000）| 输出 tokens 120000 | 用时 13.62 秒"
+std::string cost_line(const agent::core::UsageTotals& usage, double wall_seconds);
+
+}  // namespace quorvel::batch

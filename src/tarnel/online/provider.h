@@ -1,0 +1,65 @@
+#pragma once
+// An online source of daily bars. A provider turns a request into HTTP GETs through the Fetcher and
+// the replies into bars in the store's units: volume in shares, amount in the quote currency
+// (NaN when the source gives none), prices with the requested adjustment. It never writes the store.
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "tarnel/csv_bars.h"
+#include "tarnel/instrument_code.h"
+
+namespace tarnel::online {
+
+class Fetcher;
+
+// Price adjustment of a series: none, forward (前复权, "qfq", anchored at the latest bar) or
+// backward (后复权, "hfq").
+enum class Adjustment { none, forward, backward };
+
+std::string_view adjustment_name(Adjustment a);  // "none", "qfq", "hfq"
+
+enum class InstrumentKind { stock, etf, index };
+
+struct SeriesRequest {
+  InstrumentCode code;
+  InstrumentKind kind = InstrumentKind::stock;
+  Date first, last;                          // inclusive
+  Adjustment adjustment = Adjustment::forward;  // indices are never adjusted
+  std::string symbol;  // the provider's identifier found earlier (may be empty)
+};
+
+struct SeriesReply {
+  enum class Outcome {
+    bars,     // rows hold the bars of the range
+    empty,    // the source answered without bars: not proof that none exist
+    unknown,  // the source does not know the instrument
+    failed,   // transport, HTTP or format failure; `detail` says which
+  };
+  Outcome outcome = Outcome::failed;
+  std::vector<BarRow> rows;  // oldest first, unique dates, inside [first, last]
+  std::string name;          // display name when the source sent one
+  std::string symbol;        // the identifier that answered
+  std::string detail;
+  bool unreachable = false;  // failed because the host cannot be reached
+};
+
+class Provider {
+ public:
+  virtual ~Provider() = default;
+  virtual std::string_view name() const = 0;
+  // Whether the source can serve the instrument at all.
+  virtual bool supports(const SeriesRequest& request) const = 0;
+  virtual SeriesReply fetch(const SeriesRequest& request, Fetcher& fetcher) = 0;
+};
+
+// The kind of an instrument from its code alone: fund codes are ETFs; SSE 000xxx and SZSE 399xxx,
+// Hong Kong letter codes and the US index codes of the market blocks are indices.
+InstrumentKind kind_of(const InstrumentCode& code);
+std::string_view kind_name(InstrumentKind kind);  // "stock", "etf", "index"
+
+// Keeps the rows inside [first, last], sorted, one per date; empty text, or why the rows cannot be
+// stored (a row that is not a valid bar makes the whole answer unusable).
+std::string clean_rows(std::vector<BarRow>& rows, Date first, Date last);
+
+}  // namespace tarnel::online

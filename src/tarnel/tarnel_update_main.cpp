@@ -1,0 +1,100 @@
+// tarnel-update: brings instruments of the local store up to date from the online providers.
+#include <iostream>
+#include <string>
+#include <vector>
+
+#include <fmt/format.h>
+
+#include "contracts/clock.h"
+#include "contracts/errors.h"
+#include "quorvel/utils/cli.h"
+#include "quorvel/utils/command_main.h"
+#include "quorvel/utils/environment.h"
+#include "tarnel/bar_store.h"
+#include "tarnel/code_list.h"
+#include "tarnel/dates.h"
+#include "tarnel/local_market_data.h"
+#include "tarnel/online/pool_update.h"
+
+namespace {
+
+using tarnel::online::FillOutcome;
+
+std::vector<std::string> market_codes(tarnel::LocalMarketData& local, const std::string& market) {
+  tarnel::BarStore store(local.store_file());
+  std::vector<std::string> codes;
+  for (const auto& e : store.instruments())
+    if (e.market == market) codes.push_back(e.code);
+  return codes;
+}
+
+void print_progress(std::size_t done, std::size_t total, const tarnel::online::UpdateResult& r) {
+  const FillOutcome& o = r.outcome;
+  std::string what;
+  switch (o.status) {
+    case FillOutcome::Status::filled: what = fmt::format("新增 {} 根 ({})", o.bars_added, o.provider); break;
+    case FillOutcome::Status::up_to_date: what = "已是最新"; break;
+    case FillOutcome::Status::failed: what = "失败: " + o.detail; break;
+  }
+  std::cerr << fmt::format("[{}/{}] {} {}\n", done, total, r.code, what);
+}
+
+int run(const std::vector<std::string>& given, const std::string& pool, const std::string& market,
+        const std::string& start) {
+  const auto config = tarnel::online::online_config_from_env();
+  if (!config.enabled) {
+    std::cerr << "tarnel-update: 在线行情已关闭 (TARNEL_ONLINE=0)，没有可更新的来源\n";
+    return 1;
+  }
+  auto local = std::make_shared<tarnel::LocalMarketData>(tarnel::default_store_path(),
+                                                         quorvel::get_project_root() / "data");
+  const tarnel::Date first = tarnel::parse_date(start.empty() ? local->get_default_start_date() : start);
+  const tarnel::Date today{quorvel::clock().today_local()};
+  std::vector<std::string> codes = given;
+  if (!pool.empty()) codes = tarnel::read_code_list(pool);
+  if (!market.empty()) codes = market_codes(*local, market);
+  if (codes.empty()) {
+    std::cerr << "tarnel-update: 没有要更新的证券" << (market.empty() ? "" : "（行情库中没有 " + market + " 市场的证券）")
+              << "\n";
+    return 1;
+  }
+  tarnel::online::BarFiller filler(*local, config);
+  const auto summary = tarnel::online::update_pool(filler, codes, first, today, print_progress);
+  for (const auto& f : summary.failures) std::cout << fmt::format("失败 {}: {}\n", f.code, f.outcome.detail);
+  std::cout << fmt::format("合计: {} 个证券，新增 {} 根K线；{} 个已更新，{} 个已是最新，{} 个失败\n", summary.instruments,
+                           summary.bars_added, summary.filled, summary.up_to_date, summary.failures.size());
+  return summary.failures.empty() ? 0 : 1;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return quorvel::run_main("tarnel-update", [&]() -> int {
+    quorvel::load_quorvel_env();
+    CLI::App app{"从在线行情源补齐本地行情库：每个证券缺少的交易日（到最近一个已收盘的交易日为止）。", "tarnel-update"};
+    std::vector<std::string> codes;
+    std::string pool, market, start;
+    auto* code_opt = app.add_option("codes", codes, "证券代码，如 sh.600000 hk.00700 us.AAPL 510050");
+    auto* pool_opt = app.add_option("--pool", pool, "股票池文件：每行一个代码（# 开头为注释）");
+    auto* market_opt = app.add_option("--market", market, "行情库中某市场的全部证券")
+                           ->check(CLI::IsMember({"A", "HK", "US", "ETF"}));
+    app.add_option("--start", start, "补齐的起始日期 YYYY-MM-DD（默认: 默认历史窗口的起点）");
+    pool_opt->excludes(market_opt)->excludes(code_opt);
+    market_opt->excludes(code_opt);
+    if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
+    if (codes.empty() && pool.empty() && market.empty()) {
+      std::cerr << "tarnel-update: 需要证券代码、--pool FILE 或 --market A|HK|US|ETF\n\n" << app.help();
+      return 2;
+    }
+    if (!start.empty() && !tarnel::try_parse_date(start)) {
+      std::cerr << "tarnel-update: --start 应为 YYYY-MM-DD 的有效日期: '" << start << "'\n";
+      return 2;
+    }
+    try {
+      return run(codes, pool, market, start);
+    } catch (const quorvel::Error& e) {
+      std::cerr << "tarnel-update: " << e.what() << "\n";
+      return 1;
+    }
+  });
+}

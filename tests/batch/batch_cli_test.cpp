@@ -1,0 +1,269 @@
+// pelion-batch end to end: the bundled watchlist of four markets on the bundled real bars, with the
+// offline client and with a fake LLM server on 127.0.0.1 (failing instruments included), resuming,
+// and Ctrl-C.
+#include <fcntl.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <chrono>
+#include <map>
+#include <regex>
+#include <thread>
+
+#include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
+
+#include "ai/decision_replies.h"
+#include "support/fake_llm_server.h"
+#include "support/test_support.h"
+
+namespace quorvel {
+namespace {
+
+using testing::completion_body;
+using testing::RecordedRequest;
+using testing::ScopedEnv;
+using testing::ScriptedReply;
+namespace fs = std::filesystem;
+
+constexpr const char* DATE = "2022-12-30";
+// Codes of the bundled watchlist that have bars on DATE, in file order.
+const std::vector<std::string> ANALYSABLE = {"sh.600519", "sh.600000", "510050", "hk.00700",
+                                             "hk.09988",  "us.AAPL",   "us.NVDA"};
+
+fs::path watchlist() { return testing::test_data_dir() / "batch" / "watchlist.txt"; }
+
+// The table row of `code` on standard output.
+std::string row(const std::string& out, const std::string& code) {
+  std::smatch m;
+  return std::regex_search(out, m, std::regex("\n" + code + " [^\n]*")) ? m.str().substr(1) : "";
+}
+
+long llm_calls(const std::string& out) {
+  std::smatch m;
+  return std::regex_search(out, m, std::regex("LLM 调用 (\\d+) 次")) ? std::stol(m[1]) : -1;
+}
+
+// One isolated environment: bars, reports and briefs of its own.
+struct Sandbox {
+  testing::TempDir dir;
+  ScopedEnv center{"TARNEL_CENTER", dir.path().string()};
+  ScopedEnv briefs{"QUORVEL_SOLVARA_DIR", (dir / "briefs").string()};
+  ScopedEnv reports{"REPORT_DIR", (dir / "report").string()};
+  ScopedEnv mq{"QUORVEL_MQ_URL", std::nullopt};
+
+  testing::ProgramRun run(const std::string& args) {
+    return testing::run_program("cd '" + dir.path().string() + "' && '" PELION_BATCH_BIN "'", args, dir.path());
+  }
+  bool stored(const std::string& code, const std::string& client) const {
+    return fs::exists(dir / "report" / DATE / (code + "_analysis_" + client + ".md"));
+  }
+};
+
+TEST(BatchCommand, OfflineWatchlistOfFourMarketsThenResumesWithoutTheLlm) {
+  Sandbox box;
+  ScopedEnv type("LLM_CLIENT_TYPE", "offline");
+  const auto first = box.run("--pool '" + watchlist().string() + "' -t " + std::string(DATE) + " -c 3");
+  EXPECT_EQ(first.status, 1) << first.err;  // two codes cannot be analysed
+  for (const auto& code : ANALYSABLE) {
+    SCOPED_TRACE(code);
+    EXPECT_NE(row(first.out, code).find("新分析"), std::string::npos) << first.out;
+    EXPECT_TRUE(box.stored(code, "offline"));
+  }
+  EXPECT_NE(row(first.out, "sh.601999").find("失败: 没有 K 线数据 (截至 2022-12-30)"), std::string::npos);
+  EXPECT_NE(row(first.out, "xx.1234").find("失败: 无法识别的证券代码"), std::string::npos);
+  EXPECT_NE(first.out.find("共 9 只：新分析 7，已存储 0，失败 2，未完成 0"), std::string::npos) << first.out;
+  EXPECT_EQ(llm_calls(first.out), 7 + 3);  // the analyses and one brief each for A (funds too), HK and US
+  EXPECT_NE(first.err.find("[9/9] "), std::string::npos) << first.err;
+
+  const auto second = box.run("--pool '" + watchlist().string() + "' -t " + std::string(DATE));
+  EXPECT_EQ(second.status, 1);
+  EXPECT_EQ(llm_calls(second.out), 0) << second.out;
+  for (const auto& code : ANALYSABLE) {
+    SCOPED_TRACE(code);
+    const std::string stored_row = row(second.out, code), first_row = row(first.out, code);
+    EXPECT_NE(stored_row.find("已存储"), std::string::npos) << second.out;
+    // Same verdict and decision read back from the store.
+    EXPECT_EQ(stored_row.substr(0, stored_row.find("已存储")), first_row.substr(0, first_row.find("新分析")));
+  }
+}
+
+// The fake provider: briefs by market, and per code a valid decision, an HTTP error or a decision
+// that fails validation. Usage carries cache hits so the cost line can add them up.
+ScriptedReply fake_answer(const RecordedRequest& request) {
+  const auto body = nlohmann::json::parse(request.body);
+  const std::string system = body["messages"].front()["content"], user = body["messages"].back()["content"];
+  const nlohmann::json usage = {{"prompt_tokens", 100}, {"completion_tokens", 10}, {"prompt_cache_hit_tokens", 80}};
+  auto ok = [&](const std::string& text) { return ScriptedReply{200, completion_body(text, "", usage), {}, false}; };
+  if (system.find("大盘简报") != std::string::npos) return ok("**▋ 大盘市场研判 · 偏多 / 中**\n正文");
+  if (user.find("us.AAPL") != std::string::npos)
+    return {400, R"({"error":{"message":"model not found"}})", {}, false};
+  if (user.find("hk.00700") != std::string::npos)
+    return ok(testing::decision_reply({{"analysis_time", nullptr}}));
+  if (user.find("sh.600000") != std::string::npos)
+    return ok(testing::decision_reply({{"stock_code", "sh.600000"}, {"stock_name", "浦发银行"},
+                                       {"analysis_time", DATE}, {"current_price", 7.22},
+                                       {"entry_price_low", 7.1}, {"entry_price_high", 7.2},
+                                       {"stop_loss", 6.9}, {"target_1", 7.6}, {"target_2", 7.9},
+                                       {"rrr", 1.5}, {"rrr_max", 2.6}}));
+  return ok(testing::fenced(testing::buy_decision(
+      {{"direction", "中性"}, {"action", "观望等待"}, {"strategy_mode", "空仓等待"}, {"entry_price_low", 0},
+       {"entry_price_high", 0}, {"stop_loss", 0}, {"target_1", 0}, {"target_2", 0}, {"rrr", 0},
+       {"rrr_max", 0}, {"position_pct", "0%"}})));
+}
+
+struct FakeSandbox : Sandbox {
+  testing::FakeLlmServer llm;
+  ScopedEnv type{"LLM_CLIENT_TYPE", "openai_compatible"};
+  ScopedEnv key{"OPENAI_COMPATIBLE_API_KEY", "sk-test-secret"};
+  ScopedEnv url{"OPENAI_COMPATIBLE_BASE_URL", llm.base_url()};
+  ScopedEnv model{"OPENAI_COMPATIBLE_MODEL", "fake-model"};
+  ScopedEnv retries{"LLM_MAX_RETRIES", "0"};
+
+  // Requests by kind: "brief <market label>" or the stock code the request is about.
+  std::map<std::string, std::vector<std::string>> system_prompts_by_subject() const {
+    std::map<std::string, std::vector<std::string>> out;
+    for (const auto& r : llm.requests()) {
+      const auto body = nlohmann::json::parse(r.body);
+      const std::string system = body["messages"].front()["content"], user = body["messages"].back()["content"];
+      std::string subject = "?";
+      for (const char* market : {"A 股大盘（", "港股大盘（", "美股大盘（"})
+        if (system.find("大盘简报") != std::string::npos && user.find(market) != std::string::npos)
+          subject = std::string("brief ") + market;
+      for (const auto& code : ANALYSABLE)
+        if (subject == "?" && user.find(code) != std::string::npos) subject = code;
+      out[subject].push_back(system);
+    }
+    return out;
+  }
+};
+
+TEST(BatchCommand, FakeLlmSharesOneBriefPerMarketDayAndReportsFailingInstruments) {
+  FakeSandbox box;
+  box.llm.respond_with(fake_answer);
+  const std::string args = "--pool '" + watchlist().string() + "' -t " + std::string(DATE) + " --concurrency 4";
+  const auto first = box.run(args);
+  EXPECT_EQ(first.status, 1) << first.err;
+  auto by_subject = box.system_prompts_by_subject();
+  for (const char* brief : {"brief A 股大盘（", "brief 港股大盘（", "brief 美股大盘（"}) EXPECT_EQ(by_subject[brief].size(), 1u) << brief;
+  for (const auto& code : ANALYSABLE) EXPECT_EQ(by_subject[code].size(), 1u) << code;
+  EXPECT_EQ(by_subject.count("?"), 0u);
+  EXPECT_EQ(box.llm.request_count(), 3u + ANALYSABLE.size());
+  // Stocks of one market open with the same system prompt, byte for byte (a cacheable prefix).
+  EXPECT_EQ(by_subject["sh.600519"], by_subject["sh.600000"]);
+  EXPECT_EQ(by_subject["hk.00700"], by_subject["hk.09988"]);
+  EXPECT_NE(by_subject["sh.600519"], by_subject["510050"]);
+
+  const struct {
+    const char* code;
+    std::vector<std::string> cells;
+  } rows[] = {
+      {"sh.600000", {"浦发银行", "建议买入", "看多", "7.1~7.2", "6.9", "7.6 / 7.9", "1.5", "新分析"}},
+      {"510050", {"观望等待", "中性", "新分析"}},
+      {"us.AAPL", {"失败: [LLM] openai_compatible", "HTTP 400"}},
+      {"hk.00700", {"失败: ", "analysis_time"}},
+      {"sh.601999", {"失败: 没有 K 线数据"}},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.code);
+    for (const auto& cell : r.cells) EXPECT_NE(row(first.out, r.code).find(cell), std::string::npos) << first.out;
+  }
+  // 3 briefs and 6 analyses answered, 1 failed; 80 cached prompt tokens per answer.
+  EXPECT_NE(first.out.find("LLM 调用 9 次（失败 1）| 输入 tokens 900（缓存命中 720）| 输出 tokens 90"),
+            std::string::npos)
+      << first.out;
+  EXPECT_EQ(first.err.find("sk-test-secret"), std::string::npos);
+
+  // Resuming asks again only for the two whose analysis failed; briefs come from their cache.
+  const auto second = box.run(args);
+  EXPECT_EQ(box.llm.request_count(), 3u + ANALYSABLE.size() + 2u);
+  EXPECT_EQ(llm_calls(second.out), 1) << second.out;
+  EXPECT_NE(row(second.out, "sh.600000").find("已存储"), std::string::npos);
+
+  const auto forced = box.run(args + " --force");
+  EXPECT_EQ(box.llm.request_count(), 3u + 2u * ANALYSABLE.size() + 2u);
+  EXPECT_NE(row(forced.out, "sh.600000").find("新分析"), std::string::npos);
+}
+
+// Runs pelion-batch in `dir` with output to files there, interrupting it with SIGINT `signals`
+// times once `ready` says so; returns its exit status.
+int run_interrupted(const fs::path& dir, const std::string& pool, int signals, const std::function<bool()>& ready) {
+  const pid_t pid = fork();
+  if (pid == 0) {
+    if (chdir(dir.c_str()) != 0) _exit(127);
+    const int out = open("out", O_WRONLY | O_CREAT | O_TRUNC, 0644), err = open("err", O_WRONLY | O_CREAT | O_TRUNC, 0644);
+    dup2(out, 1);
+    dup2(err, 2);
+    execl(PELION_BATCH_BIN, PELION_BATCH_BIN, "--pool", pool.c_str(), "-t", DATE, "-c", "2", static_cast<char*>(nullptr));
+    _exit(127);
+  }
+  const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(60);
+  while (!ready() && std::chrono::steady_clock::now() < deadline) std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  for (int i = 0; i < signals; ++i) {
+    kill(pid, SIGINT);
+    std::this_thread::sleep_for(std::chrono::milliseconds(50));
+  }
+  int status = 0;
+  waitpid(pid, &status, 0);
+  return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+}
+
+TEST(BatchCommand, CtrlCStopsCleanlyWithWhatFinishedStored) {
+  const std::vector<std::string> funds = {"510050", "510300", "510880", "512880", "512690", "588000"};
+  const struct {
+    int signals;
+    const char* running_status;  // of the two analyses under way when the signal came
+  } rows[] = {{1, "新分析"}, {2, "已中断"}};
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.signals);
+    FakeSandbox box;
+    box.llm.respond_with([](const RecordedRequest& request) {
+      ScriptedReply reply = fake_answer(request);
+      reply.delay = std::chrono::milliseconds(700);
+      return reply;
+    });
+    std::string pool;
+    for (const auto& code : funds) pool += code + "\n";
+    testing::write_file(box.dir / "funds.txt", pool);
+    // Interrupt while the first two analyses wait for the model (the brief came first).
+    const int status = run_interrupted(box.dir.path(), (box.dir / "funds.txt").string(), r.signals,
+                                       [&] { return box.llm.request_count() >= 3; });
+    const std::string out = testing::read_file(box.dir / "out");
+    EXPECT_EQ(status, 130) << testing::read_file(box.dir / "err");
+    EXPECT_EQ(box.llm.request_count(), 3u);
+    std::size_t running = 0, not_started = 0;
+    for (const auto& code : funds) {
+      running += row(out, code).find(r.running_status) != std::string::npos;
+      not_started += row(out, code).find("未开始") != std::string::npos;
+    }
+    EXPECT_EQ(running, 2u) << out;
+    EXPECT_EQ(not_started, funds.size() - 2) << out;
+    EXPECT_EQ(box.stored("510050", "openai_compatible"), r.signals == 1);
+  }
+}
+
+TEST(BatchCommand, UsageAndInputErrors) {
+  Sandbox box;
+  testing::write_file(box.dir / "empty.txt", "# nothing\n\n");
+  const struct {
+    std::string args;
+    const char* expected;
+  } rows[] = {
+      {"-t 2022-12-30", "--pool is required"},
+      {"--pool '" + watchlist().string() + "' -t 2999-01-01", "是未来日期"},
+      {"--pool '" + watchlist().string() + "' -t 2022-13-01", "日期格式错误: 2022-13-01"},
+      {"--pool missing.txt", "无法读取股票池文件: missing.txt"},
+      {"--pool empty.txt", "股票池文件中没有代码"},
+      {"--pool '" + watchlist().string() + "' -c 0", "--concurrency"},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.args);
+    const auto run = box.run(r.args);
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.err.find(r.expected), std::string::npos) << run.err;
+  }
+}
+
+}  // namespace
+}  // namespace quorvel
