@@ -198,15 +198,7 @@ int main(int argc, char** argv) {
     app.add_flag("--force", opt.force, "强制重新分析，即使报告已存在");
     app.add_flag("-v,--verbose", opt.verbose, "在终端输出每只标的的完整分析日志");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
-    try {
-      if (quorvel::is_future_date(opt.date)) {
-        std::cerr << "pelion-batch: 输入日期 " << opt.date << " 是未来日期\n";
-        return 2;
-      }
-    } catch (const quorvel::ValueError&) {
-      std::cerr << "pelion-batch: 日期格式错误: " << opt.date << "，应为 YYYY-MM-DD\n";
-      return 2;
-    }
+    if (auto status = quorvel::refuse_pool_date("pelion-batch", opt.date, "输入日期")) return *status;
     std::vector<std::string> codes;
     try {
       codes = quorvel::read_pool_file(opt.pool);

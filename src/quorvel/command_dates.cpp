@@ -1,6 +1,9 @@
 #include "quorvel/command_dates.h"
 
+#include <iostream>
+
 #include "contracts/clock.h"
+#include "contracts/errors.h"
 #include "tarnel/dates.h"
 
 namespace quorvel {
@@ -12,6 +15,17 @@ bool is_future_date(const std::string& date_text) {
   if (const auto d = tarnel::try_parse_calendar_date(date_text); d && *d > tarnel::Date{clock().today_local()})
     return true;
   return tarnel::parse_date(date_text) > tarnel::Date{clock().today_local()};
+}
+
+std::optional<int> refuse_pool_date(std::string_view program, const std::string& date_text,
+                                    std::string_view future_word) {
+  try {
+    if (!is_future_date(date_text)) return std::nullopt;
+    std::cerr << program << ": " << future_word << " " << date_text << " 是未来日期\n";
+  } catch (const ValueError&) {
+    std::cerr << program << ": 日期格式错误: " << date_text << "，应为 YYYY-MM-DD\n";
+  }
+  return 2;
 }
 
 }  // namespace quorvel

@@ -1,7 +1,9 @@
 #pragma once
 // Date checks shared by the commands: today's date text, and the move back to the last closed
 // trading day of the instrument's market.
+#include <optional>
 #include <string>
+#include <string_view>
 
 namespace quorvel {
 
@@ -10,5 +12,11 @@ std::string today_text();
 
 // True when the "YYYY-MM-DD" text is later than today; a ValueError when it is not a date.
 bool is_future_date(const std::string& date_text);
+
+// The date check of the pool commands: nothing when `date_text` is a usable date; otherwise one
+// line on standard error ("<program>: ...", a future date or a malformed one) and the usage-error
+// exit status 2 to return.
+std::optional<int> refuse_pool_date(std::string_view program, const std::string& date_text,
+                                    std::string_view future_word = "日期");
 
 }  // namespace quorvel

@@ -186,15 +186,7 @@ int main(int argc, char** argv) {
                  "quorvel-radar"};
     add_options(app, opt);
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
-    try {
-      if (quorvel::is_future_date(opt.date)) {
-        std::cerr << "quorvel-radar: 日期 " << opt.date << " 是未来日期\n";
-        return 2;
-      }
-    } catch (const quorvel::ValueError&) {
-      std::cerr << "quorvel-radar: 日期格式错误: " << opt.date << "，应为 YYYY-MM-DD\n";
-      return 2;
-    }
+    if (auto status = quorvel::refuse_pool_date("quorvel-radar", opt.date)) return *status;
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), opt.verbose ? "INFO" : "WARNING");
     try {
       tarnel::install_local_market_data();

@@ -139,15 +139,7 @@ int main(int argc, char** argv) {
       std::cerr << "quorvel-screen: 需要 --pool FILE 或 --market A|HK|US|ETF\n\n" << app.help();
       return 2;
     }
-    try {
-      if (quorvel::is_future_date(opt.date)) {
-        std::cerr << "quorvel-screen: 日期 " << opt.date << " 是未来日期\n";
-        return 2;
-      }
-    } catch (const quorvel::ValueError&) {
-      std::cerr << "quorvel-screen: 日期格式错误: " << opt.date << "，应为 YYYY-MM-DD\n";
-      return 2;
-    }
+    if (auto status = quorvel::refuse_pool_date("quorvel-screen", opt.date)) return *status;
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), opt.verbose ? "INFO" : "WARNING");
     try {
       tarnel::install_local_market_data();
