@@ -86,7 +86,16 @@ TEST(Constraints, RegimeCapAndScoreRules) {
     if (row.tune) row.tune(*tuned);
     Service<TuningConstants>::Guard guard(tuned);
     const Json got = _calculate_constraints(row.bias, row.pattern, row.daily, row.weekly);
-    EXPECT_EQ(got.dump(), row.expected.dump());
+    // The five fixed members first, in their order; then the breakdown of the base score.
+    Json fixed = Json::object();
+    for (auto it = got.begin(); it != got.end() && fixed.size() < 5; ++it) fixed[it.key()] = it.value();
+    EXPECT_EQ(fixed.dump(), row.expected.dump());
+    ASSERT_EQ(got.size(), 6u);
+    const Json& parts = got["confidence_breakdown"];
+    ASSERT_EQ(parts.size(), 4u);
+    double sum = 0.0;
+    for (const auto& [name, credit] : parts.items()) sum += credit.get<double>();
+    EXPECT_NEAR(sum, got["base_confidence_score"].get<double>(), 1e-9);
   }
 }
 

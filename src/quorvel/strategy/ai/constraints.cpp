@@ -83,29 +83,36 @@ Json _calculate_constraints(const std::string& bias, const Json& pattern_info, c
   const double max_pos = cap_it != pos_caps.end() ? cap_it->second : c.POSITION_CAP_FALLBACK;
 
   const double vr = !df.empty() && df.has_column("Volume_Ratio") ? df.last("Volume_Ratio") : 1.0;
-  double score = 0.0;
-  if (is_bottom) {
-    score += vr >= c.VOLUME_RATIO_FULL ? 1.0 : 0.5;
-  } else {
-    score += trend_credit(df, weekly_df);
-  }
+  // The four credits, kept apart so the result can show how the base score was made up.
+  const double trend = is_bottom ? (vr >= c.VOLUME_RATIO_FULL ? 1.0 : 0.5) : trend_credit(df, weekly_df);
+  double volume = 0.0;
   if (vr >= c.VOLUME_RATIO_FULL || bull_stack(df)) {
-    score += 1.0;
+    volume = 1.0;
   } else if (vr >= c.VOLUME_RATIO_PARTIAL) {
-    score += 0.5;
+    volume = 0.5;
   }
-  if (const auto env = c.MARKET_ENV_SCORES.find(bias); env != c.MARKET_ENV_SCORES.end()) score += env->second;
+  double market = 0.0;
+  if (const auto env = c.MARKET_ENV_SCORES.find(bias); env != c.MARKET_ENV_SCORES.end()) market = env->second;
   const double conf_score = priority_score(pattern_info);
+  double confluence = 0.0;
   if (conf_score >= c.CONFLUENCE_FULL) {
-    score += 0.5;
+    confluence = 0.5;
   } else if (conf_score >= c.CONFLUENCE_PARTIAL) {
-    score += 0.3;
+    confluence = 0.3;
   }
+  const double score = trend + volume + market + confluence;
+  // The five members the decision flow relies on come first, in their fixed order; the breakdown
+  // the prompt promises follows them.
   return Json{{"min_rrr", params.min_rrr},
               {"max_stop_dist_atr", params.max_stop_dist_atr},
               {"max_position_pct", max_pos},
               {"base_confidence_score", round_half_even(score, 2)},
-              {"market_regime", params.regime}};
+              {"market_regime", params.regime},
+              {"confidence_breakdown",
+               {{is_bottom ? "reversal" : "trend", round_half_even(trend, 2)},
+                {"volume", round_half_even(volume, 2)},
+                {"market_environment", round_half_even(market, 2)},
+                {"signal_confluence", round_half_even(confluence, 2)}}}};
 }
 
 }  // namespace quorvel::strategy::ai
