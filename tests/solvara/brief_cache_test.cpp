@@ -1,4 +1,7 @@
+#include <csignal>
+
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include "contracts/errors.h"
 #include "quorvel/agent/solvara/brief_cache.h"
@@ -95,9 +98,18 @@ TEST_F(BriefCache, UnwritableDirectoryIsLoggedNotRaised) {
 TEST_F(BriefCache, WriteFailureIsLoggedAndTheOldBriefSurvives) {
   testing::LogCapture log;
   _save_disk_cache("A", "2026-05-05", "old brief");
-  // A directory squatting on the temporary name makes the write fail.
-  std::filesystem::create_directories(_cache_path("A", "2026-05-05").string() + ".tmp." + std::to_string(getpid()));
+  // A file-size limit of zero makes every write of this process fail (EFBIG), root included.
+  rlimit previous{};
+  ASSERT_EQ(getrlimit(RLIMIT_FSIZE, &previous), 0);
+  const auto old_handler = std::signal(SIGXFSZ, SIG_IGN);
+  rlimit none = previous;
+  none.rlim_cur = 0;
+  ASSERT_EQ(setrlimit(RLIMIT_FSIZE, &none), 0);
   EXPECT_NO_THROW(_save_disk_cache("A", "2026-05-05", "new brief"));
+  setrlimit(RLIMIT_FSIZE, &previous);
+  std::signal(SIGXFSZ, old_handler);
+  for (const auto& entry : std::filesystem::directory_iterator(_cache_path("A", "2026-05-05").parent_path()))
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
   EXPECT_TRUE(log.contains("[大盘 AI 简报] 写缓存失败 path="));
   EXPECT_EQ(_load_disk_cache("A", "2026-05-05")->first, "old brief");
 }

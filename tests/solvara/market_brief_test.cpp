@@ -97,7 +97,7 @@ TEST_F(MarketBrief, CacheTroubleIsAWarningAndNeverLeavesTemporaryFiles) {
   EXPECT_TRUE(log.contains("[大盘 AI 简报] 无法使用跨进程锁文件，继续生成"));
   EXPECT_TRUE(log.contains("[大盘 AI 简报] 写缓存失败 path="));
   for (const auto& entry : std::filesystem::directory_iterator(briefs))
-    EXPECT_EQ(entry.path().filename().string().find(".tmp."), std::string::npos) << entry.path();
+    EXPECT_EQ(entry.path().filename().string().find(".tmp"), std::string::npos) << entry.path();
 
   clear_solvara_cache();
   std::filesystem::remove_all(briefs);

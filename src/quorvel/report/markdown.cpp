@@ -1,12 +1,5 @@
 #include "quorvel/report/markdown.h"
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <atomic>
-#include <cerrno>
-#include <cstring>
-
 #include <fmt/format.h>
 
 #include "contracts/errors.h"
@@ -67,34 +60,5 @@ std::filesystem::path markdown_relative_path(const StoredReport& r) {
   return std::filesystem::path(date_folder(r.analysis_time)) / name;
 }
 
-void write_file_atomically(const std::filesystem::path& path, const std::string& text) {
-  std::filesystem::create_directories(path.parent_path());
-  static std::atomic<unsigned> counter{0};
-  const std::string tmp_name = path.string() + fmt::format(".tmp-{}-{}", ::getpid(), counter.fetch_add(1));
-  const int fd = ::open(tmp_name.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-  if (fd < 0) throw RuntimeError(fmt::format("无法创建文件 {}: {}", tmp_name, std::strerror(errno)));
-  std::size_t written = 0;
-  while (written < text.size()) {
-    const ssize_t n = ::write(fd, text.data() + written, text.size() - written);
-    if (n < 0 && errno == EINTR) continue;
-    if (n <= 0) {
-      const std::string why = n < 0 ? std::strerror(errno) : "写入了 0 字节";
-      ::close(fd);
-      ::unlink(tmp_name.c_str());
-      throw RuntimeError(fmt::format("写入文件 {} 失败: {}", tmp_name, why));
-    }
-    written += std::size_t(n);
-  }
-  if (::close(fd) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(tmp_name.c_str());
-    throw RuntimeError(fmt::format("写入文件 {} 失败: {}", tmp_name, why));
-  }
-  if (::rename(tmp_name.c_str(), path.c_str()) != 0) {
-    const std::string why = std::strerror(errno);
-    ::unlink(tmp_name.c_str());
-    throw RuntimeError(fmt::format("无法把 {} 改名为 {}: {}", tmp_name, path.string(), why));
-  }
-}
 
 }  // namespace quorvel::report

@@ -17,9 +17,4 @@ std::string render_markdown(const StoredReport& report);
 // Every part is passed through safe_file_component.
 std::filesystem::path markdown_relative_path(const StoredReport& report);
 
-// Writes `text` to `path` through a temporary file in the same folder and a rename, so a reader
-// never sees half a file. Creates the folder. Throws std::filesystem::filesystem_error or
-// RuntimeError with the reason.
-void write_file_atomically(const std::filesystem::path& path, const std::string& text);
-
 }  // namespace quorvel::report

@@ -17,6 +17,7 @@
 #include "quorvel/report/report_paths.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
+#include "quorvel/utils/atomic_file.h"
 
 namespace quorvel::report {
 

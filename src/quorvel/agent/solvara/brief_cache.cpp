@@ -7,9 +7,9 @@
 #include <sstream>
 
 #include <fmt/format.h>
-#include <unistd.h>
 
 #include "contracts/errors.h"
+#include "quorvel/utils/atomic_file.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/text.h"
@@ -29,29 +29,6 @@ std::filesystem::path expand_home(const std::string& p) {
 void check_file_name_part(const std::string& part, const char* what) {
   if (part.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
     throw ValueError(fmt::format("[大盘 AI 简报] {} 不能包含路径分隔符: {}", what, part));
-}
-
-// Replaces `path` with `text` atomically: a reader sees the old file or the new one, never a part.
-void write_atomically(const std::filesystem::path& path, const std::string& text) {
-  const auto tmp = path.string() + fmt::format(".tmp.{}", ::getpid());
-  {
-    std::ofstream out(tmp, std::ios::binary | std::ios::trunc);
-    if (!out) throw std::filesystem::filesystem_error("无法写入", tmp, std::make_error_code(std::errc::io_error));
-    out << text;
-    out.flush();
-    if (!out) {
-      std::error_code ec;
-      std::filesystem::remove(tmp, ec);
-      throw std::filesystem::filesystem_error("写入失败", tmp, std::make_error_code(std::errc::io_error));
-    }
-  }
-  std::error_code ec;
-  std::filesystem::rename(tmp, path, ec);
-  if (ec) {
-    std::error_code ignored;
-    std::filesystem::remove(tmp, ignored);  // never leave a half-finished file behind
-    throw std::filesystem::filesystem_error("无法替换", tmp, path, ec);
-  }
 }
 
 std::string read_text(const std::filesystem::path& path) {
@@ -147,10 +124,13 @@ void _save_disk_cache(const std::string& market_type, const std::string& analysi
                       const std::optional<Meta>& meta) {
   const auto path = _cache_path(market_type, analysis_date);
   try {
-    write_atomically(path, brief);
-    if (meta && !meta->empty()) write_atomically(_meta_cache_path(market_type, analysis_date), meta_file_text(*meta));
+    write_file_atomically(path, brief);
+    if (meta && !meta->empty())
+      write_file_atomically(_meta_cache_path(market_type, analysis_date), meta_file_text(*meta));
     logger.debug("[大盘 AI 简报] 写缓存 path=%s bytes=%d", path.string(), brief.size());
   } catch (const std::filesystem::filesystem_error& e) {
+    logger.warning("[大盘 AI 简报] 写缓存失败 path=%s err=%s", path.string(), e.what());
+  } catch (const RuntimeError& e) {  // the atomic writer's own report of a failed write
     logger.warning("[大盘 AI 简报] 写缓存失败 path=%s err=%s", path.string(), e.what());
   }
 }

@@ -7,6 +7,7 @@
 #include "contracts/clock.h"
 #include "quorvel/report/markdown.h"
 #include "quorvel/report/report_paths.h"
+#include "quorvel/utils/atomic_file.h"
 
 namespace quorvel::strategy::ai {
 
@@ -22,7 +23,7 @@ std::filesystem::path audit_file_path(const std::string& stock_code, const std::
 std::filesystem::path save_unused_reply(const std::string& stock_code, const std::string& analysis_time,
                                         const std::string& reply) {
   const std::filesystem::path path = audit_file_path(stock_code, analysis_time);
-  report::write_file_atomically(path, reply);
+  write_file_atomically(path, reply);
   return path;
 }
 
