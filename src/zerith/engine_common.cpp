@@ -51,9 +51,9 @@ std::string short_history_reason(std::size_t run, std::size_t rows, std::size_t 
 
 }  // namespace
 
-Prepared prepare(const tarnel::BarTable& df, const EngineSpec& spec) {
+Prepared prepare(const tarnel::BarTable& df, const EngineSpec& rules) {
   Prepared p;
-  p.event.strategy_name = spec.name;
+  p.event.strategy_name = rules.name;
   if (df.empty()) return idle(std::move(p), "数据不足", "没有K线数据，无法判断。");
   p.event.date = df.last_date();
   for (const char* name : BASE)
@@ -62,7 +62,7 @@ Prepared prepare(const tarnel::BarTable& df, const EngineSpec& spec) {
   const std::size_t rows = df.rows();
   std::size_t run = 0;
   while (run < std::min(rows, WINDOW) && complete_row(df, rows - 1 - run)) ++run;
-  if (run < spec.min_bars) return idle(std::move(p), "数据不足", short_history_reason(run, rows, spec.min_bars));
+  if (run < rules.min_bars) return idle(std::move(p), "数据不足", short_history_reason(run, rows, rules.min_bars));
 
   Bars bars = copy_rows(df, rows - run);
   const std::size_t t = bars.last();

@@ -42,7 +42,7 @@ struct Prepared {
   std::optional<Bars> bars;
   SignalEvent event;
 };
-Prepared prepare(const tarnel::BarTable& df, const EngineSpec& spec);
+Prepared prepare(const tarnel::BarTable& df, const EngineSpec& rules);
 
 // Range statistics over the rows [from, to] (inclusive, from <= to).
 double highest(const Series& x, std::size_t from, std::size_t to);
