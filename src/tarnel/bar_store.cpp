@@ -37,11 +37,20 @@ Date from_day_number(int64_t n) { return Date{date::days{n}}; }
 }  // namespace
 
 std::filesystem::path default_store_path() {
-  if (auto center = quorvel::env_value("TARNEL_CENTER")) return std::filesystem::path(*center) / "tarnel.sqlite";
-  return quorvel::get_project_root() / "tarnel.sqlite";
+  return quorvel::data_root() / "tarnel.sqlite";
 }
 
-BarStore::BarStore(const std::filesystem::path& file) : db_(file, true) {
+quorvel::sqlite::OpenOptions market_db_options(bool create) {
+  return {.label = "行情库",
+          .create = create,
+          .busy_timeout_ms = 30000,
+          .wal = true,
+          .permission_advice = "请检查该文件及其目录的读写权限，或用 TARNEL_CENTER 指定一个可写的数据目录",
+          .corrupt_advice = "文件已损坏或不是行情库：请移走或删除它后重新运行（内置数据会自动重建，自行导入的数据请用 "
+                            "tarnel-import 重新导入）"};
+}
+
+BarStore::BarStore(const std::filesystem::path& file) : db_(file, market_db_options(true)) {
   db_.exec(SCHEMA);
   load_stmt_ = std::make_unique<Statement>(db_.prepare(
       "SELECT day, open, high, low, close, volume, amount FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 "
@@ -55,7 +64,7 @@ void BarStore::clean_price_noise_once() {
   Transaction tx(db_);
   if (meta(PRICE_NOISE_CLEANED)) return;  // another process did it meanwhile
   std::vector<std::string> codes;
-  for (Statement st = db_.prepare("SELECT DISTINCT code FROM bars"); st.step();) codes.push_back(st.text_at(0));
+  for (Statement st = db_.prepare("SELECT DISTINCT code FROM bars"); st.step();) codes.push_back(st.text(0));
   Statement update = db_.prepare("UPDATE bars SET open = ?3, high = ?4, low = ?5, close = ?6 WHERE code = ?1 AND day = ?2");
   std::size_t changed = 0;
   for (const auto& code : codes) {
@@ -132,9 +141,9 @@ std::optional<SeriesInfo> BarStore::series(const std::string& code) {
       "SELECT source, adjustment, symbol, checked_first, checked_last FROM series WHERE code = ?1");
   st.bind(1, code);
   if (!st.step()) return std::nullopt;
-  SeriesInfo info{code, st.text_at(0), st.text_at(1), st.text_at(2), std::nullopt, std::nullopt};
-  if (!std::isnan(st.real_at(3))) info.checked_first = from_day_number(st.int_at(3));
-  if (!std::isnan(st.real_at(4))) info.checked_last = from_day_number(st.int_at(4));
+  SeriesInfo info{code, st.text(0), st.text(1), st.text(2), std::nullopt, std::nullopt};
+  if (!std::isnan(st.real(3))) info.checked_first = from_day_number(st.integer(3));
+  if (!std::isnan(st.real(4))) info.checked_last = from_day_number(st.integer(4));
   return info;
 }
 
@@ -146,14 +155,14 @@ std::optional<std::string> BarStore::meta(const std::string& key) {
   Statement st = db_.prepare("SELECT value FROM meta WHERE key = ?1");
   st.bind(1, key);
   if (!st.step()) return std::nullopt;
-  return st.text_at(0);
+  return st.text(0);
 }
 
 std::vector<Date> BarStore::bar_days(const std::string& code, Date first, Date last) {
   Statement st = db_.prepare("SELECT day FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 ORDER BY day");
   st.bind(1, code).bind(2, day_number(first)).bind(3, day_number(last));
   std::vector<Date> out;
-  while (st.step()) out.push_back(from_day_number(st.int_at(0)));
+  while (st.step()) out.push_back(from_day_number(st.integer(0)));
   return out;
 }
 
@@ -170,7 +179,7 @@ void BarStore::mark_bundled_received(const std::string& code) {
 std::size_t BarStore::instrument_count() {
   Statement st = db_.prepare("SELECT COUNT(*) FROM instruments");
   st.step();
-  return std::size_t(st.int_at(0));
+  return std::size_t(st.integer(0));
 }
 
 std::optional<InstrumentEntry> BarStore::instrument(const std::string& code) {
@@ -178,7 +187,7 @@ std::optional<InstrumentEntry> BarStore::instrument(const std::string& code) {
   st.reset();
   st.bind(1, code);
   std::optional<InstrumentEntry> entry;
-  if (st.step()) entry = InstrumentEntry{st.text_at(0), st.text_at(1), st.text_at(2), st.text_at(3), ""};
+  if (st.step()) entry = InstrumentEntry{st.text(0), st.text(1), st.text(2), st.text(3), ""};
   st.reset();
   return entry;
 }
@@ -186,7 +195,7 @@ std::optional<InstrumentEntry> BarStore::instrument(const std::string& code) {
 std::vector<InstrumentEntry> BarStore::instruments() {
   Statement st = db_.prepare("SELECT code, name, market, kind FROM instruments ORDER BY code");
   std::vector<InstrumentEntry> out;
-  while (st.step()) out.push_back({st.text_at(0), st.text_at(1), st.text_at(2), st.text_at(3), ""});
+  while (st.step()) out.push_back({st.text(0), st.text(1), st.text(2), st.text(3), ""});
   return out;
 }
 
@@ -198,9 +207,9 @@ BarTable BarStore::load(const std::string& code, Date first, Date last) {
   t.reserve(512);
   std::vector<double> row(6);
   while (st.step()) {
-    for (int c = 0; c < 5; ++c) row[std::size_t(c)] = st.double_at(c + 1);  // NOT NULL columns
-    row[5] = st.real_at(6);
-    t.append_row(from_day_number(st.int_at(0)), row);
+    for (int c = 0; c < 5; ++c) row[std::size_t(c)] = st.real(c + 1);  // NOT NULL columns
+    row[5] = st.real(6);
+    t.append_row(from_day_number(st.integer(0)), row);
   }
   st.reset();
   return t;
@@ -210,7 +219,7 @@ std::vector<Date> BarStore::calendar_days(const std::string& market) {
   Statement st = db_.prepare("SELECT day FROM calendars WHERE market = ?1 ORDER BY day");
   st.bind(1, market);
   std::vector<Date> out;
-  while (st.step()) out.push_back(from_day_number(st.int_at(0)));
+  while (st.step()) out.push_back(from_day_number(st.integer(0)));
   return out;
 }
 
@@ -220,7 +229,7 @@ std::vector<Date> BarStore::bar_dates(const std::string& market, const std::stri
       "WHERE i.market = ?1 AND i.kind = ?2 ORDER BY b.day");
   st.bind(1, market).bind(2, kind);
   std::vector<Date> out;
-  while (st.step()) out.push_back(from_day_number(st.int_at(0)));
+  while (st.step()) out.push_back(from_day_number(st.integer(0)));
   return out;
 }
 

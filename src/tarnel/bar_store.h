@@ -11,9 +11,17 @@
 
 #include "contracts/bar_table.h"
 #include "tarnel/csv_bars.h"
-#include "tarnel/sqlite_db.h"
+#include "quorvel/utils/sqlite_db.h"
 
 namespace tarnel {
+
+using quorvel::sqlite::Database;
+using quorvel::sqlite::Statement;
+using quorvel::sqlite::Transaction;
+
+// How the bar store and the files beside it (the screen ranking) are opened: WAL, a 30 s busy
+// timeout, and advice that points at TARNEL_CENTER.
+quorvel::sqlite::OpenOptions market_db_options(bool create);
 
 // Where the bars of one instrument came from and what they are. All bars of an instrument carry one
 // price adjustment: a provider's series replaces bars of another origin instead of mixing with them.
@@ -71,7 +79,7 @@ class BarStore {
   std::unique_ptr<Statement> instrument_stmt_;
 };
 
-// The store file: $TARNEL_CENTER/tarnel.sqlite, else <project root>/tarnel.sqlite.
+// The store file: tarnel.sqlite in the data root ($TARNEL_CENTER, else the project root).
 std::filesystem::path default_store_path();
 
 }  // namespace tarnel

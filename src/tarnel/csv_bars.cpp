@@ -1,5 +1,7 @@
 #include "tarnel/csv_bars.h"
 
+#include "quorvel/utils/text.h"
+
 #include <algorithm>
 #include <charconv>
 #include <cmath>
@@ -48,15 +50,9 @@ std::vector<std::string> lines_of(const std::string& text) {
   return lines;
 }
 
-std::string trim(const std::string& s) {
-  const auto b = s.find_first_not_of(" \t");
-  if (b == std::string::npos) return "";
-  return s.substr(b, s.find_last_not_of(" \t") - b + 1);
-}
-
 // A finite number, or nothing.
 std::optional<double> number(const std::string& field) {
-  const std::string f = trim(field);
+  const std::string f = quorvel::trim_text(field);
   double v = 0;
   const auto res = std::from_chars(f.data(), f.data() + f.size(), v);
   if (f.empty() || res.ec != std::errc() || res.ptr != f.data() + f.size() || !std::isfinite(v)) return std::nullopt;
@@ -66,7 +62,7 @@ std::optional<double> number(const std::string& field) {
 // Why the fields cannot be a bar, or empty when they can.
 std::string check_row(const std::vector<std::string>& f, BarRow& row) {
   if (f.size() != 7) return fmt::format("应有 7 个字段，实际 {} 个", f.size());
-  const auto d = try_parse_date(trim(f[0]));
+  const auto d = try_parse_date(quorvel::trim_text(f[0]));
   if (!d) return fmt::format("日期无效: '{}'（应为 {}-{} 年间的 YYYY-MM-DD）", f[0], MIN_YEAR, MAX_YEAR);
   row.date = *d;
   static const char* names[] = {"open", "high", "low", "close", "volume"};
@@ -76,7 +72,7 @@ std::string check_row(const std::vector<std::string>& f, BarRow& row) {
     if (!v) return fmt::format("{} 不是有效数字: '{}'", names[i], f[std::size_t(i) + 1]);
     *targets[i] = *v;
   }
-  if (trim(f[6]).empty()) {
+  if (quorvel::trim_text(f[6]).empty()) {
     row.amount = NaN;
   } else if (const auto a = number(f[6])) {
     row.amount = *a;
@@ -129,12 +125,12 @@ std::vector<std::string> split_csv_line(const std::string& line) {
 
 CsvBars parse_bar_csv(const std::string& text, const std::string& source_name) {
   const auto lines = lines_of(text);
-  if (lines.empty() || trim(lines[0]) != "date,open,high,low,close,volume,amount")
+  if (lines.empty() || quorvel::trim_text(lines[0]) != "date,open,high,low,close,volume,amount")
     throw quorvel::RuntimeError(fmt::format("{}: 表头应为 'date,open,high,low,close,volume,amount'", source_name));
   CsvBars out;
   std::set<Date> seen;
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    if (trim(lines[i]).empty()) continue;
+    if (quorvel::trim_text(lines[i]).empty()) continue;
     BarRow row{};
     std::string why = check_row(split_csv_line(lines[i]), row);
     if (why.empty() && !seen.insert(row.date).second) why = "日期重复: " + date_text(row.date);
@@ -152,18 +148,18 @@ CsvBars read_bar_csv(const std::filesystem::path& file) { return parse_bar_csv(r
 
 InstrumentList read_instrument_csv(const std::filesystem::path& file) {
   const auto lines = lines_of(read_text(file));
-  if (lines.empty() || trim(lines[0]).rfind("code,name,market,kind", 0) != 0)
+  if (lines.empty() || quorvel::trim_text(lines[0]).rfind("code,name,market,kind", 0) != 0)
     throw quorvel::RuntimeError(fmt::format("{}: 表头应为 'code,name,market,kind[,file]'", file.string()));
   InstrumentList out;
   for (std::size_t i = 1; i < lines.size(); ++i) {
-    if (trim(lines[i]).empty()) continue;
+    if (quorvel::trim_text(lines[i]).empty()) continue;
     const auto f = split_csv_line(lines[i]);
     const auto where = fmt::format("{}:{}", file.string(), i + 1);
     if (f.size() < 4 || f.size() > 5) {
       out.rejected.push_back(where + ": 应有 4 或 5 个字段");
       continue;
     }
-    InstrumentEntry e{"", trim(f[1]), trim(f[2]), trim(f[3]), f.size() == 5 ? trim(f[4]) : ""};
+    InstrumentEntry e{"", quorvel::trim_text(f[1]), quorvel::trim_text(f[2]), quorvel::trim_text(f[3]), f.size() == 5 ? quorvel::trim_text(f[4]) : ""};
     try {
       e.code = parse_instrument_code(f[0]).code;
     } catch (const quorvel::ValueError& err) {

@@ -1,5 +1,7 @@
 #include "tarnel/instrument_code.h"
 
+#include "quorvel/utils/text.h"
+
 #include <algorithm>
 #include <cctype>
 
@@ -9,20 +11,11 @@ namespace tarnel {
 
 namespace {
 
+std::string lower_text(std::string_view s) { return quorvel::lower_ascii(std::string(s)); }
+std::string upper_text(std::string_view s) { return quorvel::upper_ascii(std::string(s)); }
+
 bool all_of(std::string_view s, int (*pred)(int)) {
   return !s.empty() && std::all_of(s.begin(), s.end(), [pred](unsigned char c) { return pred(c) != 0; });
-}
-
-std::string lower(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return out;
-}
-
-std::string upper(std::string_view s) {
-  std::string out(s);
-  std::transform(out.begin(), out.end(), out.begin(), [](unsigned char c) { return char(std::toupper(c)); });
-  return out;
 }
 
 bool us_ticker(std::string_view s) {
@@ -53,7 +46,7 @@ InstrumentCode parse_instrument_code(std::string_view raw) {
   if (raw.size() == 6 && all_of(raw, ::isdigit)) return {std::string(raw), Market::ETF};
   const auto dot = raw.find('.');
   if (dot == std::string_view::npos) reject(raw);
-  const std::string prefix = lower(raw.substr(0, dot));
+  const std::string prefix = lower_text(raw.substr(0, dot));
   const std::string_view rest = raw.substr(dot + 1);
   if (prefix == "sh" || prefix == "sz" || prefix == "bj") {
     if (rest.size() != 6 || !all_of(rest, ::isdigit)) reject(raw);
@@ -66,12 +59,12 @@ InstrumentCode parse_instrument_code(std::string_view raw) {
   if (prefix == "hk") {
     if (!rest.empty() && rest.size() <= 5 && all_of(rest, ::isdigit))
       return {"hk." + std::string(5 - rest.size(), '0') + std::string(rest), Market::HK};
-    if (rest.size() >= 2 && rest.size() <= 10 && all_of(rest, ::isalpha)) return {"hk." + upper(rest), Market::HK};
+    if (rest.size() >= 2 && rest.size() <= 10 && all_of(rest, ::isalpha)) return {"hk." + upper_text(rest), Market::HK};
     reject(raw);
   }
   if (prefix == "us") {
     if (!us_ticker(rest)) reject(raw);
-    return {"us." + upper(rest), Market::US};
+    return {"us." + upper_text(rest), Market::US};
   }
   reject(raw);
 }

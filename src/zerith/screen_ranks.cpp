@@ -3,7 +3,6 @@
 #include <algorithm>
 
 #include "tarnel/bar_store.h"
-#include "tarnel/sqlite_db.h"
 
 namespace zerith {
 
@@ -37,7 +36,7 @@ bool ScreenRankStore::open(bool create) {
   if (db_) return true;
   if (!create && !std::filesystem::exists(file_)) return false;
   if (create && file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path());
-  db_ = std::make_unique<tarnel::Database>(file_, create);
+  db_ = std::make_unique<tarnel::Database>(file_, tarnel::market_db_options(create));
   db_->exec(SCHEMA);
   return true;
 }
@@ -71,7 +70,7 @@ std::optional<int> ScreenRankStore::size(const std::string& market, const std::s
   auto q = db_->prepare("SELECT survivors FROM screens WHERE market = ?1 AND date = ?2");
   q.bind(1, market).bind(2, date);
   if (!q.step()) return std::nullopt;
-  return int(q.int_at(0));
+  return int(q.integer(0));
 }
 
 std::optional<UniverseRank> ScreenRankStore::rank(const std::string& market, const std::string& date,
@@ -83,7 +82,7 @@ std::optional<UniverseRank> ScreenRankStore::rank(const std::string& market, con
       "WHERE r.market = ?1 AND r.date = ?2 AND r.code = ?3");
   q.bind(1, market).bind(2, date).bind(3, code);
   if (!q.step()) return std::nullopt;
-  return UniverseRank{int(q.int_at(0)), int(q.int_at(1))};
+  return UniverseRank{int(q.integer(0)), int(q.integer(1))};
 }
 
 std::filesystem::path default_rank_store_path() {

@@ -13,7 +13,7 @@
 
 #include "zerith/pattern_scan.h"
 
-namespace tarnel {
+namespace quorvel::sqlite {
 class Database;
 }
 
@@ -41,7 +41,7 @@ class ScreenRankStore {
  private:
   std::filesystem::path file_;
   std::mutex mutex_;
-  std::unique_ptr<tarnel::Database> db_;
+  std::unique_ptr<quorvel::sqlite::Database> db_;
   bool open(bool create);
 };
 

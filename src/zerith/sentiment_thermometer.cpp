@@ -1,5 +1,7 @@
 #include "zerith/sentiment_thermometer.h"
 
+#include "quorvel/utils/text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cmath>
@@ -23,21 +25,13 @@ namespace {
 // Entries beyond this are dropped all at once; a day's work needs a handful.
 constexpr std::size_t MAX_CACHED_SNAPSHOTS = 512;
 
-std::string trim(const std::string& s) {
-  const auto first = s.find_first_not_of(" \t\r\n");
-  if (first == std::string::npos) return "";
-  return s.substr(first, s.find_last_not_of(" \t\r\n") - first + 1);
-}
-
-// "2024-09-30", "2024-09-30_1500" and "2024-09-30 15:00:00" all name 2024-09-30.
-std::string date_part(const std::string& text) { return trim(text.substr(0, text.find('_'))).substr(0, 10); }
 
 bool is_digits(std::string_view s) {
   return std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c) != 0; });
 }
 
 std::string checked_date(const std::string& text) {
-  const std::string day = date_part(text);
+  const std::string day = quorvel::date_key(text);
   bool valid = day.size() == 10 && day[4] == '-' && day[7] == '-' && is_digits(day.substr(0, 4)) &&
                is_digits(day.substr(5, 2)) && is_digits(day.substr(8, 2));
   if (valid) {
@@ -87,10 +81,9 @@ const char* freq_label(const std::string& freq) { return freq == "W" ? "周线" 
 nlohmann::ordered_json ZerithSentimentThermometer::compute_sentiment_snapshot(const std::optional<std::string>& date,
                                                                               const SentimentConfig& config,
                                                                               bool use_cache) {
-  std::string freq = trim(config.freq);
-  std::transform(freq.begin(), freq.end(), freq.begin(), [](unsigned char c) { return char(std::toupper(c)); });
+  const std::string freq = quorvel::upper_ascii(quorvel::trim_text(config.freq));
   sentiment_params(freq);  // rejects an unknown frequency before any work
-  const bool explicit_date = date.has_value() && !date_part(*date).empty();
+  const bool explicit_date = date.has_value() && !quorvel::date_key(*date).empty();
   const std::string end_date = explicit_date ? checked_date(*date) : today_text();
   const std::string key = config.universe_path + '\n' + freq + '\n' + end_date + (explicit_date ? "" : "\nlatest");
 

@@ -8,49 +8,6 @@
 namespace quorvel::report {
 namespace {
 
-using quorvel::testing::ScopedEnv;
-
-TEST(ReportDirectory, ReportDirWinsOverDataRoot) {
-  ScopedEnv dir("REPORT_DIR", "  /srv/reports  ");
-  ScopedEnv center("TARNEL_CENTER", "/srv/data");
-  EXPECT_EQ(report_directory(), std::filesystem::path("/srv/reports"));
-}
-
-TEST(ReportDirectory, DataRootGivesItsReportFolder) {
-  ScopedEnv dir("REPORT_DIR", std::nullopt);
-  ScopedEnv center("TARNEL_CENTER", "/srv/data");
-  EXPECT_EQ(report_directory(), std::filesystem::path("/srv/data/report"));
-}
-
-TEST(ReportDirectory, DefaultAndRelativePathsHangOffTheProjectRoot) {
-  ScopedEnv home("QUORVEL_HOME", "/opt/quorvel");
-  ScopedEnv center("TARNEL_CENTER", std::nullopt);
-  {
-    ScopedEnv dir("REPORT_DIR", std::nullopt);
-    EXPECT_EQ(report_directory(), std::filesystem::path("/opt/quorvel/report"));
-  }
-  ScopedEnv dir("REPORT_DIR", "out/reports");
-  EXPECT_EQ(report_directory(), std::filesystem::path("/opt/quorvel/out/reports"));
-}
-
-TEST(ReportDirectory, TildeIsTheHomeDirectory) {
-  ScopedEnv home("HOME", "/srv/trader");
-  ScopedEnv dir("REPORT_DIR", "~/reports");
-  EXPECT_EQ(report_directory(), std::filesystem::path("/srv/trader/reports"));
-}
-
-TEST(NormalizeReportDate, KeepsTheDatePart) {
-  const std::pair<std::string, std::string> rows[] = {
-      {"2026-05-02", "2026-05-02"},          {"2026-05-02_1500", "2026-05-02"},
-      {" 2026-05-02 15:00:00", "2026-05-02"}, {"", ""},
-      {"2026-05-02T09:30", "2026-05-02"},    {"二〇二六年五月二日星期六", "二〇二六年五月二日星"},
-  };
-  for (const auto& [in, want] : rows) {
-    SCOPED_TRACE(in);
-    EXPECT_EQ(normalize_report_date(in), want);
-  }
-}
-
 TEST(SafeFileComponent, HostileTextNeverLeavesTheDirectory) {
   const std::filesystem::path dir = "/reports";
   const std::string rows[] = {"..", ".", "../../etc/passwd", "a/b", "/abs", "..\\..\\x", "sh.600000\n", "x\0y",

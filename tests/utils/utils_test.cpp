@@ -1,3 +1,5 @@
+#include <pwd.h>
+
 #include <cmath>
 
 #include <gtest/gtest.h>
@@ -5,6 +7,7 @@
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/json_text.h"
 #include "quorvel/utils/market_type.h"
+#include "quorvel/utils/text.h"
 #include "support/test_support.h"
 
 namespace quorvel {
@@ -63,9 +66,44 @@ TEST(Environment, OnlyTheProjectRootsEnvFileIsRead) {
   EXPECT_FALSE(env_value("DEEPSEEK_BASE_URL").has_value());
 }
 
-TEST(Environment, ProjectRootComesFromQuorvelHome) {
-  testing::ScopedEnv home("QUORVEL_HOME", "/tmp/somewhere");
-  EXPECT_EQ(get_project_root(), std::filesystem::path("/tmp/somewhere"));
+// Every root from one table of settings: (TARNEL_CENTER, REPORT_DIR, QUORVEL_SOLVARA_DIR) and the
+// data root, report directory and brief cache directory they give, with the project root /opt/q.
+TEST(Environment, RootsFollowOneSetOfRules) {
+  struct Row {
+    std::optional<std::string> center, report, cache;
+    std::string data_root, report_dir, cache_dir;
+  };
+  const std::string root_home = getpwnam("root")->pw_dir;
+  const Row rows[] = {
+      {{}, {}, {}, "/opt/q", "/opt/q/report", "/opt/q/report/solvaras"},
+      {"/srv/data", {}, {}, "/srv/data", "/srv/data/report", "/srv/data/report/solvaras"},
+      {"/srv/data", "  /srv/reports\u3000", {}, "/srv/data", "/srv/reports", "/srv/reports/solvaras"},
+      {"data", "out/reports", "cache", "/opt/q/data", "/opt/q/out/reports", "/opt/q/cache"},
+      {"~", "~/reports", "~root/briefs", "/home/t", "/home/t/reports", root_home + "/briefs"},
+      {"~no_such_user_q/x", {}, {}, "/opt/q/~no_such_user_q/x", "/opt/q/~no_such_user_q/x/report",
+       "/opt/q/~no_such_user_q/x/report/solvaras"},
+  };
+  testing::ScopedEnv project("QUORVEL_HOME", "/opt/q"), home("HOME", "/home/t");
+  for (const Row& r : rows) {
+    SCOPED_TRACE(r.data_root + " " + r.report_dir);
+    testing::ScopedEnv c("TARNEL_CENTER", r.center), d("REPORT_DIR", r.report), b("QUORVEL_SOLVARA_DIR", r.cache);
+    EXPECT_EQ(get_project_root(), std::filesystem::path("/opt/q"));
+    EXPECT_EQ(data_root(), std::filesystem::path(r.data_root));
+    EXPECT_EQ(report_directory(), std::filesystem::path(r.report_dir));
+    EXPECT_EQ(brief_cache_directory(), std::filesystem::path(r.cache_dir));
+  }
+}
+
+TEST(Text, DateKeyIsTheTrimmedDatePartInWholeCharacters) {
+  const std::pair<std::string, std::string> rows[] = {
+      {"2026-05-02", "2026-05-02"},          {"2026-05-02_1500", "2026-05-02"},
+      {" 2026-05-02 15:00:00", "2026-05-02"}, {"", ""},
+      {"\u30002026-05-02T09:30", "2026-05-02"}, {"二〇二六年五月二日星期六", "二〇二六年五月二日星"},
+  };
+  for (const auto& [in, want] : rows) {
+    SCOPED_TRACE(in);
+    EXPECT_EQ(date_key(in), want);
+  }
 }
 
 }  // namespace

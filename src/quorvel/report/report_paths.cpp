@@ -1,36 +1,12 @@
 #include "quorvel/report/report_paths.h"
 
-#include <cstdlib>
-
 #include <fmt/format.h>
 
-#include "quorvel/utils/environment.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel::report {
 
 namespace {
-
-std::string trim(std::string_view s) {
-  const auto b = s.find_first_not_of(" \t\r\n\f\v");
-  if (b == std::string_view::npos) return {};
-  const auto e = s.find_last_not_of(" \t\r\n\f\v");
-  return std::string(s.substr(b, e - b + 1));
-}
-
-std::filesystem::path expand_home(const std::string& p) {
-  if (p.empty() || p.front() != '~') return p;
-  if (p.size() > 1 && p[1] != '/') return p;  // "~user" is not expanded
-  const char* home = std::getenv("HOME");
-  if (!home || !*home) return p;
-  return std::filesystem::path(home) / (p.size() > 2 ? p.substr(2) : std::string());
-}
-
-// Number of bytes of the leading UTF-8 code point at `s[i]` (1 for a stray byte).
-std::size_t code_point_length(std::string_view s, std::size_t i) {
-  const unsigned char c = static_cast<unsigned char>(s[i]);
-  std::size_t n = c < 0x80 ? 1 : (c >> 5) == 0x6 ? 2 : (c >> 4) == 0xe ? 3 : (c >> 3) == 0x1e ? 4 : 1;
-  return i + n <= s.size() ? n : 1;
-}
 
 bool kept_as_is(char c) {
   return (c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '_' ||
@@ -50,26 +26,6 @@ std::uint64_t fnv1a(std::string_view s) {
 constexpr std::size_t MAX_COMPONENT_BYTES = 120;
 
 }  // namespace
-
-std::filesystem::path report_directory() {
-  std::string dir = trim(env_value("REPORT_DIR").value_or(""));
-  if (dir.empty()) {
-    const std::string center = trim(env_value("TARNEL_CENTER").value_or(""));
-    dir = center.empty() ? std::string("report") : (std::filesystem::path(center) / "report").string();
-  }
-  std::filesystem::path path = expand_home(dir);
-  if (!path.is_absolute()) path = get_project_root() / path;
-  return path;
-}
-
-std::string normalize_report_date(std::string_view analysis_time) {
-  if (analysis_time.empty()) return {};
-  const std::string trimmed = trim(analysis_time.substr(0, analysis_time.find('_')));
-  // At most 10 characters (code points), never cutting a multi-byte character in half.
-  std::size_t i = 0;
-  for (int count = 0; i < trimmed.size() && count < 10; ++count) i += code_point_length(trimmed, i);
-  return trimmed.substr(0, i);
-}
 
 std::string safe_file_component(std::string_view text, std::string_view fallback) {
   if (text.empty()) return std::string(fallback);
@@ -94,7 +50,7 @@ std::string safe_file_component(std::string_view text, std::string_view fallback
 }
 
 std::string date_folder(std::string_view analysis_time) {
-  return safe_file_component(normalize_report_date(analysis_time), "undated");
+  return safe_file_component(date_key(analysis_time), "undated");
 }
 
 bool is_inside(const std::filesystem::path& dir, const std::filesystem::path& path) {

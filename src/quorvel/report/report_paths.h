@@ -1,22 +1,14 @@
 #pragma once
 // Where reports live on disk and how their files are named.
 //
-// The report directory is $REPORT_DIR, else $TARNEL_CENTER/report, else "report"; a leading "~" is
-// the home directory and a relative result is taken relative to the project root. Every file name
-// part derived from report data goes through safe_file_component, so no code, client name or date
-// can leave the report directory or produce a name the file system rejects.
+// The report directory itself is resolved with the other roots (quorvel/utils/environment.h).
+// Every file name part derived from report data goes through safe_file_component, so no code,
+// client name or date can leave the report directory or produce a name the file system rejects.
 #include <filesystem>
 #include <string>
 #include <string_view>
 
 namespace quorvel::report {
-
-// The report directory by the rules above (not created here).
-std::filesystem::path report_directory();
-
-// The date part of an analysis time: the text before the first "_", trimmed, at most 10 characters
-// ("2026-05-02_1500" and "2026-05-02 15:00:00" both give "2026-05-02").
-std::string normalize_report_date(std::string_view analysis_time);
 
 // One path component made from arbitrary text. Letters, digits, "-", "_", "." and "+" are kept;
 // every other byte (separators, quotes, control characters, non-ASCII UTF-8) becomes "%XX", and a
@@ -25,7 +17,7 @@ std::string normalize_report_date(std::string_view analysis_time);
 // distinct inputs stay distinct.
 std::string safe_file_component(std::string_view text, std::string_view fallback = "_");
 
-// Folder of one date below the report directory: the normalised date, or "undated" when it is empty.
+// Folder of one date below the report directory: the date key (quorvel/utils/text.h), or "undated" when it is empty.
 std::string date_folder(std::string_view analysis_time);
 
 // True when `path`, lexically normalised, lies inside `dir`.

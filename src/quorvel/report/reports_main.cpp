@@ -195,7 +195,7 @@ int main(int argc, char** argv) {
     quorvel::report::StoreOptions options;
     options.directory = dir;
     options.flush_budget = std::chrono::seconds(timeout_s);
-    if (options.directory.empty()) options.directory = quorvel::report::report_directory();
+    if (options.directory.empty()) options.directory = quorvel::report_directory();
     const auto db_file = options.directory / quorvel::report::DATABASE_FILE_NAME;
     if (!std::filesystem::exists(db_file)) {
       // Looking must not create an empty store in a mistyped directory.

@@ -18,6 +18,7 @@
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/atomic_file.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel::report {
 
@@ -95,11 +96,6 @@ StoredReport read_report(const Statement& s) {
 
 std::string now_text() { return iso_utc(clock().now()); }
 
-std::string upper(std::string s) {
-  for (char& c : s) c = char(std::toupper(static_cast<unsigned char>(c)));
-  return s;
-}
-
 void prepare_directory(const std::filesystem::path& dir) {
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
@@ -117,7 +113,13 @@ SqliteReportStore::SqliteReportStore(StoreOptions options, std::shared_ptr<Messa
                                      std::string broker_problem)
     : options_(std::move(options)), publisher_(std::move(publisher)), broker_problem_(std::move(broker_problem)) {
   prepare_directory(options_.directory);
-  db_ = std::make_unique<Database>(database_file(), options_.busy_timeout_ms);
+  db_ = std::make_unique<Database>(
+      database_file(), sqlite::OpenOptions{.label = "报告数据库",
+                                           .create = true,
+                                           .busy_timeout_ms = options_.busy_timeout_ms,
+                                           .wal = false,
+                                           .permission_advice = "请检查报告目录是否存在且可写，或用 REPORT_DIR 指定其他目录",
+                                           .corrupt_advice = {}});
   // Switching to WAL and creating the tables can meet a lock that SQLite does not wait for when
   // several processes open a new database at the same moment; try again for a while then.
   const auto give_up = SteadyClock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
@@ -179,7 +181,7 @@ bool SqliteReportStore::exists(const std::string& code, const std::string& date,
   Statement s(*db_,
               "SELECT 1 FROM reports WHERE stock_code = ?1 AND analysis_date = ?2 AND llm_client_type = ?3 "
               "AND kind = 'analysis' LIMIT 1");
-  s.bind(1, code).bind(2, normalize_report_date(date)).bind(3, llm_client_type);
+  s.bind(1, code).bind(2, date_key(date)).bind(3, llm_client_type);
   return s.step();
 }
 
@@ -247,7 +249,7 @@ void SqliteReportStore::save_analysis_report(const AnalysisReport& r) {
   row.stock_code = r.stock_code;
   row.stock_name = r.stock_name;
   row.market_type = r.market_type;
-  row.analysis_date = normalize_report_date(r.analysis_time);
+  row.analysis_date = date_key(r.analysis_time);
   row.analysis_time = r.analysis_time;
   row.current_price = r.current_price;
   row.llm_client_type = r.llm_client_type;
@@ -269,7 +271,7 @@ void SqliteReportStore::save_summary_report(const SummaryReport& r) {
   row.stock_name = r.stock_name;
   // The summary record has no market; derive it from the code so listings can filter by market.
   row.market_type = get_market_type(r.stock_code, r.stock_name);
-  row.analysis_date = normalize_report_date(r.analysis_time);
+  row.analysis_date = date_key(r.analysis_time);
   row.analysis_time = r.analysis_time;
   row.current_price = r.current_price;
   row.llm_client_type = r.llm_client_type;
@@ -287,7 +289,7 @@ void SqliteReportStore::save_solvara(const SolvaraReport& r) {
   StoredReport row;
   row.kind = ReportKind::solvara;
   row.market_type = r.market_type;
-  row.analysis_date = normalize_report_date(r.analysis_time);
+  row.analysis_date = date_key(r.analysis_time);
   row.analysis_time = r.analysis_time;
   row.llm_client_type = r.llm_client_type;
   row.llm_model = r.llm_model;
@@ -312,8 +314,8 @@ std::vector<StoredReport> SqliteReportStore::list_reports(const ReportFilter& f)
   std::lock_guard lock(mutex_);
   Statement s(*db_, sql);
   if (f.code) s.bind(1, *f.code);
-  if (f.date) s.bind(2, normalize_report_date(*f.date));
-  if (f.market) s.bind(3, upper(*f.market));
+  if (f.date) s.bind(2, date_key(*f.date));
+  if (f.market) s.bind(3, upper_ascii(*f.market));
   if (f.kind) s.bind(4, kind_name(*f.kind));
   if (f.llm_client_type) s.bind(5, *f.llm_client_type);
   s.bind(6, std::int64_t(std::max(f.limit, 0)));

@@ -32,10 +32,16 @@
 
 #include "contracts/report_store.h"
 #include "quorvel/report/publisher.h"
-#include "quorvel/report/sqlite_db.h"
+#include "quorvel/utils/sqlite_db.h"
 #include "quorvel/report/stored_report.h"
 
 namespace quorvel::report {
+
+using sqlite::Database;
+using sqlite::DatabaseBusy;
+using sqlite::RelaxedSync;
+using sqlite::Statement;
+using sqlite::Transaction;
 
 // How long a flusher's claim on a batch of outbox messages lasts. A batch goes out in one pipelined
 // round trip (milliseconds on a local broker, the command timeout of a few seconds at worst), and a

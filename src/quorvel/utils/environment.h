@@ -1,5 +1,12 @@
 #pragma once
-// Process environment and the project's root directory.
+// Process environment and the directories everything else is found from. Each directory is resolved
+// here and nowhere else:
+//   project root   $QUORVEL_HOME, else the source tree of this build, else the working directory
+//   data root      $TARNEL_CENTER, else the project root (the bar store and the screen ranking)
+//   report dir     $REPORT_DIR, else <data root>/report
+//   brief cache    $QUORVEL_SOLVARA_DIR, else <report dir>/solvaras
+// Settings are trimmed of white space; "~" and "~/x" are the home directory, "~user/x" that user's
+// home directory, and a relative setting is taken relative to the project root.
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -21,5 +28,11 @@ int load_env_file(const std::filesystem::path& file);
 
 // The variable's value when it is set and not empty.
 std::optional<std::string> env_value(const char* name);
+
+// A directory setting resolved by the rules above ("" stays "").
+std::filesystem::path resolve_setting_path(const std::string& text);
+std::filesystem::path data_root();
+std::filesystem::path report_directory();
+std::filesystem::path brief_cache_directory();
 
 }  // namespace quorvel

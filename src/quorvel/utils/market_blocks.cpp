@@ -13,6 +13,7 @@
 #include "contracts/market_data.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_indices.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel {
 
@@ -47,9 +48,7 @@ bool is_digits(std::string_view s) {
 
 // The analysis day of "2023-02-10", "2023-02-10_1500" or "2023-02-10 15:00:00"; today when empty.
 Date analysis_day(const std::string& text) {
-  std::string day = text.substr(0, text.find('_'));
-  const auto first = day.find_first_not_of(" \t\r\n");
-  day = first == std::string::npos ? "" : day.substr(first).substr(0, 10);
+  const std::string day = date_key(text);
   if (day.empty()) return Date{clock().today_local()};
   if (day.size() == 10 && day[4] == '-' && day[7] == '-' && is_digits(day.substr(0, 4)) &&
       is_digits(day.substr(5, 2)) && is_digits(day.substr(8, 2))) {

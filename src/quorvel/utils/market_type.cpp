@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include "quorvel/utils/text.h"
+
 namespace quorvel {
 
 namespace {
@@ -11,15 +13,10 @@ bool six_digits(const std::string& s) {
   return s.size() == 6 && std::all_of(s.begin(), s.end(), [](unsigned char c) { return std::isdigit(c); });
 }
 
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return s;
-}
-
 }  // namespace
 
 std::optional<std::string> get_market_type(const std::string& raw_code, const std::string& stock_name) {
-  const std::string code = lower(raw_code);
+  const std::string code = lower_ascii(raw_code);
   if (six_digits(code)) return "ETF";
   const auto dot = code.find('.');
   if (dot == std::string::npos) return std::nullopt;

@@ -31,6 +31,11 @@ std::size_t escape_length(std::string_view s, std::size_t i) {
 
 std::string trim_text(std::string_view s) { return std::string(trim_unicode_space(s)); }
 
+std::string date_key(std::string_view analysis_time) {
+  const std::string trimmed = trim_text(analysis_time.substr(0, analysis_time.find('_')));
+  return std::string(prefix_code_points(trimmed, 10));
+}
+
 std::string strip_terminal_controls(std::string_view s) {
   std::string out;
   out.reserve(s.size());

@@ -17,6 +17,16 @@ inline std::string upper_ascii(std::string s) {
   return s;
 }
 
+inline std::string lower_ascii(std::string s) {
+  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
+  return s;
+}
+
+// The date part of an analysis time as caches, report rows and file names key it: the text before
+// the first "_", trimmed, at most 10 characters (code points, never half a character).
+// "2026-05-02", "2026-05-02_1500" and "2026-05-02 15:00:00" all give "2026-05-02"; "" stays "".
+std::string date_key(std::string_view analysis_time);
+
 // Text from outside (an LLM reply) made safe to store and to print on a terminal: escape sequences
 // (CSI "ESC [ ... final", OSC "ESC ] ... BEL or ESC \\", other two-byte ESC sequences) are removed
 // whole, and so are the other C0 control characters except tab and line feed, DEL and the C1

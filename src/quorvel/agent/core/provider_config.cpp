@@ -9,6 +9,7 @@
 #include "contracts/errors.h"
 #include "quorvel/agent/core/chat_protocol.h"
 #include "quorvel/utils/environment.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel::agent::core {
 
@@ -36,22 +37,10 @@ const std::vector<ProviderDefaults> PROVIDERS = {
     {"offline", ClientKind::offline, "", "offline-rules", false, ThinkingStyle::none, false, 0},
 };
 
-std::string trim(std::string s) {
-  const auto b = s.find_first_not_of(" \t\r\n");
-  if (b == std::string::npos) return "";
-  const auto e = s.find_last_not_of(" \t\r\n");
-  return s.substr(b, e - b + 1);
-}
-
-std::string lower(std::string s) {
-  std::transform(s.begin(), s.end(), s.begin(), [](unsigned char c) { return char(std::tolower(c)); });
-  return s;
-}
-
 std::optional<std::string> lookup(const EnvLookup& env, const std::string& name) {
   auto v = env(name);
   if (!v) return std::nullopt;
-  std::string t = trim(*v);
+  std::string t = trim_text(*v);
   if (t.empty()) return std::nullopt;
   return t;
 }
@@ -83,7 +72,7 @@ std::optional<int> parse_int(const EnvLookup& env, const std::string& name, int 
 std::optional<bool> parse_switch(const EnvLookup& env, const std::string& name) {
   const auto text = lookup(env, name);
   if (!text) return std::nullopt;
-  const std::string v = lower(*text);
+  const std::string v = lower_ascii(*text);
   if (v == "enabled" || v == "true" || v == "on" || v == "1") return true;
   if (v == "disabled" || v == "false" || v == "off" || v == "0") return false;
   throw ValueError("环境变量 " + name + "='" + *text + "' 无效：应为 enabled 或 disabled");
@@ -132,7 +121,7 @@ EnvLookup process_env() {
 }
 
 std::string selected_client_type(const EnvLookup& env) {
-  if (auto v = lookup(env, "LLM_CLIENT_TYPE")) return lower(*v);
+  if (auto v = lookup(env, "LLM_CLIENT_TYPE")) return lower_ascii(*v);
   return std::string(DEFAULT_CLIENT_TYPE);
 }
 

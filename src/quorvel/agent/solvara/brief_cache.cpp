@@ -19,13 +19,6 @@ namespace quorvel::agent::solvara {
 
 namespace {
 
-std::filesystem::path expand_home(const std::string& p) {
-  if (p.empty() || p[0] != '~') return p;
-  const char* home = std::getenv("HOME");
-  if (!home) return p;
-  return std::filesystem::path(home) / p.substr(p.size() > 1 && p[1] == '/' ? 2 : 1);
-}
-
 void check_file_name_part(const std::string& part, const char* what) {
   if (part.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
     throw ValueError(fmt::format("[大盘 AI 简报] {} 不能包含路径分隔符: {}", what, part));
@@ -53,26 +46,10 @@ std::map<CacheKey, std::unique_ptr<AsyncMutex>>& LOCKS() {
 }
 }  // namespace detail
 
-std::string _normalize_date(const std::string& analysis_date) {
-  if (analysis_date.empty()) return "";
-  return std::string(prefix_code_points(trim_text(analysis_date.substr(0, analysis_date.find('_'))), 10));
-}
+std::string _normalize_date(const std::string& analysis_date) { return date_key(analysis_date); }
 
 std::filesystem::path _cache_dir() {
-  std::filesystem::path dir;
-  const std::string own = trim_text(env_value("QUORVEL_SOLVARA_DIR").value_or(""));
-  if (!own.empty()) {
-    dir = expand_home(own);
-  } else {
-    std::string report = trim_text(env_value("REPORT_DIR").value_or(""));
-    if (report.empty()) {
-      const std::string center = trim_text(env_value("TARNEL_CENTER").value_or(""));
-      report = center.empty() ? "report" : (std::filesystem::path(center) / "report").string();
-    }
-    std::filesystem::path report_dir = expand_home(report);
-    if (!report_dir.is_absolute()) report_dir = get_project_root() / report_dir;
-    dir = report_dir / "solvaras";
-  }
+  const std::filesystem::path dir = brief_cache_directory();
   std::error_code ec;
   std::filesystem::create_directories(dir, ec);
   if (ec && !std::filesystem::is_directory(dir))

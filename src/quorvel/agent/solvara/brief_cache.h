@@ -43,9 +43,8 @@ std::map<CacheKey, std::unique_ptr<AsyncMutex>>& LOCKS();
 
 // The part before the first "_", trimmed, at most 10 characters; "" stays "".
 std::string _normalize_date(const std::string& analysis_date);
-// The cache directory (created when missing): $QUORVEL_SOLVARA_DIR as given, else the report
-// directory ($REPORT_DIR, else $TARNEL_CENTER/report, else report under the project root) joined with
-// "solvaras". A directory that cannot be created is a RuntimeError.
+// The brief cache directory (quorvel/utils/environment.h), created when missing. A directory that
+// cannot be created is a RuntimeError.
 std::filesystem::path _cache_dir();
 // <dir>/<MARKET>_<date>_<version>.md; a market or date with a path separator is a ValueError.
 std::filesystem::path _cache_path(const std::string& market_type, const std::string& analysis_date);

@@ -8,6 +8,8 @@
 #include "quorvel/report/markdown.h"
 #include "quorvel/report/report_paths.h"
 #include "quorvel/utils/atomic_file.h"
+#include "quorvel/utils/environment.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel::strategy::ai {
 
@@ -15,9 +17,9 @@ std::filesystem::path audit_file_path(const std::string& stock_code, const std::
   const auto now = std::chrono::floor<std::chrono::microseconds>(clock().now());
   const std::string stamp = date::format("%Y%m%dT%H%M%S", now);  // seconds carry six decimals
   const std::string name = report::safe_file_component(stock_code) + "_" +
-                           report::safe_file_component(report::normalize_report_date(analysis_time), "undated") + "_" +
+                           report::safe_file_component(date_key(analysis_time), "undated") + "_" +
                            report::safe_file_component(stamp) + ".md";
-  return report::report_directory() / "audit" / name;
+  return report_directory() / "audit" / name;
 }
 
 std::filesystem::path save_unused_reply(const std::string& stock_code, const std::string& analysis_time,

@@ -6,6 +6,7 @@
 
 #include "contracts/errors.h"
 #include "quorvel/agent/prompts/vellumor/sections.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel::agent::prompts::vellumor {
 
@@ -195,18 +196,8 @@ const std::string& SUMMARY_PROMPT() { return summary_of(Form::Full); }
 const std::string& SUMMARY_SYSTEM_TEMPLATE() { return summary_of(Form::System); }
 const std::string& SUMMARY_USER_TEMPLATE() { return summary_of(Form::User); }
 
-namespace {
-
-std::string upper(std::string_view text) {
-  std::string out(text);
-  for (char& c : out) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-  return out;
-}
-
-}  // namespace
-
 std::optional<Market> parse_market(std::string_view text) {
-  const std::string u = upper(text);
+  const std::string u = upper_ascii(std::string(text));
   if (u == "A") return Market::A;
   if (u == "US") return Market::US;
   if (u == "HK") return Market::HK;
@@ -215,7 +206,7 @@ std::optional<Market> parse_market(std::string_view text) {
 }
 
 std::optional<Form> parse_form(std::string_view text) {
-  const std::string u = upper(text);
+  const std::string u = upper_ascii(std::string(text));
   if (u == "FULL") return Form::Full;
   if (u == "SYSTEM") return Form::System;
   if (u == "USER") return Form::User;

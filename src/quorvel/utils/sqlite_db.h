@@ -1,7 +1,9 @@
 #pragma once
-// A small RAII layer over the SQLite C API: one connection, prepared statements with bound
-// parameters, and transactions. Every failure becomes a RuntimeError that names the database file
-// and the SQLite reason, so an operator can act on it (permissions, full disk, locked database).
+// The one RAII layer over the SQLite C API, shared by the bar store, the screen ranking and the report
+// store: one connection, prepared statements with bound parameters only, transactions, extended
+// result codes, and NaN stored as NULL. Every failure becomes a RuntimeError that names the database,
+// its file and SQLite's reason, followed by what the operator can do about it; a lock held beyond the
+// busy timeout is a DatabaseBusy so callers can retry it.
 //
 // Thread-safety: none. A Database and its statements belong to one thread at a time; callers that
 // share one guard it themselves.
@@ -16,7 +18,7 @@
 struct sqlite3;
 struct sqlite3_stmt;
 
-namespace quorvel::report {
+namespace quorvel::sqlite {
 
 class Database;
 
@@ -27,17 +29,28 @@ class DatabaseBusy : public RuntimeError {
   using RuntimeError::RuntimeError;
 };
 
-// A prepared statement. Parameters are 1-based, as in SQLite.
+struct OpenOptions {
+  std::string label = "数据库";  // how messages name the database ("行情库", "报告数据库")
+  bool create = true;             // create the file when it is missing
+  int busy_timeout_ms = 30000;    // how long a statement waits for another connection's lock
+  bool wal = false;               // write-ahead log with synchronous=NORMAL
+  std::string permission_advice;  // what to do when the file or its folder cannot be opened or written
+  std::string corrupt_advice;     // what to do with a damaged file or one that is not a database
+};
+
+// A prepared statement. Parameters are 1-based, columns 0-based, as in SQLite.
 class Statement {
  public:
   Statement(Database& db, std::string_view sql);
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
+  Statement(Statement&& other) noexcept;
+  Statement& operator=(Statement&&) = delete;
 
   Statement& bind(int index, std::string_view text);
   Statement& bind(int index, std::int64_t value);
-  Statement& bind(int index, double value);
+  Statement& bind(int index, double value);  // NaN is stored as NULL
   Statement& bind_null(int index);
   Statement& bind_optional(int index, const std::optional<std::string>& text);
 
@@ -45,39 +58,40 @@ class Statement {
   bool step();
   // Runs a statement that yields no rows.
   void run();
+  // Makes the statement ready to run again with new parameters.
   void reset();
 
   bool is_null(int column) const;
-  std::string text(int column) const;
+  std::string text(int column) const;  // NULL reads as ""
   std::optional<std::string> optional_text(int column) const;
   std::int64_t integer(int column) const;
-  double real(int column) const;
+  double real(int column) const;  // NULL reads as NaN
 
  private:
-  Database& db_;
+  Database* db_;
   sqlite3_stmt* stmt_ = nullptr;
 };
 
 class Database {
  public:
-  // Opens (creating when missing) the database file. `busy_timeout_ms` is how long a statement waits
-  // for another connection's lock before failing with "database is locked".
-  Database(const std::filesystem::path& file, int busy_timeout_ms);
+  Database(const std::filesystem::path& file, OpenOptions options);
   ~Database();
   Database(const Database&) = delete;
   Database& operator=(const Database&) = delete;
 
   void exec(std::string_view sql);
+  Statement prepare(std::string_view sql) { return Statement(*this, sql); }
   std::int64_t last_insert_id() const;
   int changes() const;
   const std::filesystem::path& file() const { return file_; }
   sqlite3* handle() { return db_; }
 
-  // Throws a RuntimeError for SQLite result `rc` with the given context.
+  // Throws for SQLite result `rc` met while doing `context`: DatabaseBusy for a lock, else RuntimeError.
   [[noreturn]] void fail(int rc, std::string_view context) const;
 
  private:
   std::filesystem::path file_;
+  OpenOptions options_;
   sqlite3* db_ = nullptr;
 };
 
@@ -110,4 +124,4 @@ class RelaxedSync {
   Database& db_;
 };
 
-}  // namespace quorvel::report
+}  // namespace quorvel::sqlite

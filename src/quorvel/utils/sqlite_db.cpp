@@ -1,22 +1,22 @@
-#include "quorvel/report/sqlite_db.h"
+#include "quorvel/utils/sqlite_db.h"
 
-#include <sqlite3.h>
+#include <cmath>
+#include <utility>
 
 #include <fmt/format.h>
+#include <sqlite3.h>
 
-#include "contracts/errors.h"
-
-namespace quorvel::report {
+namespace quorvel::sqlite {
 
 namespace {
 
-// What the operator should do about the most common failures.
-std::string advice(int rc) {
+// What the operator can do, by SQLite's primary result code.
+std::string advice(int rc, const OpenOptions& options) {
   switch (rc & 0xff) {
     case SQLITE_READONLY:
     case SQLITE_CANTOPEN:
     case SQLITE_PERM:
-      return "请检查报告目录是否存在且可写，或用 REPORT_DIR 指定其他目录";
+      return options.permission_advice.empty() ? "请检查该文件及其目录的读写权限" : options.permission_advice;
     case SQLITE_FULL:
       return "磁盘已满，请释放空间后重试";
     case SQLITE_BUSY:
@@ -24,7 +24,8 @@ std::string advice(int rc) {
       return "数据库被其他进程长时间占用，请稍后重试";
     case SQLITE_CORRUPT:
     case SQLITE_NOTADB:
-      return "数据库文件已损坏或不是 SQLite 文件，请备份后移走该文件";
+      return options.corrupt_advice.empty() ? "数据库文件已损坏或不是 SQLite 文件，请备份后移走该文件"
+                                            : options.corrupt_advice;
     case SQLITE_IOERR:
       return "磁盘读写失败，请检查磁盘空间与文件系统";
     default:
@@ -32,27 +33,35 @@ std::string advice(int rc) {
   }
 }
 
+std::string with_advice(std::string message, int rc, const OpenOptions& options) {
+  if (const std::string a = advice(rc, options); !a.empty()) message += " (" + a + ")";
+  return message;
+}
+
 }  // namespace
 
-Database::Database(const std::filesystem::path& file, int busy_timeout_ms) : file_(file) {
-  const int rc = sqlite3_open_v2(file.c_str(), &db_,
-                                 SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+Database::Database(const std::filesystem::path& file, OpenOptions options)
+    : file_(file), options_(std::move(options)) {
+  const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (options_.create ? SQLITE_OPEN_CREATE : 0);
+  const int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
+    const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    throw RuntimeError(fmt::format("无法打开报告数据库 {}: {} {}", file.string(), reason, advice(rc)));
+    throw RuntimeError(with_advice(fmt::format("无法打开{} {}: {}", options_.label, file.string(), reason), code, options_));
   }
   sqlite3_extended_result_codes(db_, 1);
-  sqlite3_busy_timeout(db_, busy_timeout_ms);
+  sqlite3_busy_timeout(db_, options_.busy_timeout_ms);
+  if (options_.wal) exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
 }
 
 Database::~Database() { sqlite3_close_v2(db_); }
 
 void Database::fail(int rc, std::string_view context) const {
   const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
-  std::string message = fmt::format("报告数据库 {} {}失败: {}", file_.string(), context, reason);
-  if (const std::string a = advice(rc); !a.empty()) message += " (" + a + ")";
+  const std::string message =
+      with_advice(fmt::format("{} {} {}失败: {}", options_.label, file_.string(), context, reason), rc, options_);
   const int primary = rc & 0xff;
   if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED) throw DatabaseBusy(message);
   throw RuntimeError(message);
@@ -67,34 +76,36 @@ void Database::exec(std::string_view sql) {
 std::int64_t Database::last_insert_id() const { return sqlite3_last_insert_rowid(db_); }
 int Database::changes() const { return sqlite3_changes(db_); }
 
-Statement::Statement(Database& db, std::string_view sql) : db_(db) {
+Statement::Statement(Database& db, std::string_view sql) : db_(&db) {
   const int rc = sqlite3_prepare_v2(db.handle(), sql.data(), int(sql.size()), &stmt_, nullptr);
   if (rc != SQLITE_OK) db.fail(rc, "准备语句");
 }
+
+Statement::Statement(Statement&& other) noexcept : db_(other.db_), stmt_(std::exchange(other.stmt_, nullptr)) {}
 
 Statement::~Statement() { sqlite3_finalize(stmt_); }
 
 Statement& Statement::bind(int index, std::string_view text) {
   const int rc = sqlite3_bind_text64(stmt_, index, text.data(), text.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-  if (rc != SQLITE_OK) db_.fail(rc, "绑定参数");
+  if (rc != SQLITE_OK) db_->fail(rc, "绑定参数");
   return *this;
 }
 
 Statement& Statement::bind(int index, std::int64_t value) {
   const int rc = sqlite3_bind_int64(stmt_, index, value);
-  if (rc != SQLITE_OK) db_.fail(rc, "绑定参数");
+  if (rc != SQLITE_OK) db_->fail(rc, "绑定参数");
   return *this;
 }
 
 Statement& Statement::bind(int index, double value) {
-  const int rc = sqlite3_bind_double(stmt_, index, value);
-  if (rc != SQLITE_OK) db_.fail(rc, "绑定参数");
+  const int rc = std::isnan(value) ? sqlite3_bind_null(stmt_, index) : sqlite3_bind_double(stmt_, index, value);
+  if (rc != SQLITE_OK) db_->fail(rc, "绑定参数");
   return *this;
 }
 
 Statement& Statement::bind_null(int index) {
   const int rc = sqlite3_bind_null(stmt_, index);
-  if (rc != SQLITE_OK) db_.fail(rc, "绑定参数");
+  if (rc != SQLITE_OK) db_->fail(rc, "绑定参数");
   return *this;
 }
 
@@ -106,7 +117,7 @@ bool Statement::step() {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
   if (rc == SQLITE_DONE) return false;
-  db_.fail(rc, "执行语句");
+  db_->fail(rc, "执行语句");
 }
 
 void Statement::run() {
@@ -133,11 +144,16 @@ std::optional<std::string> Statement::optional_text(int column) const {
 }
 
 std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(stmt_, column); }
-double Statement::real(int column) const { return sqlite3_column_double(stmt_, column); }
+
+double Statement::real(int column) const {
+  if (is_null(column)) return std::nan("");
+  return sqlite3_column_double(stmt_, column);
+}
 
 Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }
 
 Transaction::~Transaction() {
+  // A failed statement may already have rolled the transaction back; nothing is left to undo then.
   if (!done_) sqlite3_exec(db_.handle(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
@@ -150,4 +166,4 @@ RelaxedSync::RelaxedSync(Database& db) : db_(db) { db_.exec("PRAGMA synchronous=
 
 RelaxedSync::~RelaxedSync() { sqlite3_exec(db_.handle(), "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr); }
 
-}  // namespace quorvel::report
+}  // namespace quorvel::sqlite
