@@ -39,6 +39,7 @@
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/run_sync.h"
 
 namespace {
 
@@ -165,17 +166,28 @@ int run(const Options& opt, std::vector<std::string> codes) {
   watch_interrupts(signals, batch, console, results);
   asio::steady_timer ticker(loop);
   bool finished = false;
-  std::exception_ptr failure;
-  asio::co_spawn(loop, batch.run(), [&](std::exception_ptr e) {
-    failure = e;
+  // The batch ends the signal watch and the progress line whichever way it ends.
+  auto run_batch = [&]() -> asio::awaitable<void> {
+    std::exception_ptr failure;
+    try {
+      auto work = batch.run();
+      co_await std::move(work);
+    } catch (...) {
+      failure = std::current_exception();
+    }
     finished = true;
     signals.cancel();
     ticker.cancel();
-  });
+    if (failure) std::rethrow_exception(failure);
+  };
   asio::co_spawn(loop, show_progress(ticker, finished, console, batch, start), [](std::exception_ptr) {});
-  loop.run();
+  try {
+    quorvel::run_sync(loop, run_batch());
+  } catch (...) {
+    console.clear();
+    throw;
+  }
   console.clear();
-  if (failure) std::rethrow_exception(failure);
 
   results.print();
   quorvel::flush_store();

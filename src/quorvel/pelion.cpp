@@ -11,8 +11,6 @@
 #include <optional>
 #include <string>
 
-#include <asio/co_spawn.hpp>
-#include <asio/io_context.hpp>
 #include <fmt/format.h>
 
 #include "contracts/clock.h"
@@ -28,6 +26,7 @@
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/run_sync.h"
 
 namespace {
 
@@ -109,11 +108,7 @@ int run(const std::string& stock_code, const std::string& analysis_time, bool fo
   quorvel::install_runtime_services();
   const std::optional<std::string> date = checked_date(stock_code, analysis_time);
   if (!date) return 0;
-  asio::io_context loop;
-  std::exception_ptr failure;
-  asio::co_spawn(loop, analyze_stock(stock_code, *date, force), [&](std::exception_ptr e) { failure = e; });
-  loop.run();
-  if (failure) std::rethrow_exception(failure);
+  quorvel::run_sync(analyze_stock(stock_code, *date, force));
   return 0;
 }
 

@@ -6,8 +6,6 @@
 #include <iostream>
 #include <string>
 
-#include <asio/co_spawn.hpp>
-#include <asio/io_context.hpp>
 
 #include "contracts/errors.h"
 #include "contracts/market_data.h"
@@ -21,6 +19,7 @@
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/run_sync.h"
 
 namespace {
 
@@ -96,16 +95,10 @@ int main(int argc, char** argv) {
       return 0;
     }
 
-    asio::io_context loop;
-    std::exception_ptr failure;
-    asio::co_spawn(loop, analyze_market(market, analysis_time, force), [&](std::exception_ptr e) { failure = e; });
-    loop.run();
-    if (failure) {
-      try {
-        std::rethrow_exception(failure);
-      } catch (const std::exception& e) {
-        std::cerr << "tessaly: " << e.what() << "\n";
-      }
+    try {
+      quorvel::run_sync(analyze_market(market, analysis_time, force));
+    } catch (const std::exception& e) {
+      std::cerr << "tessaly: " << e.what() << "\n";
       return 1;
     }
     return 0;

@@ -18,7 +18,7 @@ using quorvel::testing::completion_body;
 using quorvel::testing::env_of;
 using quorvel::testing::fake_provider_env;
 using quorvel::testing::FakeLlmServer;
-using quorvel::testing::run_sync;
+using quorvel::run_sync;
 using quorvel::testing::ScriptedModelClient;
 using quorvel::testing::TEST_KEY;
 using ::testing::HasSubstr;

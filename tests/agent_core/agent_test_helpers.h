@@ -1,5 +1,5 @@
 #pragma once
-#include "support/run_sync.h"
+#include "quorvel/utils/run_sync.h"
 // Small builders shared by the agent-layer tests.
 #include <exception>
 #include <map>

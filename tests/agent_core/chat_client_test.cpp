@@ -11,6 +11,7 @@
 #include "agent_core/agent_test_helpers.h"
 #include "support/fake_llm_server.h"
 #include "support/test_support.h"
+#include "support/virtual_retry_timer.h"
 
 namespace quorvel::agent::core {
 namespace {
@@ -19,7 +20,7 @@ using quorvel::testing::completion_body;
 using quorvel::testing::fast_config;
 using quorvel::testing::FakeLlmServer;
 using quorvel::testing::LogCapture;
-using quorvel::testing::run_sync;
+using quorvel::run_sync;
 using quorvel::testing::ScriptedReply;
 using quorvel::testing::TEST_KEY;
 using ::testing::HasSubstr;
@@ -88,9 +89,14 @@ TEST(ChatClient, HonoursRetryAfterOn429ThenSucceeds) {
   server.enqueue({429, R"({"error":{"message":"Rate limit reached"}})", {{"Retry-After", "1"}}, false});
   server.enqueue({200, completion_body("ok"), {}, false});
   LogCapture logs;
-  const auto start = std::chrono::steady_clock::now();
+  auto timer = std::make_shared<quorvel::testing::VirtualRetryTimer>();
+  Service<RetryTimer>::Guard guard(timer);
   EXPECT_EQ(call(fast_config(server.base_url())).content, "ok");
-  EXPECT_GE(std::chrono::steady_clock::now() - start, std::chrono::milliseconds(950));
+  // The client waits out the Retry-After before its second attempt: at the provider's gate, which
+  // the 429 paused for everyone, and by its own backoff, which Retry-After lengthened to a second.
+  const auto waits = timer->waits();
+  ASSERT_FALSE(waits.empty());
+  EXPECT_EQ(waits.back(), std::chrono::milliseconds(1000));
   EXPECT_EQ(server.request_count(), 2u);
   EXPECT_TRUE(logs.contains("第 1 次请求失败，1.00 秒后重试"));
   EXPECT_TRUE(logs.contains("HTTP 429"));

@@ -9,7 +9,7 @@
 #include "quorvel/strategy/technical/combined_selector.h"
 #include "support/fake_market_data.h"
 #include "support/fake_report_store.h"
-#include "support/run_sync.h"
+#include "quorvel/utils/run_sync.h"
 #include "support/scripted_agent_layer.h"
 #include "support/scripted_pattern_service.h"
 #include "support/test_support.h"
@@ -39,7 +39,7 @@ class CheckAsync : public ::testing::Test {
     return {indicators::get_stock_status(df, code), df, std::move(pattern_info), "COMBINED", "2023-02-11", BRIEF};
   }
   AIAnalysisResult analyze(AIAnalysisRequest r) {
-    return testing::run_sync(BasicAISelector().check_async(std::move(r)));
+    return run_sync(BasicAISelector().check_async(std::move(r)));
   }
   std::vector<std::filesystem::path> audit_files() const {
     std::vector<std::filesystem::path> out;

@@ -10,7 +10,7 @@
 #include "quorvel/agent/schemas/decision.h"
 #include "quorvel/agent/schemas/extract.h"
 #include "support/fake_market_data.h"
-#include "support/run_sync.h"
+#include "quorvel/utils/run_sync.h"
 #include "tarnel/rows_json.h"
 
 namespace quorvel::agent::offline {
@@ -240,7 +240,7 @@ TEST(OfflineStockPrompt, ClientAnswersTheStockPrompt) {
   const auto s = sample({"hk.00700", "HK", "2023-11-07"});
   OfflineModelClient client;
   const auto reply =
-      quorvel::testing::run_sync(client.create({{"system", s.system_message}, {"user", s.user_message}}));
+      run_sync(client.create({{"system", s.system_message}, {"user", s.user_message}}));
   EXPECT_EQ(reply.model, "offline-rules");
   EXPECT_TRUE(schemas::extract_decision_json(reply.content));
   EXPECT_FALSE(parse_stock_prompt("", "分析一下 sh.600000"));

@@ -2,7 +2,7 @@
 
 #include "quorvel/agent/solvara/core_index_table.h"
 #include "quorvel/utils/environment.h"
-#include "support/run_sync.h"
+#include "quorvel/utils/run_sync.h"
 #include "solvara_fakes.h"
 #include "support/test_support.h"
 #include "tarnel/local_market_data.h"
@@ -43,7 +43,7 @@ std::vector<std::string> split(const std::string& s) {
 }
 
 TEST_F(CoreIndexTableTest, AShareTableOfTheFourCoreIndicesOnRealBars) {
-  const auto core = testing::run_sync(_generate_core_index_table("ETF", "2023-02-10_1500"));
+  const auto core = run_sync(_generate_core_index_table("ETF", "2023-02-10_1500"));
   const auto rows = split(core.table);
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[0], "| 指数名称 | 涨跌幅 | 量比 | 趋势状态 |");
@@ -65,7 +65,7 @@ TEST_F(CoreIndexTableTest, AShareTableOfTheFourCoreIndicesOnRealBars) {
 TEST_F(CoreIndexTableTest, AFailingIndexGetsADataErrorRowAndTheOthersStay) {
   data->failing_code = "sz.399006";
   testing::LogCapture log;
-  const auto core = testing::run_sync(_generate_core_index_table("A", "2023-02-10"));
+  const auto core = run_sync(_generate_core_index_table("A", "2023-02-10"));
   const auto rows = split(core.table);
   ASSERT_EQ(rows.size(), 6u);
   EXPECT_EQ(rows[3], "| **创业板指** | — | — | 数据错误 |");
@@ -74,15 +74,15 @@ TEST_F(CoreIndexTableTest, AFailingIndexGetsADataErrorRowAndTheOthersStay) {
 }
 
 TEST_F(CoreIndexTableTest, SelectionPerMarketAndMissingData) {
-  const auto us = testing::run_sync(_generate_core_index_table("US", "2022-12-30"));
+  const auto us = run_sync(_generate_core_index_table("US", "2022-12-30"));
   EXPECT_EQ(split(us.table).size(), 5u);
   EXPECT_NE(us.table.find("**道琼斯**"), std::string::npos);
-  const auto hk = testing::run_sync(_generate_core_index_table("HK", "2023-11-07"));
+  const auto hk = run_sync(_generate_core_index_table("HK", "2023-11-07"));
   const auto hk_rows = split(hk.table);
   ASSERT_EQ(hk_rows.size(), 4u);
   EXPECT_EQ(hk_rows[3], "| **恒生科技指数** | — | — | 数据不足 |");  // not in the bundled data
   EXPECT_EQ(split(hk.facts)[1], "- **恒生科技指数**：涨跌幅 —，量比 —；数据不足");
-  const auto none = testing::run_sync(_generate_core_index_table("JP", "2023-02-10"));
+  const auto none = run_sync(_generate_core_index_table("JP", "2023-02-10"));
   EXPECT_EQ(none.table, "（暂无核心指数数据）");
   EXPECT_EQ(none.verdict.rationale, "核心指数数据不足，保守处理");
 }

@@ -9,7 +9,7 @@
 #include "quorvel/agent/solvara/brief_prompt.h"
 #include "quorvel/agent/solvara/market_brief.h"
 #include "quorvel/utils/environment.h"
-#include "support/run_sync.h"
+#include "quorvel/utils/run_sync.h"
 #include "solvara_fakes.h"
 #include "support/test_support.h"
 #include "tarnel/local_market_data.h"
@@ -17,7 +17,7 @@
 namespace quorvel::agent::solvara {
 namespace {
 
-using testing::run_sync;
+using quorvel::run_sync;
 
 class MarketBrief : public ::testing::Test {
  protected:

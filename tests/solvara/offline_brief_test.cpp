@@ -4,7 +4,7 @@
 #include "quorvel/agent/offline/offline_client.h"
 #include "quorvel/agent/solvara/brief_generation.h"
 #include "quorvel/utils/environment.h"
-#include "support/run_sync.h"
+#include "quorvel/utils/run_sync.h"
 #include "solvara_fakes.h"
 #include "support/test_support.h"
 #include "tarnel/local_market_data.h"
@@ -20,7 +20,7 @@ class OfflineBrief : public ::testing::Test {
   Service<zerith::SentimentThermometer>::Guard sentiment{std::make_shared<testing::FakeSentiment>()};
 
   std::string prompt(const std::string& market, const std::string& date) {
-    return testing::run_sync(solvara::build_brief_user_message(market, date, "env", "hist", "ind"));
+    return run_sync(solvara::build_brief_user_message(market, date, "env", "hist", "ind"));
   }
 };
 
@@ -52,11 +52,11 @@ TEST_F(OfflineBrief, FollowsTheVerdictAndTheLengthBudgetOnRealData) {
 
 TEST_F(OfflineBrief, ClientAnswersBriefPromptsAndRefusesOthers) {
   OfflineModelClient client;
-  const auto reply = testing::run_sync(client.create({{"system", "s"}, {"user", prompt("A", "2023-02-10")}}));
+  const auto reply = run_sync(client.create({{"system", "s"}, {"user", prompt("A", "2023-02-10")}}));
   EXPECT_EQ(reply.model, "offline-rules");
   EXPECT_NE(reply.content.find("**▋ A 股大盘市场研判 · "), std::string::npos);
   EXPECT_NE(reply.content.find("周线温度 12.0"), std::string::npos);
-  EXPECT_THROW(testing::run_sync(client.create({{"user", "分析一下 sh.600000"}})), std::exception);
+  EXPECT_THROW(run_sync(client.create({{"user", "分析一下 sh.600000"}})), std::exception);
   EXPECT_EQ(make_offline_client_bundle().client_type, "offline");
 }
 

@@ -1,11 +1,11 @@
 #include "tarnel/online/fetcher.h"
 
 #include <random>
-#include <thread>
 
 #include <fmt/format.h>
 
 #include "contracts/clock.h"
+#include "contracts/retry_timer.h"
 #include "quorvel/utils/logger.h"
 
 namespace tarnel::online {
@@ -59,7 +59,7 @@ FetchResult Fetcher::get(const std::string& url, const std::vector<std::string>&
   }
   quorvel::HttpRequest request{url, headers, "", policy_.connect_timeout, policy_.total_timeout,
                                policy_.max_reply_bytes};
-  const auto started = std::chrono::steady_clock::now();
+  const auto started = quorvel::retry_timer().now();
   for (int attempt = 1;; ++attempt) {
     limiter_.wait_turn(host);
     quorvel::HttpResponse response = transport_(request);
@@ -77,14 +77,14 @@ FetchResult Fetcher::get(const std::string& url, const std::vector<std::string>&
     }
     std::optional<std::chrono::milliseconds> retry_after;
     if (response.retry_after) retry_after = quorvel::parse_retry_after(*response.retry_after, quorvel::clock().now());
-    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - started);
+    const auto elapsed = std::chrono::duration_cast<std::chrono::milliseconds>(quorvel::retry_timer().now() - started);
     const quorvel::RetryDecision next =
         quorvel::decide_retry(policy_.retry, retryable(response), attempt, elapsed, retry_after, jitter());
     if (!next.retry) {
       quorvel::logger.warning("行情源 %s 请求失败（%s，共尝试 %d 次，%s）", host, result.failure, attempt, next.stop_reason);
       return result;
     }
-    std::this_thread::sleep_for(next.delay);
+    quorvel::retry_timer().sleep_for(next.delay);
   }
 }
 

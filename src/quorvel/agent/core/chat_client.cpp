@@ -5,10 +5,8 @@
 #include <optional>
 #include <random>
 
-#include <asio/steady_timer.hpp>
-#include <asio/this_coro.hpp>
-
 #include "contracts/clock.h"
+#include "contracts/retry_timer.h"
 #include "quorvel/agent/core/retry_policy.h"
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/logger.h"
@@ -84,7 +82,7 @@ asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage
   if (closed_) throw RuntimeError("[LLM] " + config_.type + " 客户端已关闭，不能再发送请求");
   const HttpRequest request = make_request(messages);
   asio::thread_pool& pool = options_.pool ? *options_.pool : gate_->transport_pool();
-  const auto first_start = steady_clock::now();
+  const auto first_start = retry_timer().now();
   for (int attempt = 1;; ++attempt) {
     auto enter = gate_->enter();
     ProviderGate::Permit permit = co_await std::move(enter);
@@ -117,7 +115,7 @@ asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage
 
     std::optional<milliseconds> retry_after;
     if (response.retry_after) retry_after = parse_retry_after(*response.retry_after, clock().now());
-    const auto elapsed = std::chrono::duration_cast<milliseconds>(steady_clock::now() - first_start);
+    const auto elapsed = std::chrono::duration_cast<milliseconds>(retry_timer().now() - first_start);
     const RetryDecision decision =
         decide_retry(config_.retry, error->retryable(), attempt, elapsed, retry_after, options_.jitter());
     pause_provider(response, retry_after, decision.delay);
@@ -129,9 +127,8 @@ asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage
     }
     logger.warning("[LLM] 第 %d 次请求失败，%.2f 秒后重试 | provider=%s | %s", attempt,
                    double(decision.delay.count()) / 1000.0, config_.type, error->what());
-    asio::steady_timer timer(co_await asio::this_coro::executor);
-    timer.expires_after(decision.delay);
-    co_await timer.async_wait(asio::use_awaitable);
+    auto pause = retry_timer().wait_for(decision.delay);
+    co_await std::move(pause);
   }
 }
 

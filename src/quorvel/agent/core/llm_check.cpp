@@ -4,11 +4,10 @@
 #include <exception>
 #include <optional>
 
-#include <asio/co_spawn.hpp>
-#include <asio/detached.hpp>
-#include <asio/io_context.hpp>
+#include <asio/awaitable.hpp>
 
 #include "quorvel/agent/core/chat_protocol.h"
+#include "quorvel/utils/run_sync.h"
 
 namespace quorvel::agent::core {
 
@@ -72,23 +71,11 @@ int run_llm_check(const LlmCheckOptions& options, std::ostream& out, std::ostrea
   if (!options.system_message.empty()) messages.push_back({"system", options.system_message});
   messages.push_back({"user", options.prompt});
 
-  asio::io_context io;
   std::optional<CheckResult> result;
-  std::exception_ptr failure;
-  asio::co_spawn(io, ask(bundle.model_client, std::move(messages)), [&](std::exception_ptr e, CheckResult r) {
-    if (e) {
-      failure = e;
-    } else {
-      result = std::move(r);
-    }
-  });
-  io.run();
-  if (failure) {
-    try {
-      std::rethrow_exception(failure);
-    } catch (const std::exception& e) {
-      err << "LLM 调用失败: " << e.what() << "\n";
-    }
+  try {
+    result = run_sync(ask(bundle.model_client, std::move(messages)));
+  } catch (const std::exception& e) {
+    err << "LLM 调用失败: " << e.what() << "\n";
     return 1;
   }
   const ChatUsage& u = result->reply.usage;

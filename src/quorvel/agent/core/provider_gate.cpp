@@ -6,17 +6,15 @@
 
 #include <asio/async_result.hpp>
 #include <asio/post.hpp>
-#include <asio/steady_timer.hpp>
-#include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
 
+#include "contracts/retry_timer.h"
 #include "quorvel/agent/core/provider_config.h"
 #include "quorvel/utils/blocking.h"
 
 namespace quorvel::agent::core {
 
 using std::chrono::milliseconds;
-using std::chrono::steady_clock;
 
 ProviderGate::ProviderGate(int limit) : limit_(std::max(limit, 1)) {}
 
@@ -69,11 +67,10 @@ void ProviderGate::release_slot() {
 }
 
 asio::awaitable<ProviderGate::Permit> ProviderGate::enter() {
-  auto executor = co_await asio::this_coro::executor;
   for (;;) {
     if (const milliseconds wait = pause_left(); wait > milliseconds(0)) {
-      asio::steady_timer timer(executor, wait);
-      co_await timer.async_wait(asio::use_awaitable);
+      auto pause = retry_timer().wait_for(wait);
+      co_await std::move(pause);
       continue;
     }
     auto slot = acquire_slot();
@@ -86,13 +83,13 @@ asio::awaitable<ProviderGate::Permit> ProviderGate::enter() {
 }
 
 void ProviderGate::pause_for(milliseconds wait) {
-  const auto until = steady_clock::now() + wait;
+  const auto until = retry_timer().now() + wait;
   std::lock_guard lock(mutex_);
   paused_until_ = std::max(paused_until_, until);
 }
 
 milliseconds ProviderGate::pause_left() const {
-  const auto now = steady_clock::now();
+  const auto now = retry_timer().now();
   std::lock_guard lock(mutex_);
   if (paused_until_ <= now) return milliseconds(0);
   // Rounded up, so a wait never ends a fraction of a millisecond early.

@@ -3,8 +3,6 @@
 #include <exception>
 #include <utility>
 
-#include <asio/co_spawn.hpp>
-#include <asio/io_context.hpp>
 
 #include "contracts/clock.h"
 #include "quorvel/strategy/ai/analysis_context.h"
@@ -14,6 +12,7 @@
 #include "quorvel/strategy/ai/verdict.h"
 #include "quorvel/strategy/technical/combined_selector.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/run_sync.h"
 #include "quorvel/utils/number_text.h"
 #include "quorvel/utils/utf8_text.h"
 
@@ -132,17 +131,9 @@ asio::awaitable<AIAnalysisResult> BasicAISelector::check_async(AIAnalysisRequest
 }
 
 AICheckResult BasicAISelector::_check_as_ai_selector(AIAnalysisRequest request) {
-  asio::io_context loop;
-  std::optional<AIAnalysisResult> result;
-  std::exception_ptr failure;
-  asio::co_spawn(loop, check_async(std::move(request)), [&](std::exception_ptr e, AIAnalysisResult r) {
-    failure = e;
-    if (!e) result = std::move(r);
-  });
-  loop.run();
-  if (failure) std::rethrow_exception(failure);
-  return {result->trade_enum, std::move(result->stock_code), std::move(result->stock_status),
-          std::move(result->summary_response)};
+  AIAnalysisResult result = run_sync(check_async(std::move(request)));
+  return {result.trade_enum, std::move(result.stock_code), std::move(result.stock_status),
+          std::move(result.summary_response)};
 }
 
 }  // namespace quorvel::strategy::ai
