@@ -1,14 +1,14 @@
 #!/usr/bin/env bash
 # Builds the libFuzzer target of the decision extractor with clang (AddressSanitizer and
-# UndefinedBehaviorSanitizer) into build-fuzz/ and runs it.
+# UndefinedBehaviorSanitizer over the schemas library it links) into build-fuzz/ and runs it.
 # Usage: scripts/fuzz.sh [SECONDS] [extra libFuzzer options...]   (default 60 seconds)
 set -euo pipefail
 cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 
-cmake -S fuzz -B build-fuzz -DCMAKE_CXX_COMPILER=clang++ -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build-fuzz -j2
+cmake --preset fuzz >/dev/null
+cmake --build build-fuzz -j2 --target fuzz_extract_decision
 mkdir -p build-fuzz/corpus build-fuzz/artifacts
 # New inputs go to build-fuzz/corpus; the reply fixtures seed it.
 exec build-fuzz/fuzz_extract_decision -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=4096 \

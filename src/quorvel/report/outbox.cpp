@@ -142,7 +142,15 @@ FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
     // flusher may take it over.
     const auto batch_deadline = std::min(deadline, SteadyClock::now() + options_.lease / 2);
     const BatchOutcome outcome = publisher.publish(batch.messages, batch_deadline);
-    const Recorded rec = record_outcomes(owner, batch, outcome, result);
+    Recorded rec;
+    try {
+      rec = record_outcomes(owner, batch, outcome, result);
+    } catch (const RuntimeError&) {
+      // The outcomes could not be stored: free the claims so that the next flush sends the batch
+      // again at once (the broker turns a repeat into a no-op) instead of after the lease.
+      release_claims(owner);
+      throw;
+    }
     sum.failed += rec.failed;
     sum.duplicates += rec.duplicates;
     sum.lost_claims += rec.lost_claims;
@@ -156,6 +164,16 @@ FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
   result.pending = pending_count();
   log_flush(publisher, result, sum, claimed_elsewhere(owner));
   return result;
+}
+
+void SqliteReportStore::release_claims(const std::string& owner) noexcept {
+  try {
+    std::lock_guard lock(mutex_);
+    Statement s(*db_, "UPDATE outbox SET lease_until = NULL WHERE claimed_by = ?1 AND delivered_at IS NULL");
+    s.bind(1, owner).run();
+  } catch (const std::exception& e) {
+    logger.warning("[报告存储] 无法释放本次投递占用的消息，租约到期后再投递: %s", e.what());
+  }
 }
 
 void SqliteReportStore::log_flush(const MessagePublisher& publisher, const FlushResult& result, const Recorded& sum,

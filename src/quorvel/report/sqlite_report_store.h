@@ -111,6 +111,8 @@ class SqliteReportStore final : public ReportStore {
   // transaction and frees its claim.
   Recorded record_outcomes(const std::string& owner, const Batch& batch, const BatchOutcome& outcome,
                            FlushResult& result);
+  // Frees the claims `owner` still holds (after its outcomes could not be recorded); never throws.
+  void release_claims(const std::string& owner) noexcept;
   // Pending messages under a running claim of another flusher.
   std::size_t claimed_elsewhere(const std::string& owner);
   void log_flush(const MessagePublisher& publisher, const FlushResult& result, const Recorded& sum,

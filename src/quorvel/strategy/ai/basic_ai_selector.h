@@ -17,7 +17,7 @@
 #include <asio/awaitable.hpp>
 
 #include "contracts/bar_table.h"
-#include "contracts/selector_base.h"
+#include "quorvel/strategy/base/selector_base.h"
 #include "quorvel/indicators/stock_status.h"
 
 namespace quorvel::strategy::ai {

@@ -12,7 +12,7 @@
 #include <nlohmann/json.hpp>
 
 #include "contracts/pattern_service.h"
-#include "contracts/selector_base.h"
+#include "quorvel/strategy/base/selector_base.h"
 
 namespace quorvel::strategy::radar {
 

@@ -1,6 +1,6 @@
 #pragma once
 // Passes every instrument that has bars; runs no scan.
-#include "contracts/selector_base.h"
+#include "quorvel/strategy/base/selector_base.h"
 
 namespace quorvel::strategy::technical {
 

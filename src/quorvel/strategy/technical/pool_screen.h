@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "contracts/selector_base.h"
+#include "quorvel/strategy/base/selector_base.h"
 
 namespace quorvel::strategy::technical {
 

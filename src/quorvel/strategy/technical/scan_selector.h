@@ -8,7 +8,7 @@
 #include <optional>
 #include <string>
 
-#include "contracts/selector_base.h"
+#include "quorvel/strategy/base/selector_base.h"
 
 namespace quorvel::strategy::technical {
 
