@@ -83,13 +83,13 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
   } catch (const quorvel::ValueError&) {
   }
   if (const auto block = schemas::scan_json_block(input)) {
-    check(schemas::is_valid_utf8(*block), "scanned block is valid UTF-8");
+    check(quorvel::is_valid_utf8(*block), "scanned block is valid UTF-8");
     check(block->front() == '{' && block->back() == '}', "scanned block is braced");
   }
   if (size <= 4096) {
     std::string storage;
-    const std::string_view text = schemas::ensure_valid_utf8(input, storage);
-    check(schemas::is_valid_utf8(text), "decoded text is valid UTF-8");
+    const std::string_view text = quorvel::ensure_valid_utf8(input, storage);
+    check(quorvel::is_valid_utf8(text), "decoded text is valid UTF-8");
     check(schemas::find_json_fence(text) == lazy_fence(text), "fence agrees with the lazy pattern");
   }
   return 0;

@@ -11,6 +11,6 @@ cmake --preset fuzz >/dev/null
 cmake --build build-fuzz -j2 --target fuzz_extract_decision
 mkdir -p build-fuzz/corpus build-fuzz/artifacts
 # New inputs go to build-fuzz/corpus; the reply fixtures seed it.
-exec build-fuzz/fuzz_extract_decision -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=4096 \
+exec build-fuzz/bin/fuzz_extract_decision -max_total_time="$seconds" -max_len=65536 -timeout=10 -rss_limit_mb=4096 \
   -dict=fuzz/decision.dict -artifact_prefix=build-fuzz/artifacts/ -print_final_stats=1 "$@" \
   build-fuzz/corpus tests/data/schemas
