@@ -1,4 +1,5 @@
 #include <csignal>
+#include <vector>
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
@@ -87,12 +88,16 @@ TEST_F(BriefCache, BlankBriefIsAMissAndBadMetadataIsEmpty) {
   EXPECT_FALSE(_load_disk_cache("US", "2026-05-04"));
 }
 
-TEST_F(BriefCache, UnwritableDirectoryIsLoggedNotRaised) {
-  if (geteuid() == 0) GTEST_SKIP() << "root ignores directory permissions";
+TEST_F(BriefCache, AnUnwritableBriefFileIsLoggedNotRaisedAndLeavesNothingBehind) {
   testing::LogCapture log;
-  std::filesystem::permissions(dir.path(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_exec);
+  // A directory where the brief file belongs cannot be replaced by a file, whoever runs the test.
+  const auto path = _cache_path("A", "2026-05-02");
+  std::filesystem::create_directories(path);
   EXPECT_NO_THROW(_save_disk_cache("A", "2026-05-02", "x"));
   EXPECT_TRUE(log.contains("[大盘 AI 简报] 写缓存失败 path="));
+  std::vector<std::filesystem::path> left;
+  for (const auto& entry : std::filesystem::directory_iterator(path.parent_path())) left.push_back(entry.path());
+  EXPECT_EQ(left, std::vector<std::filesystem::path>{path});
 }
 
 TEST_F(BriefCache, WriteFailureIsLoggedAndTheOldBriefSurvives) {

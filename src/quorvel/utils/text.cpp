@@ -1,5 +1,7 @@
 #include "quorvel/utils/text.h"
 
+#include <fmt/format.h>
+
 #include "quorvel/utils/utf8_text.h"
 
 namespace quorvel {
@@ -34,6 +36,31 @@ std::string trim_text(std::string_view s) { return std::string(trim_unicode_spac
 std::string date_key(std::string_view analysis_time) {
   const std::string trimmed = trim_text(analysis_time.substr(0, analysis_time.find('_')));
   return std::string(prefix_code_points(trimmed, 10));
+}
+
+std::string quoted_text(std::string_view text) {
+  const bool double_quoted = text.find('\'') != std::string_view::npos && text.find('"') == std::string_view::npos;
+  const char quote = double_quoted ? '"' : '\'';
+  std::string out(1, quote);
+  for (char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (c == quote || c == '\\') {
+      out += '\\';
+      out += c;
+    } else if (c == '\n') {
+      out += "\\n";
+    } else if (c == '\r') {
+      out += "\\r";
+    } else if (c == '\t') {
+      out += "\\t";
+    } else if (b < 0x20 || b == 0x7F) {
+      out += fmt::format("\\x{:02x}", b);
+    } else {
+      out += c;
+    }
+  }
+  out += quote;
+  return out;
 }
 
 std::string strip_terminal_controls(std::string_view s) {

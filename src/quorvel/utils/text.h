@@ -27,6 +27,11 @@ inline std::string lower_ascii(std::string s) {
 // "2026-05-02", "2026-05-02_1500" and "2026-05-02 15:00:00" all give "2026-05-02"; "" stays "".
 std::string date_key(std::string_view analysis_time);
 
+// A text in quotes as a value is printed in messages and logs, escaped so that it stays on one line:
+// single quotes unless the text holds a single quote and no double quote; backslash, the quote,
+// \n, \r, \t and other control characters are escaped.
+std::string quoted_text(std::string_view text);
+
 // Text from outside (an LLM reply) made safe to store and to print on a terminal: escape sequences
 // (CSI "ESC [ ... final", OSC "ESC ] ... BEL or ESC \\", other two-byte ESC sequences) are removed
 // whole, and so are the other C0 control characters except tab and line feed, DEL and the C1

@@ -2,9 +2,10 @@
 
 #include "quorvel/agent/schemas/json_fence.h"
 #include "quorvel/agent/schemas/json_reader.h"
-#include "quorvel/utils/utf8_text.h"
 #include "quorvel/agent/schemas/value_text.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/text.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::agent::schemas {
 

@@ -10,6 +10,7 @@
 #include "quorvel/agent/schemas/extract.h"
 #include "quorvel/agent/schemas/value_text.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel::agent::schemas {
 

@@ -4,6 +4,7 @@
 
 #include "quorvel/utils/utf8_text.h"
 #include "quorvel/utils/number_text.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel::agent::schemas {
 
@@ -15,31 +16,6 @@ std::string kind_name(const nlohmann::ordered_json& value) {
   if (value.is_null()) return "null";
   if (value.is_array()) return "数组";
   return "对象";
-}
-
-std::string quoted_text(std::string_view text) {
-  const bool double_quoted = text.find('\'') != std::string_view::npos && text.find('"') == std::string_view::npos;
-  const char quote = double_quoted ? '"' : '\'';
-  std::string out(1, quote);
-  for (char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (c == quote || c == '\\') {
-      out += '\\';
-      out += c;
-    } else if (c == '\n') {
-      out += "\\n";
-    } else if (c == '\r') {
-      out += "\\r";
-    } else if (c == '\t') {
-      out += "\\t";
-    } else if (b < 0x20 || b == 0x7F) {
-      out += fmt::format("\\x{:02x}", b);
-    } else {
-      out += c;
-    }
-  }
-  out += quote;
-  return out;
 }
 
 std::string value_text(const nlohmann::ordered_json& value) {

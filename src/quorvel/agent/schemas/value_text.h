@@ -10,11 +10,6 @@ namespace quorvel::agent::schemas {
 // Chinese name of the value's kind: 文本, 整数, 实数, 布尔值, null, 数组, 对象.
 std::string kind_name(const nlohmann::ordered_json& value);
 
-// A text in quotes, escaped so that it stays on one line: single quotes unless the text holds a
-// single quote and no double quote; backslash, the quote, \n, \r, \t and other control characters
-// are escaped.
-std::string quoted_text(std::string_view text);
-
 // A scalar as written in a message (texts quoted, reals in shortest form, True/False/None); arrays
 // and objects as their kind and size. Texts longer than 80 code points are shortened with "...".
 std::string value_text(const nlohmann::ordered_json& value);

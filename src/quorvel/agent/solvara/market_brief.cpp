@@ -25,15 +25,6 @@ using namespace asio::experimental::awaitable_operators;
 
 namespace {
 
-std::string quoted(const std::string& s) {
-  std::string out = "'";
-  for (char c : s) {
-    if (c == '\\' || c == '\'') out += '\\';
-    out += c;
-  }
-  return out + "'";
-}
-
 // Stores the brief and queues it for the message queue; a failure is only logged.
 void push_to_mq(const std::string& market, const std::string& analysis_date, const std::string& content,
                 const Meta& meta) {
@@ -71,7 +62,7 @@ std::string printed_form(const nlohmann::ordered_json& v) {
     std::string out = "{";
     bool first = true;
     for (auto it = v.begin(); it != v.end(); ++it) {
-      out += (first ? "" : ", ") + quoted(it.key()) + ": " + printed_form(it.value());
+      out += (first ? "" : ", ") + quoted_text(it.key()) + ": " + printed_form(it.value());
       first = false;
     }
     return out + "}";
@@ -81,7 +72,7 @@ std::string printed_form(const nlohmann::ordered_json& v) {
     for (std::size_t i = 0; i < v.size(); ++i) out += (i ? ", " : "") + printed_form(v[i]);
     return out + "]";
   }
-  if (v.is_string()) return quoted(v.get<std::string>());
+  if (v.is_string()) return quoted_text(v.get<std::string>());
   if (v.is_boolean()) return v.get<bool>() ? "True" : "False";
   if (v.is_null()) return "None";
   return v.dump();
