@@ -33,7 +33,7 @@
 #include "quorvel/batch_report.h"
 #include "quorvel/batch_runner.h"
 #include "quorvel/command_dates.h"
-#include "quorvel/pool_members.h"
+#include "tarnel/code_list.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
@@ -213,7 +213,7 @@ int main(int argc, char** argv) {
     if (auto status = quorvel::refuse_pool_date("pelion-batch", opt.date, "输入日期")) return *status;
     std::vector<std::string> codes;
     try {
-      codes = quorvel::read_pool_file(opt.pool);
+      codes = tarnel::read_code_list(opt.pool);
     } catch (const quorvel::ValueError& e) {
       std::cerr << "pelion-batch: " << e.what() << "\n";
       return 2;

@@ -1,6 +1,6 @@
 #pragma once
-// Where a pool command finds its instruments: a watchlist file, every stored instrument of a
-// market, or the ETF universe file.
+// Where a pool command finds its instruments: every stored instrument of a market, or the ETF
+// universe file. Watchlist files are read by tarnel::read_code_list (tarnel/code_list.h).
 #include <string>
 #include <vector>
 
@@ -10,10 +10,6 @@ struct PoolMember {
   std::string code;
   std::string name;  // empty when the source does not say
 };
-
-// Codes of a pool file: the first field of each line (comma or white space separated); blank
-// lines and lines starting with '#' are skipped. A ValueError when the file cannot be read.
-std::vector<std::string> read_pool_file(const std::string& file);
 
 // Every stored stock or fund of the market ("ETF": the funds; "A": A-share stocks), with names.
 std::vector<PoolMember> market_members(const std::string& market);

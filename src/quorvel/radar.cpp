@@ -16,6 +16,7 @@
 #include "contracts/market_data.h"
 #include "quorvel/command_dates.h"
 #include "quorvel/pool_members.h"
+#include "tarnel/code_list.h"
 #include "quorvel/radar_output.h"
 #include "quorvel/strategy/radar/opportunity_radar_selector.h"
 #include "quorvel/utils/cli.h"
@@ -51,7 +52,7 @@ std::vector<quorvel::PoolMember> pool_members(const Options& opt) {
     return quorvel::etf_universe_members(file.string());
   }
   std::vector<quorvel::PoolMember> members;
-  for (auto& code : quorvel::read_pool_file(opt.pool)) members.push_back({std::move(code), ""});
+  for (auto& code : tarnel::read_code_list(opt.pool)) members.push_back({std::move(code), ""});
   return members;
 }
 

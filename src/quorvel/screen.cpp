@@ -16,6 +16,7 @@
 #include "contracts/market_data.h"
 #include "quorvel/command_dates.h"
 #include "quorvel/pool_members.h"
+#include "tarnel/code_list.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/screen_output.h"
 #include "quorvel/strategy/technical/pool_screen.h"
@@ -40,7 +41,7 @@ struct Options {
 
 // Codes of the pool: the watchlist file, or every stored stock or fund of the market.
 std::vector<std::string> pool_codes(const Options& opt) {
-  if (!opt.pool.empty()) return quorvel::read_pool_file(opt.pool);
+  if (!opt.pool.empty()) return tarnel::read_code_list(opt.pool);
   std::vector<std::string> codes;
   for (const auto& member : quorvel::market_members(opt.market)) codes.push_back(member.code);
   return codes;

@@ -10,7 +10,7 @@ namespace tarnel {
 
 std::vector<std::string> read_code_list(const std::filesystem::path& file) {
   std::ifstream in(file);
-  if (!in) throw quorvel::RuntimeError(fmt::format("无法读取代码清单 {}", file.string()));
+  if (!in) throw quorvel::ValueError(fmt::format("无法读取股票池文件: {}", file.string()));
   std::vector<std::string> codes;
   std::string line;
   while (std::getline(in, line)) {
