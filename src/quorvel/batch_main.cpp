@@ -33,13 +33,13 @@
 #include "quorvel/batch_report.h"
 #include "quorvel/batch_runner.h"
 #include "quorvel/command_dates.h"
-#include "tarnel/code_list.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/run_sync.h"
+#include "tarnel/code_list.h"
 
 namespace {
 
