@@ -189,13 +189,8 @@ int main(int argc, char** argv) {
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
     if (auto status = quorvel::refuse_pool_date("quorvel-radar", opt.date)) return *status;
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), opt.verbose ? "INFO" : "WARNING");
-    try {
-      tarnel::install_local_market_data();
-      zerith::install_pattern_service();
-      return run(opt);
-    } catch (const std::exception& e) {
-      std::cerr << "quorvel-radar: " << e.what() << "\n";
-      return 1;
-    }
+    tarnel::install_local_market_data();
+    zerith::install_pattern_service();
+    return run(opt);
   });
 }

@@ -73,12 +73,7 @@ int main(int argc, char** argv) {
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
 
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
-    try {
-      quorvel::install_runtime_services();
-    } catch (const quorvel::Error& e) {
-      std::cerr << "tessaly: " << e.what() << "\n";
-      return 1;
-    }
+    quorvel::install_runtime_services();
 
     for (auto& c : market) c = char(std::toupper(static_cast<unsigned char>(c)));
     const std::string input = analysis_time;
@@ -95,12 +90,7 @@ int main(int argc, char** argv) {
       return 0;
     }
 
-    try {
-      quorvel::run_sync(analyze_market(market, analysis_time, force));
-    } catch (const std::exception& e) {
-      std::cerr << "tessaly: " << e.what() << "\n";
-      return 1;
-    }
+    quorvel::run_sync(analyze_market(market, analysis_time, force));
     return 0;
   });
 }

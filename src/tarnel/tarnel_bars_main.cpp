@@ -51,30 +51,25 @@ int main(int argc, char** argv) {
     app.add_option("--db", db, "行情库文件");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
 
-    try {
-      auto service = std::make_shared<tarnel::LocalMarketData>(db, quorvel::get_project_root() / "data");
-      quorvel::Service<tarnel::MarketData>::install(service);
-      if (start.empty()) start = tarnel::get_default_start_date();
-      if (end.empty()) end = today_text();
-      tarnel::BarTable t = tarnel::get_any_ohlc(code, start, end);
-      if (t.empty()) {
-        std::cerr << fmt::format("行情库中没有 {} 在 {} 至 {} 之间的日线\n", code, start, end);
-        return 1;
-      }
-      if (weekly) t = tarnel::generate_weekly_tarnel(t);
-      if (indicators) {
-        tarnel::set_ema(t);
-        tarnel::set_macd(t);
-        tarnel::set_rsi(t);
-        tarnel::set_boll(t);
-        tarnel::set_volume(t);
-        tarnel::set_kdj(t);
-      }
-      print_csv(t);
-    } catch (const quorvel::Error& e) {
-      std::cerr << "tarnel-bars: " << e.what() << "\n";
+    auto service = std::make_shared<tarnel::LocalMarketData>(db, quorvel::get_project_root() / "data");
+    quorvel::Service<tarnel::MarketData>::install(service);
+    if (start.empty()) start = tarnel::get_default_start_date();
+    if (end.empty()) end = today_text();
+    tarnel::BarTable t = tarnel::get_any_ohlc(code, start, end);
+    if (t.empty()) {
+      std::cerr << fmt::format("行情库中没有 {} 在 {} 至 {} 之间的日线\n", code, start, end);
       return 1;
     }
+    if (weekly) t = tarnel::generate_weekly_tarnel(t);
+    if (indicators) {
+      tarnel::set_ema(t);
+      tarnel::set_macd(t);
+      tarnel::set_rsi(t);
+      tarnel::set_boll(t);
+      tarnel::set_volume(t);
+      tarnel::set_kdj(t);
+    }
+    print_csv(t);
     return 0;
   });
 }

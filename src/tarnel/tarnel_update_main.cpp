@@ -90,11 +90,6 @@ int main(int argc, char** argv) {
       std::cerr << "tarnel-update: --start 应为 YYYY-MM-DD 的有效日期: '" << start << "'\n";
       return 2;
     }
-    try {
-      return run(codes, pool, market, start);
-    } catch (const quorvel::Error& e) {
-      std::cerr << "tarnel-update: " << e.what() << "\n";
-      return 1;
-    }
+    return run(codes, pool, market, start);
   });
 }

@@ -79,11 +79,11 @@ TEST(Environment, RootsFollowOneSetOfRules) {
       {"/srv/data", {}, {}, "/srv/data", "/srv/data/report", "/srv/data/report/solvaras"},
       {"/srv/data", "  /srv/reports\u3000", {}, "/srv/data", "/srv/reports", "/srv/reports/solvaras"},
       {"data", "out/reports", "cache", "/opt/q/data", "/opt/q/out/reports", "/opt/q/cache"},
-      {"~", "~/reports", "~root/briefs", "/home/t", "/home/t/reports", root_home + "/briefs"},
+      {"~", "~/reports", "~root/briefs", "/users/t", "/users/t/reports", root_home + "/briefs"},
       {"~no_such_user_q/x", {}, {}, "/opt/q/~no_such_user_q/x", "/opt/q/~no_such_user_q/x/report",
        "/opt/q/~no_such_user_q/x/report/solvaras"},
   };
-  testing::ScopedEnv project("QUORVEL_HOME", "/opt/q"), home("HOME", "/home/t");
+  testing::ScopedEnv project("QUORVEL_HOME", "/opt/q"), home("HOME", "/users/t");
   for (const Row& r : rows) {
     SCOPED_TRACE(r.data_root + " " + r.report_dir);
     testing::ScopedEnv c("TARNEL_CENTER", r.center), d("REPORT_DIR", r.report), b("QUORVEL_SOLVARA_DIR", r.cache);
