@@ -18,7 +18,7 @@
 #include "quorvel/report/redis_publisher.h"
 #include "quorvel/report/sqlite_report_store.h"
 #include "quorvel/utils/logger.h"
-#include "report/redis_server.h"
+#include "support/redis_server.h"
 
 namespace {
 

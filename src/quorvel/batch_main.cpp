@@ -206,7 +206,7 @@ int main(int argc, char** argv) {
         ->required();
     app.add_option("-t,--analysis_time", opt.date, "股票K线的日期，格式：YYYY-MM-DD (默认: 今天)");
     app.add_option("-c,--concurrency", opt.concurrency, "同时进行的分析数 (默认: 4；LLM 同时请求数另受 LLM_MAX_IN_FLIGHT 限制)")
-        ->check(CLI::Range(1, 64));
+        ->check(quorvel::integer_range(1, 64));
     app.add_flag("--force", opt.force, "强制重新分析，即使报告已存在");
     app.add_flag("-v,--verbose", opt.verbose, "在终端输出每只标的的完整分析日志");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;

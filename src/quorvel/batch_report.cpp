@@ -6,6 +6,7 @@
 #include <fmt/format.h>
 
 #include "quorvel/utils/number_text.h"
+#include "quorvel/utils/outside_text.h"
 #include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::batch {
@@ -15,9 +16,17 @@ namespace {
 // Characters of a failure reason shown in the table; the log line carries it in full.
 constexpr std::size_t TABLE_REASON_CHARS = 48;
 
+// Codes and names come from the pool file and the providers, reasons and decision texts from the
+// LLM: all of it is shown as outside text, on one line.
+std::string shown(std::string_view text) {
+  std::string out = outside_text(text);
+  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
+  return out;
+}
+
 std::string text_field(const Outcome& o, const char* key) {
   if (!o.decision || !o.decision->contains(key) || !(*o.decision)[key].is_string()) return "-";
-  const std::string v = (*o.decision)[key].get<std::string>();
+  const std::string v = shown((*o.decision)[key].get<std::string>());
   return v.empty() ? "-" : v;
 }
 
@@ -51,8 +60,9 @@ std::string status_text(const Outcome& o, std::size_t reason_chars) {
     case Status::stored: return "已存储";
     case Status::interrupted: return "已中断";
     case Status::failed: {
-      const std::string cut(prefix_code_points(o.reason, reason_chars));
-      return "失败: " + cut + (cut.size() < o.reason.size() ? "…" : "");
+      const std::string reason = shown(o.reason);
+      const std::string cut(prefix_code_points(reason, reason_chars));
+      return "失败: " + cut + (cut.size() < reason.size() ? "…" : "");
     }
   }
   return "";
@@ -97,16 +107,17 @@ std::string progress_line(const Counts& c, double elapsed) {
 }
 
 std::string outcome_line(const Outcome& o, std::size_t position, std::size_t total) {
-  std::string line = fmt::format("[{}/{}] {}", position, total, o.code);
-  if (!o.name.empty()) line += " " + o.name;
+  std::string line = fmt::format("[{}/{}] {}", position, total, shown(o.code));
+  if (!o.name.empty()) line += " " + shown(o.name);
   switch (o.status) {
     case Status::analysed:
     case Status::stored:
-      line += fmt::format(" → {} | {} / {}", or_dash(o.verdict), text_field(o, "action"), text_field(o, "direction"));
+      line += fmt::format(" → {} | {} / {}", or_dash(shown(o.verdict)), text_field(o, "action"),
+                          text_field(o, "direction"));
       if (o.status == Status::stored) return line + " | 已存储，跳过 (--force 重新分析)";
       return line + fmt::format(" | {:.2f}s", o.seconds);
     case Status::failed:
-      return line + " 失败: " + o.reason;
+      return line + " 失败: " + shown(o.reason);
     default:
       return line + " " + status_text(o, TABLE_REASON_CHARS);
   }
@@ -116,9 +127,9 @@ void print_table(std::ostream& out, const std::vector<Outcome>& outcomes) {
   const std::vector<std::string> head{"代码", "名称", "结论", "操作", "方向", "入场区间", "止损", "目标", "盈亏比", "置信度", "状态"};
   std::vector<std::vector<std::string>> rows;
   for (const Outcome& o : outcomes)
-    rows.push_back({o.code, or_dash(o.name), or_dash(o.verdict), text_field(o, "action"), text_field(o, "direction"),
-                    entry_range(o), or_dash(amount(real_field(o, "stop_loss"))), targets(o),
-                    or_dash(amount(real_field(o, "rrr"))), text_field(o, "confidence"),
+    rows.push_back({shown(o.code), or_dash(shown(o.name)), or_dash(shown(o.verdict)), text_field(o, "action"),
+                    text_field(o, "direction"), entry_range(o), or_dash(amount(real_field(o, "stop_loss"))),
+                    targets(o), or_dash(amount(real_field(o, "rrr"))), text_field(o, "confidence"),
                     status_text(o, TABLE_REASON_CHARS)});
   std::vector<std::size_t> width(head.size());
   for (std::size_t c = 0; c < head.size(); ++c) {

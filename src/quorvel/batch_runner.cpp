@@ -17,11 +17,10 @@
 #include "contracts/errors.h"
 #include "contracts/report_store.h"
 #include "quorvel/analysis_steps.h"
-#include "quorvel/report/decision_payload.h"
-#include "quorvel/report/sqlite_report_store.h"
 #include "quorvel/strategy/ai/basic_ai_selector.h"
 #include "quorvel/strategy/ai/verdict.h"
 #include "quorvel/utils/blocking.h"
+#include "quorvel/utils/companion.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
 
@@ -50,22 +49,11 @@ std::string failure_reason(const std::string& summary) {
   return summary.empty() ? "分析失败" : summary;
 }
 
-// The decision and verdict an earlier run stored for the outcome's code, day and client. The SQLite
-// store can list its reports; another store leaves the row without them.
-void read_stored(Outcome& o, const std::string& llm_client_type) {
-  auto* store = dynamic_cast<report::SqliteReportStore*>(&report::default_storage());
-  if (!store) return;
-  report::ReportFilter filter;
-  filter.code = o.code;
-  filter.date = o.date;
-  filter.llm_client_type = llm_client_type;
-  filter.limit = 1;
-  filter.kind = report::ReportKind::analysis;
-  if (const auto analysis = store->list_reports(filter); !analysis.empty())
-    o.decision = report::decision_from_analysis(analysis.front().content);
-  filter.kind = report::ReportKind::summary;
-  if (const auto summary = store->list_reports(filter); !summary.empty())
-    o.verdict = verdict_name(ai::summary_verdict(summary.front().content).trade_enum);
+// The decision and verdict an earlier run stored for the outcome's instrument-day.
+void apply_stored(Outcome& o, const report::StoredAnalysis& stored) {
+  o.status = Status::stored;
+  o.decision = stored.decision;
+  o.verdict = verdict_name(ai::summary_verdict(stored.summary).trade_enum);
   if (!o.decision) {
     o.status = Status::failed;
     o.reason = "已存储的分析中没有可用的决策 (--force 重新分析)";
@@ -84,9 +72,9 @@ Outcome plan_instrument(const std::string& code, const BatchOptions& options) {
     if (!o.market_type) {
       o.status = Status::failed;
       o.reason = "无法识别的证券代码 (应如 sh.600000、hk.00700、us.AAPL、510050)";
-    } else if (!options.force && report::default_storage().exists(code, o.date, options.llm_client_type)) {
-      o.status = Status::stored;
-      read_stored(o, options.llm_client_type);
+    } else if (!options.force) {
+      if (const auto stored = report::default_storage().stored_analysis({code, o.date, options.llm_client_type}))
+        apply_stored(o, *stored);
     }
   } catch (const std::exception& e) {
     o.status = Status::failed;
@@ -109,6 +97,7 @@ void BatchRun::finish(const Outcome& outcome) {
 void BatchRun::abandon() {
   for (Outcome& o : outcomes_)
     if (o.status == Status::running) o.status = Status::interrupted;
+  claims_.release_all_now();
 }
 
 asio::awaitable<void> BatchRun::run() {
@@ -123,7 +112,7 @@ asio::awaitable<void> BatchRun::run() {
   if (stop_) co_return;
   auto executor = co_await asio::this_coro::executor;
   prefetch_briefs(executor);
-  auto workers = run_workers();
+  auto workers = with_companion(run_workers(), claims_.keep_renewed());
   co_await std::move(workers);
 }
 
@@ -165,28 +154,90 @@ struct BatchRun::Prepared {
   std::chrono::steady_clock::time_point start{};
 };
 
-Outcome* BatchRun::claim() {
-  while (!stop_ && next_ < outcomes_.size()) {
-    Outcome& o = outcomes_[next_++];
-    if (o.status == Status::pending) return &o;
+report::AnalysisKey BatchRun::key(const Outcome& o) const { return {o.code, o.date, options_.llm_client_type}; }
+
+asio::awaitable<Outcome*> BatchRun::claim_next() {
+  while (!stop_) {
+    Outcome* o = nullptr;
+    bool waited = false;
+    if (next_ < outcomes_.size()) {
+      o = &outcomes_[next_++];
+      if (o->status != Status::pending) continue;
+      auto attempt = claims_.try_take(key(*o));
+      if (!co_await std::move(attempt)) {
+        logger.info("[分析占用] %s %s 正由另一个运行分析，稍后再看", o->code, o->date);
+        deferred_.push_back(o);
+        continue;
+      }
+    } else if (!deferred_.empty()) {
+      o = deferred_.front();
+      deferred_.pop_front();
+      waited = true;
+      auto wait = wait_for_claim(*o);
+      if (!co_await std::move(wait)) co_return nullptr;
+    } else {
+      co_return nullptr;
+    }
+    auto stored = finished_elsewhere(*o, waited);
+    if (!co_await std::move(stored)) co_return o;
+    auto release = claims_.release(key(*o));
+    co_await std::move(release);
+    finish(*o);
   }
-  return nullptr;
+  co_return nullptr;
+}
+
+asio::awaitable<bool> BatchRun::wait_for_claim(Outcome& o) {
+  while (!stop_) {
+    auto attempt = claims_.try_take(key(o));
+    if (co_await std::move(attempt)) co_return true;
+    asio::steady_timer timer(co_await asio::this_coro::executor, AnalysisClaims::POLL);
+    co_await timer.async_wait(asio::use_awaitable);
+  }
+  co_return false;
+}
+
+asio::awaitable<bool> BatchRun::finished_elsewhere(Outcome& o, bool waited) {
+  // Unless forced, a run that finished the instrument-day between the first pass and this claim
+  // has stored it. Forced, only the run this one waited for counts: its analysis is as new as ours.
+  if (options_.force && !waited) co_return false;
+  try {
+    auto lookup = run_blocking([k = key(o)] { return report::default_storage().stored_analysis(k); });
+    const std::optional<report::StoredAnalysis> stored = co_await std::move(lookup);
+    if (!stored) co_return false;
+    apply_stored(o, *stored);
+  } catch (const std::exception& e) {
+    o.status = Status::failed;
+    o.reason = e.what();
+  }
+  co_return true;
 }
 
 asio::awaitable<void> BatchRun::worker() {
-  auto first = prepare(claim());
+  auto first_claim = claim_next();
+  Outcome* first_outcome = co_await std::move(first_claim);
+  auto first = prepare(first_outcome);
   Prepared ready = co_await std::move(first);
   while (ready.outcome) {
-    Outcome& current = *ready.outcome;
-    // The next instrument is read and screened while the model answers about this one.
+    // The next instrument is claimed, read and screened while the model answers about this one.
     auto analysis = analyse(std::move(ready));
-    auto preparation = prepare(claim());
+    auto preparation = prepare_next();
     auto both = std::move(analysis) && std::move(preparation);
     Prepared following = co_await std::move(both);
-    finish(current);
     ready = std::move(following);
-    if (stop_ && ready.outcome) break;  // prepared, never started: stays pending
+    if (stop_ && ready.outcome) {  // prepared, never started: stays pending
+      auto unused = claims_.release(key(*ready.outcome));
+      co_await std::move(unused);
+      break;
+    }
   }
+}
+
+asio::awaitable<BatchRun::Prepared> BatchRun::prepare_next() {
+  auto next = claim_next();
+  Outcome* outcome = co_await std::move(next);
+  auto preparation = prepare(outcome);
+  co_return co_await std::move(preparation);
 }
 
 asio::awaitable<BatchRun::Prepared> BatchRun::prepare(Outcome* outcome) {
@@ -225,6 +276,11 @@ asio::awaitable<void> BatchRun::analyse(Prepared prepared) {
     o.status = Status::failed;
     o.reason = *error;
   }
+  // Freed as soon as the analysis ends, not when the next instrument is ready: that one may be
+  // waiting for another run, which may be waiting for this claim.
+  auto release = claims_.release(key(o));
+  co_await std::move(release);
+  finish(o);
 }
 
 asio::awaitable<void> BatchRun::analyse_steps(Prepared& prepared) {
@@ -246,7 +302,10 @@ asio::awaitable<void> BatchRun::analyse_steps(Prepared& prepared) {
   const ai::AIAnalysisResult result = co_await std::move(analysis);
   if (result.trader_response.empty()) throw RuntimeError(failure_reason(result.summary_response));
   o.verdict = verdict_name(result.trade_enum);
-  o.decision = report::decision_from_analysis(result.trader_response);
+  // The decision as the analysis stored it: the one extracted and checked once.
+  auto lookup = run_blocking([k = key(o)] { return report::default_storage().stored_analysis(k); });
+  const std::optional<report::StoredAnalysis> stored = co_await std::move(lookup);
+  if (stored) o.decision = stored->decision;
   if (!o.decision) throw RuntimeError("回复中没有可用的决策 (已按观望存储)");
   o.status = Status::analysed;
 }

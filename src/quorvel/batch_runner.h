@@ -10,14 +10,21 @@
 // market briefs the remaining instruments need are then requested at once, one per market and day
 // (batch_briefs.h). An instrument that fails is recorded with its reason and the run goes on.
 //
+// Each instrument-day is claimed in the report store before it is analysed (analysis_claims.h).
+// One that another run is analysing is put back and taken up at the end: the run then waits for
+// the other run's claim and shows what it stored (or analyses it itself if the other run died
+// without storing it). So two runs over one watchlist pay for each analysis once.
+//
 // Not thread-safe: construct, run and read it on the event loop's thread.
 #include <cstddef>
+#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
 
 #include <asio/awaitable.hpp>
 
+#include "quorvel/analysis_claims.h"
 #include "quorvel/batch_briefs.h"
 #include "quorvel/batch_report.h"
 
@@ -47,7 +54,8 @@ class BatchRun {
   // No analysis starts after this; the ones under way finish.
   void request_stop() { stop_ = true; }
   bool stop_requested() const { return stop_; }
-  // Marks the analyses under way as interrupted (the process is about to end without them).
+  // Marks the analyses under way as interrupted and frees their claims at once (the process is
+  // about to end without them). Blocks briefly on the report store.
   void abandon();
 
   // One per code, in watchlist order (empty until the first pass is done).
@@ -59,11 +67,20 @@ class BatchRun {
 
   asio::awaitable<void> run_workers();
   asio::awaitable<void> worker();
-  // The next pending instrument for a worker, or null when there is none or the run is stopping.
-  Outcome* claim();
+  report::AnalysisKey key(const Outcome& outcome) const;
+  // The next instrument a worker must analyse, claimed for this run, or null when there is none or
+  // the run is stopping. Instruments that turn out stored on the way are finished here.
+  asio::awaitable<Outcome*> claim_next();
+  // Waits for another run's claim on `outcome`; false when this run stops first.
+  asio::awaitable<bool> wait_for_claim(Outcome& outcome);
+  // With the claim held: the analysis another run stored, if any, finishes the outcome.
+  asio::awaitable<bool> finished_elsewhere(Outcome& outcome, bool waited);
   // Bars, status and screen of `outcome` (null: nothing to prepare). Never throws.
   asio::awaitable<Prepared> prepare(Outcome* outcome);
-  // Brief, LLM analysis, decision. Never throws: a failure is recorded in the outcome.
+  // The next instrument, claimed and prepared.
+  asio::awaitable<Prepared> prepare_next();
+  // Brief, LLM analysis, decision; then frees the claim and reports the outcome. Never throws: a
+  // failure is recorded in the outcome.
   asio::awaitable<void> analyse(Prepared prepared);
   asio::awaitable<void> analyse_steps(Prepared& prepared);
   void prefetch_briefs(const asio::any_io_executor& executor);
@@ -72,6 +89,8 @@ class BatchRun {
   BatchOptions options_;
   std::vector<Outcome> outcomes_;
   BriefBoard briefs_;
+  AnalysisClaims claims_;
+  std::deque<Outcome*> deferred_;  // claimed by another run when first met
   std::size_t next_ = 0;      // next outcome a worker looks at
   std::size_t finished_ = 0;  // outcomes reported through on_outcome
   bool stop_ = false;

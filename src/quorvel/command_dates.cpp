@@ -28,4 +28,23 @@ std::optional<int> refuse_pool_date(std::string_view program, const std::string&
   return 2;
 }
 
+std::optional<int> refuse_start_date(std::string_view program, const std::string& start, const std::string& end,
+                                     std::string_view end_word) {
+  if (start.empty()) return std::nullopt;
+  const auto first = tarnel::try_parse_calendar_date(start);
+  const auto last = tarnel::try_parse_calendar_date(end);
+  if (!first) {
+    std::cerr << program << ": --start 日期格式错误: " << start << "，应为 YYYY-MM-DD 的有效日期\n";
+  } else if (last && *first > *last) {
+    std::cerr << program << ": --start " << start << " 晚于" << end_word << " " << end
+              << "，这段时间内没有K线：请给出不晚于 " << end << " 的起始日期\n";
+  } else if (!tarnel::try_parse_date(start)) {
+    std::cerr << program << ": --start " << start << " 超出支持的年份范围 " << tarnel::MIN_YEAR << "–"
+              << tarnel::MAX_YEAR << "\n";
+  } else {
+    return std::nullopt;
+  }
+  return 2;
+}
+
 }  // namespace quorvel

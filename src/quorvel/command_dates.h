@@ -19,4 +19,11 @@ bool is_future_date(const std::string& date_text);
 std::optional<int> refuse_pool_date(std::string_view program, const std::string& date_text,
                                     std::string_view future_word = "日期");
 
+// The --start check of the commands, made before anything is read or written: nothing when `start`
+// is empty or a date not later than `end` (a valid "YYYY-MM-DD"); otherwise one line on standard
+// error ("<program>: --start ...", malformed, out of the supported years, or after `end`, which the
+// message calls `end_word`) and the usage-error exit status 2 to return.
+std::optional<int> refuse_start_date(std::string_view program, const std::string& start, const std::string& end,
+                                     std::string_view end_word = "分析日期");
+
 }  // namespace quorvel

@@ -17,12 +17,14 @@
 #include "contracts/errors.h"
 #include "contracts/report_store.h"
 #include "quorvel/agent/solvara/market_brief.h"
+#include "quorvel/analysis_claims.h"
 #include "quorvel/analysis_steps.h"
 #include "quorvel/command_dates.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/strategy/ai/basic_ai_selector.h"
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/cli.h"
+#include "quorvel/utils/companion.h"
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
@@ -46,21 +48,8 @@ void log_texts(const std::string& report, const std::string& summary) {
   logger.info("\n===== 总结结束 =====");
 }
 
-asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
-  logger.info("开始 AI 股票分析: stock=" + stock_code + ", analysis_time=" + analysis_time +
-              ", force=" + (force ? "True" : "False"));
-  std::string llm_client_type = quorvel::env_value("LLM_CLIENT_TYPE").value_or("deepseek");
-  for (char& c : llm_client_type) c = char(std::tolower(static_cast<unsigned char>(c)));
-  if (!force) {
-    auto lookup = quorvel::run_blocking(
-        [&] { return quorvel::report::default_storage().exists(stock_code, analysis_time, llm_client_type); });
-    const bool exists = co_await std::move(lookup);
-    if (exists) {
-      logger.info("股票 " + stock_code + " 在 " + analysis_time + " 的分析报告 (" + llm_client_type +
-                  ") 已存在，跳过执行。 (使用 --force 强制重新分析)");
-      co_return;
-    }
-  }
+// Everything after the skip check and the claim: bars, brief, AI analysis, output.
+asio::awaitable<void> analyse_claimed(const std::string& stock_code, const std::string& analysis_time) {
   const double start_time = seconds_now();
   auto preparation = quorvel::run_blocking([&] { return quorvel::prepare_stock(stock_code, analysis_time); });
   quorvel::PreparedStock stock = co_await std::move(preparation);
@@ -84,6 +73,51 @@ asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis
   log_texts(result.trader_response, result.summary_response);
   logger.info(fmt::format("\n执行时间: {:.2f} 秒", seconds_now() - start_time));
   quorvel::flush_store();
+}
+
+asio::awaitable<bool> stored(const quorvel::report::AnalysisKey& key) {
+  auto lookup = quorvel::run_blocking(
+      [&] { return quorvel::report::default_storage().exists(key.code, key.date, key.llm_client_type); });
+  co_return co_await std::move(lookup);
+}
+
+void log_skip(const quorvel::report::AnalysisKey& key) {
+  logger.info("股票 " + key.code + " 在 " + key.date + " 的分析报告 (" + key.llm_client_type +
+              ") 已存在，跳过执行。 (使用 --force 强制重新分析)");
+}
+
+asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
+  logger.info("开始 AI 股票分析: stock=" + stock_code + ", analysis_time=" + analysis_time +
+              ", force=" + (force ? "True" : "False"));
+  std::string llm_client_type = quorvel::env_value("LLM_CLIENT_TYPE").value_or("deepseek");
+  for (char& c : llm_client_type) c = char(std::tolower(static_cast<unsigned char>(c)));
+  const quorvel::report::AnalysisKey key{stock_code, analysis_time, llm_client_type};
+  if (!force) {
+    auto lookup = stored(key);
+    if (co_await std::move(lookup)) {
+      log_skip(key);
+      co_return;
+    }
+  }
+  // Another run analysing the same instrument-day is waited for; what it stored is not paid twice.
+  quorvel::AnalysisClaims claims;
+  auto take = claims.take(key);
+  const bool waited = co_await std::move(take);
+  std::exception_ptr failure;
+  try {
+    auto again = stored(key);
+    if ((waited || !force) && co_await std::move(again)) {
+      log_skip(key);
+    } else {
+      auto work = quorvel::with_companion(analyse_claimed(stock_code, analysis_time), claims.keep_renewed());
+      co_await std::move(work);
+    }
+  } catch (...) {
+    failure = std::current_exception();
+  }
+  auto release = claims.release(key);
+  co_await std::move(release);
+  if (failure) std::rethrow_exception(failure);
 }
 
 // The date checks before the analysis; nothing when the run must stop here (already logged).

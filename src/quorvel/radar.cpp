@@ -16,7 +16,6 @@
 #include "contracts/market_data.h"
 #include "quorvel/command_dates.h"
 #include "quorvel/pool_members.h"
-#include "tarnel/code_list.h"
 #include "quorvel/radar_output.h"
 #include "quorvel/strategy/radar/opportunity_radar_selector.h"
 #include "quorvel/utils/cli.h"
@@ -25,6 +24,8 @@
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/parallel_for.h"
+#include "quorvel/utils/outside_text.h"
+#include "tarnel/code_list.h"
 #include "tarnel/local_market_data.h"
 #include "zerith/rule_pattern_service.h"
 
@@ -44,15 +45,17 @@ double seconds_since(std::chrono::steady_clock::time_point start) {
   return std::chrono::duration<double>(std::chrono::steady_clock::now() - start).count();
 }
 
-std::vector<quorvel::PoolMember> pool_members(const Options& opt) {
-  if (!opt.market.empty()) return quorvel::market_members(opt.market);
-  if (opt.pool.empty()) {
+// The members named by files: the watchlist's, or the ETF universe's (the default pool); none for a
+// market, whose members come from the store.
+std::vector<quorvel::PoolMember> file_members(const Options& opt) {
+  std::vector<quorvel::PoolMember> members;
+  if (!opt.pool.empty()) {
+    for (auto& code : tarnel::read_code_list(opt.pool)) members.push_back({std::move(code), ""});
+  } else if (opt.market.empty()) {
     const auto file = opt.universe.empty() ? quorvel::get_project_root() / "data" / "etf" / "etf.yaml"
                                            : std::filesystem::path(opt.universe);
-    return quorvel::etf_universe_members(file.string());
+    members = quorvel::etf_universe_members(file.string());
   }
-  std::vector<quorvel::PoolMember> members;
-  for (auto& code : tarnel::read_code_list(opt.pool)) members.push_back({std::move(code), ""});
   return members;
 }
 
@@ -119,9 +122,9 @@ void add_load_errors(Json& result, const Json& load_errors) {
   result["errors"] = std::move(all);
 }
 
-int run(const Options& opt) {
+int run(const Options& opt, std::vector<quorvel::PoolMember> members) {
   using quorvel::logger;
-  auto members = pool_members(opt);
+  if (!opt.market.empty()) members = quorvel::market_members(opt.market);
   if (members.empty()) {
     std::cerr << "quorvel-radar: 没有可扫描的标的"
               << (opt.market.empty() ? ""
@@ -133,6 +136,8 @@ int run(const Options& opt) {
   const std::string date =
       us ? tarnel::normalize_us_market_end_date(opt.date) : tarnel::normalize_market_end_date(opt.date);
   if (date != opt.date) logger.warning("日期已从 %s 调整为 %s (市场未收盘或非交易日)", opt.date, date);
+  if (auto status = quorvel::refuse_start_date("quorvel-radar", opt.start, date, "最近一个已收盘的交易日"))
+    return *status;
 
   const auto start = std::chrono::steady_clock::now();
   LoadedPool loaded = load_pool(members, opt.start.empty() ? tarnel::get_default_start_date() : opt.start, date);
@@ -148,7 +153,8 @@ int run(const Options& opt) {
   add_load_errors(result, loaded.errors);
 
   for (const auto& e : result["errors"])
-    std::cerr << "quorvel-radar: " << e.value("code", "") << " 评估失败: " << e.value("error", "") << "\n";
+    std::cerr << "quorvel-radar: " << quorvel::outside_text(e.value("code", "")) << " 评估失败: "
+              << quorvel::outside_text(e.value("error", "")) << "\n";
   quorvel::print_radar(std::cout, result, opt.format, date);
   std::cerr << quorvel::radar_summary_line(result, date, seconds_since(start)) << "\n";
   return result["summary"].value("evaluated", std::size_t{0}) > 0 ? 0 : 1;
@@ -167,10 +173,11 @@ void add_options(CLI::App& app, Options& opt) {
   app.add_option("--weekly-mode", opt.weekly_mode,
                  "周线模式：live（含当前未完成的一周，默认）/ closed（只用已完成的周）")
       ->check(CLI::IsMember({"live", "closed"}));
-  app.add_option("--min-vol-ratio", opt.min_vol_ratio, "放量门槛：量比（默认 1.5）")->check(CLI::NonNegativeNumber);
+  app.add_option("--min-vol-ratio", opt.min_vol_ratio, "放量门槛：量比（默认 1.5）")->check(quorvel::number_at_least(0));
   app.add_option("--min-pct-change", opt.min_pct_change, "涨跌幅门槛，百分比（默认 1.5）")
-      ->check(CLI::NonNegativeNumber);
-  app.add_option("--min-amount", opt.min_amount, "成交额下限（计价货币；默认不设）")->check(CLI::NonNegativeNumber);
+      ->check(quorvel::number_at_least(0));
+  app.add_option("--min-amount", opt.min_amount, "成交额下限（计价货币；默认不设）")
+      ->check(quorvel::number_at_least(0));
   app.add_option("--start", opt.start, "K线起始日期（默认：行情服务的默认历史窗口）");
   app.add_option("--format", opt.format, "输出格式：table（默认）/ csv / json")
       ->check(CLI::IsMember({"table", "csv", "json"}));
@@ -188,9 +195,17 @@ int main(int argc, char** argv) {
     add_options(app, opt);
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
     if (auto status = quorvel::refuse_pool_date("quorvel-radar", opt.date)) return *status;
+    if (auto status = quorvel::refuse_start_date("quorvel-radar", opt.start, opt.date, "扫描日期")) return *status;
+    std::vector<quorvel::PoolMember> members;
+    try {
+      members = file_members(opt);
+    } catch (const quorvel::Error& e) {
+      std::cerr << "quorvel-radar: " << e.what() << "\n";
+      return opt.pool.empty() && opt.universe.empty() ? 1 : 2;  // the bundled universe is no usage error
+    }
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), opt.verbose ? "INFO" : "WARNING");
     tarnel::install_local_market_data();
     zerith::install_pattern_service();
-    return run(opt);
+    return run(opt, std::move(members));
   });
 }

@@ -2,21 +2,20 @@
 // market) with one technical selector on a date, prints the eligible instruments and stores the
 // day's ranking of the market for later analyses.
 #include <chrono>
-#include <map>
-#include <memory>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
 #include <iostream>
+#include <map>
+#include <memory>
 #include <string>
-#include <unistd.h>
 #include <vector>
+
+#include <unistd.h>
 
 #include "contracts/errors.h"
 #include "contracts/market_data.h"
 #include "quorvel/command_dates.h"
 #include "quorvel/pool_members.h"
-#include "tarnel/code_list.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/screen_output.h"
 #include "quorvel/strategy/technical/pool_screen.h"
@@ -25,6 +24,8 @@
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
+#include "quorvel/utils/outside_text.h"
+#include "tarnel/code_list.h"
 #include "tarnel/local_market_data.h"
 #include "zerith/rule_pattern_service.h"
 #include "zerith/screen_ranks.h"
@@ -39,9 +40,9 @@ struct Options {
   bool store_rank = false, verbose = false;
 };
 
-// Codes of the pool: the watchlist file, or every stored stock or fund of the market.
-std::vector<std::string> pool_codes(const Options& opt) {
-  if (!opt.pool.empty()) return tarnel::read_code_list(opt.pool);
+// Codes of the pool: the watchlist file's (read by main), or every stored stock or fund of the market.
+std::vector<std::string> pool_codes(const Options& opt, std::vector<std::string> listed) {
+  if (!opt.pool.empty()) return listed;
   std::vector<std::string> codes;
   for (const auto& member : quorvel::market_members(opt.market)) codes.push_back(member.code);
   return codes;
@@ -64,25 +65,48 @@ std::function<void(const technical::ScreenProgress&)> progress_printer(std::chro
   };
 }
 
-void store_ranks(const std::vector<technical::ScreenOutcome>& outcomes, const std::string& date) {
-  std::map<std::string, std::vector<zerith::RankEntry>> by_market;
+struct MarketScreen {
+  std::vector<zerith::RankEntry> survivors;
+  std::size_t with_bars = 0;  // instruments screened on bars of the range
+};
+
+// Stores the day's ranking of every market of the screen; true when all were stored. A market none
+// of whose instruments could be screened on bars keeps the ranking it has: an empty ranking from a
+// failed screen would erase a good one. A ranking file that cannot be written is reported with
+// what to do; the screen's result has been printed already.
+bool store_ranks(const std::vector<technical::ScreenOutcome>& outcomes, const std::string& date) {
+  std::map<std::string, MarketScreen> by_market;
   for (const auto& o : outcomes) {
     const auto market = quorvel::get_market_type(o.code, o.name);
     if (!market) continue;
-    auto& list = by_market[*market];
-    if (o.eligible) list.push_back({o.code, o.score, o.strategy_type});
+    auto& screen = by_market[*market];
+    screen.with_bars += o.screened && !o.no_data;
+    if (o.eligible) screen.survivors.push_back({o.code, o.score, o.strategy_type});
   }
   zerith::ScreenRankStore store(zerith::default_rank_store_path(), true);
-  for (auto& [market, survivors] : by_market) {
-    const std::size_t n = survivors.size();
-    store.save(market, date, std::move(survivors));
+  bool all_stored = true;
+  for (auto& [market, screen] : by_market) {
+    if (screen.with_bars == 0) {
+      std::cerr << "quorvel-screen: " << market << " 市场没有一只标的在 " << date
+                << " 筛选成功（全部失败或没有K线），未保存排名，已有的排名保持不变\n";
+      all_stored = false;
+      continue;
+    }
+    const std::size_t n = screen.survivors.size();
+    try {
+      store.save(market, date, std::move(screen.survivors));
+    } catch (const std::exception& e) {
+      std::cerr << "quorvel-screen: 筛选结果已输出，但 " << market << " 市场的排名未能保存: " << e.what() << "\n";
+      return false;
+    }
     quorvel::logger.info("已保存 %s 市场 %s 的筛选排名: 幸存 %d 只", market, date, n);
   }
+  return all_stored;
 }
 
-int run(const Options& opt) {
+int run(const Options& opt, std::vector<std::string> listed) {
   using quorvel::logger;
-  const auto codes = pool_codes(opt);
+  const auto codes = pool_codes(opt, std::move(listed));
   if (codes.empty()) {
     std::cerr << "quorvel-screen: 没有可筛选的标的"
               << (opt.pool.empty() ? " (行情库中没有 " + opt.market + " 市场的股票或基金；先用 tarnel-import 导入)" : " (股票池文件为空)")
@@ -92,6 +116,8 @@ int run(const Options& opt) {
   const bool us = opt.market == "US" || (!opt.pool.empty() && quorvel::get_market_type(codes.front()) == "US");
   const std::string date = us ? tarnel::normalize_us_market_end_date(opt.date) : tarnel::normalize_market_end_date(opt.date);
   if (date != opt.date) logger.warning("日期已从 %s 调整为 %s (市场未收盘或非交易日)", opt.date, date);
+  if (auto status = quorvel::refuse_start_date("quorvel-screen", opt.start, date, "最近一个已收盘的交易日"))
+    return *status;
 
   const auto start = std::chrono::steady_clock::now();
   technical::ScreenRequest req;
@@ -107,12 +133,13 @@ int run(const Options& opt) {
 
   const auto summary = quorvel::summarize_screen(outcomes);
   for (const auto& o : outcomes)
-    if (!o.screened) std::cerr << "quorvel-screen: " << o.code << " 筛选失败: " << o.error << "\n";
+    if (!o.screened)
+      std::cerr << "quorvel-screen: " << quorvel::outside_text(o.code) << " 筛选失败: " << quorvel::outside_text(o.error)
+                << "\n";
   quorvel::print_screen(std::cout, outcomes, opt.format);
   std::cerr << quorvel::summary_line(summary, date, seconds_since(start)) << "\n";
-  if (summary.screened == 0) return 1;
-  if (!opt.market.empty() || opt.store_rank) store_ranks(outcomes, date);
-  return 0;
+  const bool ranks_stored = (opt.market.empty() && !opt.store_rank) || store_ranks(outcomes, date);
+  return summary.screened > 0 && ranks_stored ? 0 : 1;
 }
 
 }  // namespace
@@ -132,7 +159,7 @@ int main(int argc, char** argv) {
     app.add_option("--start", opt.start, "K线起始日期（默认：行情服务的默认历史窗口）");
     app.add_option("--format", opt.format, "输出格式：table（默认）/ csv / json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
-    app.add_option("-j,--jobs", opt.jobs, "并行线程数（默认：CPU 核数）")->check(CLI::NonNegativeNumber);
+    app.add_option("-j,--jobs", opt.jobs, "并行线程数（默认 0：CPU 核数）")->check(quorvel::integer_range(0, 256));
     app.add_flag("--store-rank", opt.store_rank, "股票池筛选也保存当日排名（--market 总是保存）");
     app.add_flag("-v,--verbose", opt.verbose, "输出每只标的的筛选日志");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
@@ -141,9 +168,17 @@ int main(int argc, char** argv) {
       return 2;
     }
     if (auto status = quorvel::refuse_pool_date("quorvel-screen", opt.date)) return *status;
+    if (auto status = quorvel::refuse_start_date("quorvel-screen", opt.start, opt.date, "筛选日期")) return *status;
+    std::vector<std::string> listed;
+    try {
+      if (!opt.pool.empty()) listed = tarnel::read_code_list(opt.pool);
+    } catch (const quorvel::ValueError& e) {
+      std::cerr << "quorvel-screen: " << e.what() << "\n";
+      return 2;
+    }
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), opt.verbose ? "INFO" : "WARNING");
     tarnel::install_local_market_data();
     zerith::install_pattern_service();
-    return run(opt);
+    return run(opt, std::move(listed));
   });
 }

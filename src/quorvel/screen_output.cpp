@@ -5,6 +5,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "quorvel/utils/outside_text.h"
 #include "quorvel/utils/utf8_text.h"
 
 namespace quorvel {
@@ -13,12 +14,23 @@ namespace {
 
 using strategy::technical::ScreenOutcome;
 
-std::vector<const ScreenOutcome*> eligible_sorted(const std::vector<ScreenOutcome>& outcomes) {
-  std::vector<const ScreenOutcome*> rows;
+// An outcome as it is shown: codes and names come from pool files and providers, so every text of
+// it is filtered as outside text.
+ScreenOutcome shown(const ScreenOutcome& o) {
+  ScreenOutcome out = o;
+  for (std::string* text : {&out.code, &out.name, &out.strategy_type, &out.strategy_hint, &out.urgency})
+    *text = outside_text(*text);
+  for (auto& flag : out.risk_flags) flag = outside_text(flag);
+  return out;
+}
+
+// The eligible outcomes ready to show, best score first (ties by code).
+std::vector<ScreenOutcome> eligible_sorted(const std::vector<ScreenOutcome>& outcomes) {
+  std::vector<ScreenOutcome> rows;
   for (const auto& o : outcomes)
-    if (o.eligible) rows.push_back(&o);
-  std::stable_sort(rows.begin(), rows.end(), [](const ScreenOutcome* a, const ScreenOutcome* b) {
-    return a->score != b->score ? a->score > b->score : a->code < b->code;
+    if (o.eligible) rows.push_back(shown(o));
+  std::stable_sort(rows.begin(), rows.end(), [](const ScreenOutcome& a, const ScreenOutcome& b) {
+    return a.score != b.score ? a.score > b.score : a.code < b.code;
   });
   return rows;
 }
@@ -29,12 +41,12 @@ std::string joined(const std::vector<std::string>& items, const std::string& sep
   return out;
 }
 
-void print_table(std::ostream& out, const std::vector<const ScreenOutcome*>& rows) {
+void print_table(std::ostream& out, const std::vector<ScreenOutcome>& rows) {
   const std::vector<std::string> head{"代码", "名称", "策略类型", "评分", "紧迫度", "风险标记"};
   std::vector<std::vector<std::string>> cells;
-  for (const auto* o : rows)
-    cells.push_back({o->code, o->name, o->strategy_type, fmt::format("{:.2f}", o->score), o->urgency,
-                     o->risk_flags.empty() ? "-" : joined(o->risk_flags, " ")});
+  for (const auto& o : rows)
+    cells.push_back({o.code, o.name, o.strategy_type, fmt::format("{:.2f}", o.score), o.urgency,
+                     o.risk_flags.empty() ? "-" : joined(o.risk_flags, " ")});
   print_aligned_table(out, head, cells);
   if (cells.empty()) out << "(没有通过筛选的标的)\n";
 }
@@ -44,9 +56,17 @@ std::string pad(const std::string& s, std::size_t width) {
   return s + std::string(w < width ? width - w : 0, ' ');
 }
 
+// A table cell: outside text on one line.
+std::string cell_text(const std::string& s) {
+  std::string out = outside_text(s);
+  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
+  return out;
+}
+
 }  // namespace
 
-std::string csv_field(const std::string& s) {
+std::string csv_field(const std::string& text) {
+  const std::string s = outside_text(text);
   if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
   std::string out = "\"";
   for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
@@ -54,7 +74,12 @@ std::string csv_field(const std::string& s) {
 }
 
 void print_aligned_table(std::ostream& out, const std::vector<std::string>& head,
-                         const std::vector<std::vector<std::string>>& cells) {
+                         const std::vector<std::vector<std::string>>& raw_cells) {
+  std::vector<std::vector<std::string>> cells;
+  for (const auto& row : raw_cells) {
+    cells.emplace_back();
+    for (const auto& cell : row) cells.back().push_back(cell_text(cell));
+  }
   std::vector<std::size_t> width(head.size());
   for (std::size_t c = 0; c < head.size(); ++c) {
     width[c] = display_width(head[c]);
@@ -85,21 +110,21 @@ void print_screen(std::ostream& out, const std::vector<ScreenOutcome>& outcomes,
   const auto rows = eligible_sorted(outcomes);
   if (format == "csv") {
     out << "code,name,strategy_type,score,urgency,risk_flags\n";
-    for (const auto* o : rows)
-      out << csv_field(o->code) << ',' << csv_field(o->name) << ',' << csv_field(o->strategy_type) << ','
-          << fmt::format("{:.2f}", o->score) << ',' << o->urgency << ',' << csv_field(joined(o->risk_flags, ";"))
+    for (const auto& o : rows)
+      out << csv_field(o.code) << ',' << csv_field(o.name) << ',' << csv_field(o.strategy_type) << ','
+          << fmt::format("{:.2f}", o.score) << ',' << o.urgency << ',' << csv_field(joined(o.risk_flags, ";"))
           << "\n";
   } else if (format == "json") {
     auto list = nlohmann::ordered_json::array();
-    for (const auto* o : rows)
-      list.push_back({{"code", o->code},
-                      {"name", o->name},
-                      {"strategy_type", o->strategy_type},
-                      {"strategy_hint", o->strategy_hint},
-                      {"score", o->score},
-                      {"urgency", o->urgency},
-                      {"risk_flags", o->risk_flags},
-                      {"price", o->price}});
+    for (const auto& o : rows)
+      list.push_back({{"code", o.code},
+                      {"name", o.name},
+                      {"strategy_type", o.strategy_type},
+                      {"strategy_hint", o.strategy_hint},
+                      {"score", o.score},
+                      {"urgency", o.urgency},
+                      {"risk_flags", o.risk_flags},
+                      {"price", o.price}});
     out << list.dump(2, ' ', false, nlohmann::ordered_json::error_handler_t::replace) << "\n";
   } else {
     print_table(out, rows);

@@ -1,13 +1,18 @@
 #pragma once
-// Pool files (watchlists): the first field of each line (comma or white space separated) is a code;
-// blank lines, lines starting with '#' and a leading byte-order mark are skipped.
+// Pool files (watchlists): text, one instrument per line (UTF-8; a name or a comment in another
+// ASCII-compatible encoding such as GBK is ignored like any other). The first field of a line (up to a
+// comma, a full-width comma or white space) is the code; what follows (a name, a note) is ignored.
+// Blank lines, lines starting with '#' and a leading UTF-8 byte-order mark are skipped.
 #include <filesystem>
 #include <string>
 #include <vector>
 
 namespace tarnel {
 
-// A quorvel::ValueError when the file cannot be read.
+// The codes of the file, in file order. A quorvel::ValueError that names the file (and the line,
+// where one is at fault) and says what to do when the file cannot be read, is a directory, is
+// UTF-16, holds NUL bytes (a binary file is not a watchlist), or has a code with a character a code
+// cannot have (only ASCII letters, digits, '.', '-' and '_' are allowed).
 std::vector<std::string> read_code_list(const std::filesystem::path& file);
 
 }  // namespace tarnel

@@ -2,6 +2,7 @@
 #include <cmath>
 #include <iostream>
 #include <string>
+#include <utility>
 
 #include <fmt/format.h>
 
@@ -11,6 +12,7 @@
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "tarnel/bar_store.h"
+#include "tarnel/dates.h"
 #include "tarnel/local_market_data.h"
 
 namespace {
@@ -50,6 +52,17 @@ int main(int argc, char** argv) {
     app.add_flag("--indicators", indicators, "附加指标列 (EMA、MACD、RSI、布林带、量能、KDJ)");
     app.add_option("--db", db, "行情库文件");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
+    for (const auto& [name, text] : {std::pair{"--start", start}, std::pair{"--end", end}}) {
+      if (!text.empty() && !tarnel::try_parse_date(text)) {
+        std::cerr << "tarnel-bars: " << name << " 应为 " << tarnel::MIN_YEAR << "-" << tarnel::MAX_YEAR
+                  << " 年间 YYYY-MM-DD 的有效日期: '" << text << "'\n";
+        return 2;
+      }
+    }
+    if (!start.empty() && !end.empty() && start > end) {
+      std::cerr << "tarnel-bars: --start " << start << " 晚于 --end " << end << "\n";
+      return 2;
+    }
 
     auto service = std::make_shared<tarnel::LocalMarketData>(db, quorvel::get_project_root() / "data");
     quorvel::Service<tarnel::MarketData>::install(service);

@@ -6,6 +6,7 @@
 #include <yaml-cpp/yaml.h>
 
 #include "contracts/errors.h"
+#include "quorvel/utils/outside_text.h"
 
 namespace zerith {
 
@@ -22,6 +23,9 @@ std::string scalar(const YAML::Node& node, const char* key) {
   return value.as<std::string>();
 }
 
+// A name or category: text for people, shown in tables and logs, so filtered as outside text.
+std::string display_text(const YAML::Node& node, const char* key) { return quorvel::outside_text(scalar(node, key)); }
+
 }  // namespace
 
 EtfUniverse load_etf_universe(const std::string& path) {
@@ -36,14 +40,14 @@ EtfUniverse load_etf_universe(const std::string& path) {
   if (!root.IsMap() || !root["etfs"] || !root["etfs"].IsSequence()) fail(path, "缺少 etfs 列表");
 
   EtfUniverse universe;
-  universe.name = scalar(root, "name");
+  universe.name = display_text(root, "name");
   std::set<std::string> seen;
   for (const YAML::Node& item : root["etfs"]) {
     EtfEntry entry;
     if (item.IsScalar()) {
       entry.code = item.as<std::string>();
     } else if (item.IsMap()) {
-      entry = {scalar(item, "code"), scalar(item, "name"), scalar(item, "category")};
+      entry = {scalar(item, "code"), display_text(item, "name"), display_text(item, "category")};
     }
     if (entry.code.empty()) fail(path, "etfs 中有一项没有 code");
     if (seen.insert(entry.code).second) universe.etfs.push_back(std::move(entry));

@@ -5,7 +5,8 @@
 //   etfs:
 //     - {code: "510050", name: 上证50ETF, category: 宽基}
 //
-// `code` is required; `name` and `category` are optional. Codes keep their text form.
+// `code` is required; `name` and `category` are optional. Codes keep their text form; names and
+// categories are filtered as outside text (quorvel/utils/outside_text.h).
 #include <string>
 #include <vector>
 

@@ -1,7 +1,10 @@
 #include "zerith/rule_pattern_service.h"
 
+#include <filesystem>
+
 #include "contracts/errors.h"
 #include "contracts/market_data.h"
+#include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_indices.h"
 #include "quorvel/utils/market_type.h"
 #include "zerith/pattern_scan.h"
@@ -55,14 +58,36 @@ Json RulePatternService::pre_screen_and_scan(const tarnel::BarTable& df, const s
     req.universe_reason = "调用方未请求全市场排名";
   } else if (!market) {
     req.universe_reason = "代码不属于已知市场";
-  } else if (const auto rank = ranks_ ? ranks_->rank(*market, date, symbol) : std::nullopt) {
-    req.universe = UniverseRank{rank->rank, rank->size};
-  } else if (const auto size = ranks_ ? ranks_->size(*market, date) : std::nullopt) {
-    req.universe_reason = "未进入 " + date + " " + *market + " 市场筛选的幸存名单 (共 " + std::to_string(*size) + " 只)";
   } else {
-    req.universe_reason = date + " 尚未运行 " + *market + " 市场筛选 (quorvel-screen --market " + *market + ")";
+    look_up_rank(req, *market, date);
   }
   return scan_bars(df, req);
+}
+
+void RulePatternService::look_up_rank(ScanRequest& req, const std::string& market, const std::string& date) {
+  if (ranks_ && !ranks_unusable_) {
+    try {
+      if (const auto rank = ranks_->rank(market, date, req.symbol)) {
+        req.universe = UniverseRank{rank->rank, rank->size};
+        return;
+      }
+      if (const auto size = ranks_->size(market, date)) {
+        req.universe_reason = "未进入 " + date + " " + market + " 市场筛选的幸存名单 (共 " + std::to_string(*size) + " 只)";
+        return;
+      }
+    } catch (const quorvel::Error& e) {
+      if (!ranks_unusable_.exchange(true))
+        quorvel::logger.warning("全市场排名不可用，分析继续但不含 universe_rank: %s", e.what());
+    } catch (const std::filesystem::filesystem_error& e) {
+      if (!ranks_unusable_.exchange(true))
+        quorvel::logger.warning("全市场排名不可用，分析继续但不含 universe_rank: 无法访问筛选排名库 %s: %s",
+                                ranks_->file().string(), e.code().message());
+    }
+  }
+  if (ranks_unusable_)
+    req.universe_reason = "筛选排名库 " + ranks_->file().filename().string() + " 无法读取";
+  else
+    req.universe_reason = date + " 尚未运行 " + market + " 市场筛选 (quorvel-screen --market " + market + ")";
 }
 
 SignalEvent RulePatternService::get_strategy_signal(StrategyEngine engine, const tarnel::BarTable& df,

@@ -2,9 +2,12 @@
 // The pattern service over real bars: the pre-screen and pattern scan, the strategy engines and the
 // opportunity radar (one instrument, or a pool spread over every core).
 // The market's index context is computed once per index and date and shared by every scan of the
-// process; the day's universe rank comes from the stored screen ranking.
+// process; the day's universe rank comes from the stored screen ranking. That ranking is optional: a
+// ranking file that cannot be read is reported once per process (a logged warning naming it) and the
+// scans go on without universe_rank.
 //
 // Thread-safe: scans of many instruments may run on worker threads at once.
+#include <atomic>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -14,6 +17,7 @@
 
 #include "contracts/pattern_service.h"
 #include "zerith/index_context.h"
+#include "zerith/pattern_scan.h"
 #include "zerith/screen_ranks.h"
 
 namespace zerith {
@@ -34,8 +38,11 @@ class RulePatternService : public PatternService {
  private:
   // The first core index of the market on the date, or nothing (with the reason) when unknown.
   std::pair<std::optional<IndexContext>, std::string> index_context(const std::string& market, const std::string& date);
+  // Sets the request's universe rank, or the reason it has none.
+  void look_up_rank(ScanRequest& req, const std::string& market, const std::string& date);
 
   std::shared_ptr<ScreenRankStore> ranks_;
+  std::atomic<bool> ranks_unusable_{false};  // set by the first failed read of the ranking file
   std::mutex mutex_;
   std::map<std::pair<std::string, std::string>, std::shared_ptr<const IndexContext>> index_cache_;
 };

@@ -2,6 +2,7 @@
 
 #include <algorithm>
 
+#include "quorvel/utils/sqlite_db.h"
 #include "tarnel/bar_store.h"
 
 namespace zerith {
@@ -26,9 +27,19 @@ CREATE TABLE IF NOT EXISTS screens (
 );
 )SQL";
 
+quorvel::sqlite::OpenOptions rank_db_options(bool create) {
+  return {.label = "筛选排名库",
+          .create = create,
+          .busy_timeout_ms = 30000,
+          .wal = true,
+          .permission_advice = "请检查该文件及其目录的读写权限，或用 TARNEL_CENTER 指定一个可写的数据目录",
+          .corrupt_advice = "文件已损坏或不是筛选排名库：它只保存 quorvel-screen --market 的当日排名，删除它后重新运行 "
+                            "quorvel-screen --market 即可重建"};
+}
+
 }  // namespace
 
-ScreenRankStore::ScreenRankStore(std::filesystem::path file, bool create) : file_(std::move(file)) { open(create); }
+ScreenRankStore::ScreenRankStore(std::filesystem::path file, bool create) : file_(std::move(file)), create_(create) {}
 
 ScreenRankStore::~ScreenRankStore() = default;
 
@@ -36,8 +47,9 @@ bool ScreenRankStore::open(bool create) {
   if (db_) return true;
   if (!create && !std::filesystem::exists(file_)) return false;
   if (create && file_.has_parent_path()) std::filesystem::create_directories(file_.parent_path());
-  db_ = std::make_unique<tarnel::Database>(file_, tarnel::market_db_options(create));
-  db_->exec(SCHEMA);
+  auto db = std::make_unique<quorvel::sqlite::Database>(file_, rank_db_options(create));
+  db->exec(SCHEMA);
+  db_ = std::move(db);  // kept only once usable, so a failed open is tried afresh by the next use
   return true;
 }
 
@@ -47,7 +59,7 @@ void ScreenRankStore::save(const std::string& market, const std::string& date, s
   });
   std::lock_guard lock(mutex_);
   open(true);
-  tarnel::Transaction tx(*db_);
+  quorvel::sqlite::Transaction tx(*db_);
   db_->prepare("DELETE FROM screen_ranks WHERE market = ?1 AND date = ?2").bind(1, market).bind(2, date).step();
   auto insert = db_->prepare(
       "INSERT INTO screen_ranks (market, date, code, rank, total_score, strategy_type) VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
@@ -66,7 +78,7 @@ void ScreenRankStore::save(const std::string& market, const std::string& date, s
 
 std::optional<int> ScreenRankStore::size(const std::string& market, const std::string& date) {
   std::lock_guard lock(mutex_);
-  if (!open(false)) return std::nullopt;
+  if (!open(create_)) return std::nullopt;
   auto q = db_->prepare("SELECT survivors FROM screens WHERE market = ?1 AND date = ?2");
   q.bind(1, market).bind(2, date);
   if (!q.step()) return std::nullopt;
@@ -76,7 +88,7 @@ std::optional<int> ScreenRankStore::size(const std::string& market, const std::s
 std::optional<UniverseRank> ScreenRankStore::rank(const std::string& market, const std::string& date,
                                                   const std::string& code) {
   std::lock_guard lock(mutex_);
-  if (!open(false)) return std::nullopt;
+  if (!open(create_)) return std::nullopt;
   auto q = db_->prepare(
       "SELECT r.rank, s.survivors FROM screen_ranks r JOIN screens s ON s.market = r.market AND s.date = r.date "
       "WHERE r.market = ?1 AND r.date = ?2 AND r.code = ?3");

@@ -2,6 +2,8 @@
 // The day's ranking of a market's screen survivors, kept so that a later scan of one instrument can
 // say where it stands among them (universe_rank / universe_size). One SQLite file beside the bar
 // store ("screen_ranks.sqlite"); a new screen of a market and day replaces the old ranking whole.
+// The file is optional to its readers: it is opened on first use, and a damaged one fails that use
+// with a RuntimeError naming the ranking file and what to do (delete it, screen again).
 //
 // One object is one connection: thread-safe through its own mutex.
 #include <filesystem>
@@ -27,7 +29,8 @@ struct RankEntry {
 
 class ScreenRankStore {
  public:
-  // Opens the file; with `create` false a missing file leaves the store empty (every lookup absent).
+  // The store of `file`, opened on first use; with `create` false a missing file leaves the store
+  // empty (every lookup absent) and is not created by a lookup.
   ScreenRankStore(std::filesystem::path file, bool create);
   ~ScreenRankStore();
 
@@ -38,8 +41,11 @@ class ScreenRankStore {
   // Whether a screen of (market, date) is stored, and its survivor count.
   std::optional<int> size(const std::string& market, const std::string& date);
 
+  const std::filesystem::path& file() const { return file_; }
+
  private:
   std::filesystem::path file_;
+  bool create_;
   std::mutex mutex_;
   std::unique_ptr<quorvel::sqlite::Database> db_;
   bool open(bool create);

@@ -90,14 +90,16 @@ TEST(ChatProtocol, ContentMayComeAsTextPartsAndReasoningUnderEitherName) {
   EXPECT_EQ(p.finish_reason, "stop");
 }
 
-TEST(ChatProtocol, EscapeSequencesAndControlCharactersNeverLeaveTheReply) {
+TEST(ChatProtocol, EscapeSequencesControlCharactersAndTheKeyNeverLeaveTheReply) {
   // Raw JSON as a provider sends it: the control characters arrive as \u escapes.
-  const std::pair<const char*, const char*> rows[] = {
+  const std::pair<std::string, std::string> rows[] = {
       {R"(\u001b[31m看涨\u001b[0m)", "看涨"},
       {R"(标题\u001b]0;pwned\u0007正文)", "标题正文"},
       {R"(a\u0000b\u0008c\u007fd\u0085e\r\n\tf)", "abcde\n\tf"},
-      {R"(\u001b[2J\u001b[H清屏)", "清屏"},
+      {R"(\u001b[2J\u001b[H\u009b1m清屏)", "清屏"},
       {R"(价格 1,810.00 ▋ 完整)", "价格 1,810.00 ▋ 完整"},
+      {std::string("echo Authorization: Bearer ") + TEST_KEY, "echo Authorization: Bearer ***"},
+      {std::string("key=") + TEST_KEY, "key=***"},
   };
   for (const auto& [raw, clean] : rows) {
     SCOPED_TRACE(clean);
@@ -151,6 +153,8 @@ TEST(ChatProtocol, StatusErrorsNameProviderStatusMessageAndRemedy) {
   EXPECT_TRUE(http_status_error(c, 503, "").retryable());
   EXPECT_THAT(http_status_error(c, 503, "").what(), HasSubstr("空响应体"));
   EXPECT_THAT(http_status_error(c, 401, std::string("key ") + TEST_KEY + " rejected").what(), Not(HasSubstr(TEST_KEY)));
+  EXPECT_THAT(http_status_error(c, 400, "\x1b]0;t\x07" "bad \x9b" "2Jrequest\r").what(),
+              HasSubstr("HTTP 400 | bad request | "));
 }
 
 TEST(ChatProtocol, ProviderMessageIsCutAtACharacterBoundary) {

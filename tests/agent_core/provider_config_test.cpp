@@ -5,6 +5,7 @@
 
 #include "agent_core/agent_test_helpers.h"
 #include "contracts/errors.h"
+#include "quorvel/utils/outside_text.h"
 
 namespace quorvel::agent::core {
 namespace {
@@ -106,12 +107,14 @@ TEST(ProviderConfig, BadValuesAreRejectedNamingTheVariable) {
   }
 }
 
-TEST(ProviderConfig, DescriptionCarriesNoKey) {
-  const auto c = resolve_provider_config(env_of({{"DEEPSEEK_API_KEY", TEST_KEY}}));
+TEST(ProviderConfig, DescriptionCarriesNoKeyAndTheKeyReadIsMaskedInOutsideText) {
+  const std::string key = "sk-registered-by-resolve-41d";
+  const auto c = resolve_provider_config(env_of({{"DEEPSEEK_API_KEY", key}}));
   const std::string text = c.describe().dump();
-  EXPECT_THAT(text, Not(HasSubstr(TEST_KEY)));
+  EXPECT_THAT(text, Not(HasSubstr(key)));
   EXPECT_THAT(text, HasSubstr("DEEPSEEK_API_KEY"));
   EXPECT_EQ(c.describe()["key_set"], true);
+  EXPECT_EQ(outside_text("echo " + key), "echo ***");
 }
 
 }  // namespace

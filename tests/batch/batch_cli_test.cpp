@@ -16,6 +16,7 @@
 
 #include "ai/decision_replies.h"
 #include "support/fake_llm_server.h"
+#include "quorvel/utils/utf8_text.h"
 #include "support/test_support.h"
 
 namespace quorvel {
@@ -108,7 +109,7 @@ ScriptedReply fake_answer(const RecordedRequest& request) {
                                        {"stop_loss", 6.9}, {"target_1", 7.6}, {"target_2", 7.9},
                                        {"rrr", 1.5}, {"rrr_max", 2.6}}));
   return ok(testing::fenced(testing::buy_decision(
-      {{"direction", "中性"}, {"action", "观望等待"}, {"strategy_mode", "空仓等待"}, {"entry_price_low", 0},
+      {{"direction", "中性"}, {"action", "观望等待"}, {"holder_action", "清仓离场"}, {"strategy_mode", "空仓等待"}, {"entry_price_low", 0},
        {"entry_price_high", 0}, {"stop_loss", 0}, {"target_1", 0}, {"target_2", 0}, {"rrr", 0},
        {"rrr_max", 0}, {"position_pct", "0%"}})));
 }
@@ -184,6 +185,66 @@ TEST(BatchCommand, FakeLlmSharesOneBriefPerMarketDayAndReportsFailingInstruments
   const auto forced = box.run(args + " --force");
   EXPECT_EQ(box.llm.request_count(), 3u + 2u * ANALYSABLE.size() + 2u);
   EXPECT_NE(row(forced.out, "sh.600000").find("新分析"), std::string::npos);
+}
+
+// True when `text` could act on a terminal: an ESC or BEL, a byte that is not well-formed UTF-8 (such
+// as a raw 8-bit CSI 0x9B), or an encoded C1 control U+0080-U+009F.
+bool has_terminal_control(const std::string& text) {
+  if (!is_valid_utf8(text) || text.find_first_of("\x1b\x07") != std::string::npos) return true;
+  for (auto p = text.find('\xc2'); p != std::string::npos; p = text.find('\xc2', p + 1))
+    if (p + 1 < text.size() && static_cast<unsigned char>(text[p + 1]) <= 0x9f) return true;
+  return false;
+}
+
+// A provider whose error body is full of terminal controls and whose answers echo the request's
+// Authorization header: neither a control nor the key reaches the console, the log, the report
+// files, the database or the outbox of the queue, and the decision is still read from the answer.
+TEST(BatchCommand, ProviderControlsAndTheEchoedKeyNeverLeaveTheProcess) {
+  FakeSandbox box;
+  const std::string controls = "\x1b]0;title\x07\x1b[2J\xc2\x9b" "1m\r";
+  box.llm.respond_with([&](const RecordedRequest& request) {
+    const std::string echo = " Authorization: " + request.authorization + " " + controls;
+    ScriptedReply reply = fake_answer(request);
+    if (reply.status != 200) return ScriptedReply{400, controls + "\x9b" "31mbad request" + echo, {}, false};
+    auto body = nlohmann::json::parse(reply.body);
+    auto& message = body["choices"][0]["message"];
+    message["content"] = message["content"].get<std::string>() + "\n回显" + echo;
+    message["reasoning_content"] = "思考" + echo;
+    body["model"] = "fake-model" + controls;
+    reply.body = body.dump();
+    return reply;
+  });
+  testing::write_file(box.dir / "pool.txt", "sh.600000\nus.AAPL\n");
+  const auto run = box.run("--pool pool.txt -t " + std::string(DATE));
+  EXPECT_EQ(run.status, 1) << run.err;
+  EXPECT_NE(row(run.out, "sh.600000").find("新分析"), std::string::npos) << run.out;
+  EXPECT_NE(row(run.out, "us.AAPL").find("失败: [LLM] openai_compatible"), std::string::npos) << run.out;
+  EXPECT_NE(run.err.find("HTTP 400 | bad request Authorization: Bearer ***"), std::string::npos) << run.err;
+
+  const fs::path reports_bin = fs::path(PELION_BATCH_BIN).parent_path() / "quorvel-reports";
+  const auto reports = [&](const std::string& args) {
+    return testing::run_program(reports_bin.string(), args, box.dir.path()).out;
+  };
+  std::map<std::string, std::string> texts{{"stdout", run.out}, {"stderr", run.err}};
+  for (const auto& report : nlohmann::json::parse(reports("list --json")))
+    texts["show " + report["id"].dump()] = reports("show " + report["id"].dump());
+  std::size_t echoed = 0;
+  for (const auto& entry : fs::recursive_directory_iterator(box.dir.path())) {
+    if (!entry.is_regular_file()) continue;
+    SCOPED_TRACE(entry.path().string());
+    const std::string content = testing::read_file(entry.path());
+    EXPECT_EQ(content.find("sk-test-secret"), std::string::npos);  // databases and their journals too
+    const std::string ext = entry.path().extension().string();
+    if (ext == ".md" || ext == ".log") texts[entry.path().filename().string()] = content;
+    echoed += ext == ".md" && content.find("回显 Authorization: Bearer ***") != std::string::npos;
+  }
+  EXPECT_GE(echoed, 1u);
+  EXPECT_GE(texts.size(), 2u + 2u + 3u);  // stored: the analysis and the A-share brief, files and a log
+  for (const auto& [where, text] : texts) {
+    SCOPED_TRACE(where);
+    EXPECT_EQ(text.find("sk-test-secret"), std::string::npos);
+    EXPECT_FALSE(has_terminal_control(text)) << text;
+  }
 }
 
 // Runs pelion-batch in `dir` with output to files there, interrupting it with SIGINT `signals`

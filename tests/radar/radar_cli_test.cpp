@@ -89,6 +89,13 @@ TEST_F(RadarCommand, TablesAndOneBadInstrumentReportedAndSkipped) {
   EXPECT_EQ(table.status, 0) << table.err;
   for (const char* head : {"【量化异动】", "【潜在机会】", "【风险提示】", "代码", "量比", "理由", "159819"})
     EXPECT_NE(table.out.find(head), std::string::npos) << head << "\n" << table.out;
+
+  // Names of a universe file reach the table without their terminal controls.
+  testing::write_file(dir / "hostile.yaml", "etfs:\n  - {code: \"510050\", name: \"上证\\e]0;t\\a50\\x9b2JETF\\e[5m\"}\n");
+  const ProgramRun named = radar("--universe hostile.yaml -t 2023-02-10");
+  EXPECT_EQ(named.status, 0) << named.err;
+  EXPECT_NE(named.out.find("510050  上证50ETF "), std::string::npos) << named.out;
+  for (const char* control : {"\x1b", "\x07", "\xc2\x9b"}) EXPECT_EQ(named.out.find(control), std::string::npos);
 }
 
 TEST_F(RadarCommand, UsageErrorsAndNothingToScan) {
@@ -103,8 +110,10 @@ TEST_F(RadarCommand, UsageErrorsAndNothingToScan) {
       {"-t 2023-13-01", 2, "日期格式错误: 2023-13-01"},
       {"-t 2999-01-01", 2, "未来日期"},
       {"--frequency monthly -t 2023-02-10", 2, "monthly"},
-      {"--universe missing.yaml -t 2023-02-10", 1, "missing.yaml"},
-      {"--pool missing.txt -t 2023-02-10", 1, "无法读取股票池文件"},
+      {"--universe missing.yaml -t 2023-02-10", 2, "missing.yaml"},
+      {"-t 2023-02-10 --start 2023-03-01", 2, "--start 2023-03-01 晚于扫描日期 2023-02-10"},
+      {"--min-vol-ratio -1", 2, "--min-vol-ratio: 取值应为不小于 0 的数，实际为 -1"},
+      {"--pool missing.txt -t 2023-02-10", 2, "无法读取股票池文件"},
       {"--pool empty.txt -t 2023-02-10", 1, "没有可扫描的标的"},
       {"--pool bad.txt -t 2023-02-10", 1, "评估失败"},
   };

@@ -9,7 +9,7 @@
 
 #include "quorvel/report/delivery_script.h"
 #include "quorvel/report/redis_publisher.h"
-#include "report/redis_server.h"
+#include "support/redis_server.h"
 #include "report/report_fixtures.h"
 
 namespace quorvel::report {

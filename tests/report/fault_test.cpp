@@ -19,6 +19,7 @@ namespace quorvel::report {
 namespace {
 
 using quorvel::testing::analysis;
+using quorvel::testing::summary;
 using quorvel::testing::TempDir;
 
 // Checks the database the way a fresh process sees it: intact, and every report with exactly its one
@@ -40,6 +41,10 @@ std::int64_t check_consistent(const std::filesystem::path& dir) {
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM outbox o LEFT JOIN reports r ON r.id = o.report_id WHERE r.id IS NULL"), "0");
   EXPECT_EQ(scalar("SELECT COUNT(*) FROM outbox WHERE json_extract(payload, '$.report_id') != report_id "
                    "OR json_extract(payload, '$.id') != message_id"),
+            "0");
+  // An analysis and its summary are saved together: neither is ever stored alone.
+  EXPECT_EQ(scalar("SELECT COUNT(*) FROM reports a WHERE a.kind = 'analysis' AND (SELECT COUNT(*) FROM reports s "
+                   "WHERE s.kind = 'summary' AND s.stock_code = a.stock_code) != 1"),
             "0");
   const std::int64_t n = std::stoll(scalar("SELECT COUNT(*) FROM reports"));
   sqlite3_close(db);
@@ -73,10 +78,11 @@ TEST(ReportStoreFaults, ProcessKilledDuringSavesLeavesWholeRecordsOnly) {
     if (pid == 0) {
       auto store = quorvel::testing::open_store(dir.path());
       AnalysisReport r = analysis();
+      SummaryReport sum = summary();
       r.content = std::string(20000, 'x');  // several pages per save, so a kill lands mid-write
       for (int i = 0;; ++i) {
-        r.stock_code = "sh." + std::to_string(600000 + i);
-        store->save_analysis_report(r);
+        r.stock_code = sum.stock_code = "sh." + std::to_string(600000 + i);
+        store->save_analysis_with_summary(r, sum);
       }
     }
     std::this_thread::sleep_for(std::chrono::milliseconds(120 + 45 * round));
@@ -87,7 +93,7 @@ TEST(ReportStoreFaults, ProcessKilledDuringSavesLeavesWholeRecordsOnly) {
     EXPECT_GT(check_consistent(dir.path()), 0);
     // The store opens and works after the crash.
     auto store = quorvel::testing::open_store(dir.path());
-    store->save_analysis_report(analysis("sz.000001"));
+    store->save_analysis_with_summary(analysis("sz.000001"), summary("sz.000001"));
     EXPECT_TRUE(store->exists("sz.000001", "2025-06-30", "deepseek"));
   }
 }
@@ -201,7 +207,7 @@ TEST(ReportStoreFaults, FullDiskFailsTheSaveCleanlyAndLosesNothingStored) {
   TempDir dir;
   {
     auto store = quorvel::testing::open_store(dir.path());
-    store->save_analysis_report(analysis("sh.600001"));
+    store->save_analysis_with_summary(analysis("sh.600001"), summary("sh.600001"));
   }
   const int status = in_child([&] {
     ::signal(SIGXFSZ, SIG_IGN);
@@ -211,14 +217,14 @@ TEST(ReportStoreFaults, FullDiskFailsTheSaveCleanlyAndLosesNothingStored) {
     AnalysisReport big = analysis("sh.600002");
     big.content = std::string(2 * 1024 * 1024, 'y');
     try {
-      store->save_analysis_report(big);
+      store->save_analysis_with_summary(big, summary("sh.600002"));
       return 21;
     } catch (const RuntimeError& e) {
       return std::string(e.what()).find(DATABASE_FILE_NAME) != std::string::npos ? 0 : 22;
     }
   });
   EXPECT_EQ(status, 0);
-  EXPECT_EQ(check_consistent(dir.path()), 1);
+  EXPECT_EQ(check_consistent(dir.path()), 2);
   auto store = quorvel::testing::open_store(dir.path());
   EXPECT_TRUE(store->exists("sh.600001", "2025-06-30", "deepseek"));
   EXPECT_FALSE(store->exists("sh.600002", "2025-06-30", "deepseek"));

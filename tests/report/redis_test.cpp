@@ -13,7 +13,8 @@
 
 #include "quorvel/report/default_store.h"
 #include "quorvel/report/redis_publisher.h"
-#include "report/redis_server.h"
+#include "quorvel/utils/sqlite_db.h"
+#include "support/redis_server.h"
 #include "report/report_fixtures.h"
 
 namespace quorvel::report {
@@ -60,7 +61,7 @@ TEST_F(RedisDeliveryTest, PayloadReachesTheBrokerVerbatim) {
   auto store = quorvel::testing::open_store(dir_.path(), publisher_for(shared_redis()));
   AnalysisReport r = analysis("us.BRK-B");
   r.stock_name = "伯克希尔 \"B\" 'cls'\n🚀";
-  r.content = "第一行\r\n第二行 \\ \t ' \" } { 结束";
+  r.content = "第一行\n第二行 \\ \t ' \" } { 结束";
   store->save_analysis_report(r);
   ASSERT_TRUE(store->flush().ok());
   const auto payloads = shared_redis().stream_payloads("quorvel:analysis");
@@ -225,11 +226,12 @@ TEST(DefaultStoreWithBroker, CommandsPublishThroughTheInstalledStore) {
   ScopedEnv report_dir("REPORT_DIR", dir.path().string());
   ScopedEnv mq("QUORVEL_MQ_URL", shared_redis().url());
   install_default_report_store();
-  default_storage().save_analysis_report(analysis());
+  default_storage().save_analysis_with_summary(analysis(), quorvel::testing::summary());
   EXPECT_TRUE(default_storage().exists("sh.600000", "2025-06-30", "deepseek"));
   const FlushResult r = default_storage().flush();
   EXPECT_TRUE(r.ok()) << r.error;
   EXPECT_EQ(shared_redis().stream_ids("quorvel:analysis").size(), 1u);
+  EXPECT_EQ(shared_redis().stream_ids("quorvel:summary").size(), 1u);
   Service<ReportStore>::install(nullptr);
 }
 
@@ -255,6 +257,32 @@ TEST(ReportsTool, FlushExitStatusTellsWhetherDeliveryWorked) {
   EXPECT_EQ(run_tool("show 1", dir.path(), ""), 0);
   EXPECT_EQ(run_tool("show 99", dir.path(), ""), 1);
   EXPECT_EQ(run_tool("list --type bogus", dir.path(), ""), 2);
+}
+
+TEST(ReportsTool, LeavesAnotherFlushersMessagesToItAndRewritesDeletedFiles) {
+  TempDir dir;
+  shared_redis().command({"FLUSHALL"});
+  {
+    auto store = quorvel::testing::open_store(dir.path());
+    store->save_summary_report(summary("sh.600000"));
+    store->save_summary_report(summary("sh.600519"));
+  }
+  sqlite::Database db(dir.path() / DATABASE_FILE_NAME, {});
+  db.exec("UPDATE outbox SET claimed_by = 'another', lease_until = 99999999999999 WHERE seq = 1");
+  const auto tool = [&](const std::string& args) {
+    return quorvel::testing::run_program("REPORT_DIR='" + dir.path().string() + "' QUORVEL_MQ_URL='" +
+                                             shared_redis().url() + "' '" + QUORVEL_REPORTS_BIN + "'",
+                                         args, dir.path());
+  };
+  const auto flushed = tool("flush");
+  EXPECT_EQ(flushed.status, 0) << flushed.err;
+  EXPECT_NE(flushed.out.find("已投递 1 条，待投递 1 条\n其中 1 条正由另一个投递进程发送"), std::string::npos) << flushed.out;
+
+  for (const auto& entry : std::filesystem::recursive_directory_iterator(dir.path()))
+    if (entry.path().extension() == ".md") std::filesystem::remove(entry.path());
+  EXPECT_NE(tool("write-files").out.find("已写出 2 个 Markdown 文件"), std::string::npos);
+  EXPECT_TRUE(std::filesystem::exists(dir.path() / "2025-06-30" / "sh.600519_summary_deepseek.md"));
+  EXPECT_NE(tool("write-files").out.find("已写出 0 个"), std::string::npos);
 }
 
 TEST(ReportsTool, LookingIntoAnEmptyDirectoryCreatesNothing) {

@@ -49,9 +49,14 @@ class ReportStoreTest : public ::testing::Test {
   std::shared_ptr<SqliteReportStore> store_;
 };
 
-TEST_F(ReportStoreTest, ExistsAnswersForAnalysisOfCodeDateAndClient) {
-  store_->save_analysis_report(analysis("sh.600000", "2025-06-30_1500", "deepseek"));
+TEST_F(ReportStoreTest, ExistsAnswersForAnalysisWithSummaryOfCodeDateAndClient) {
+  store_->save_analysis_with_summary(analysis("sh.600000", "2025-06-30_1500", "deepseek"),
+                                     summary("sh.600000", "2025-06-30"));
   store_->save_summary_report(summary("sz.000001", "2025-06-30"));
+  // An analysis whose summary never arrived (a run killed between the two) must be done again.
+  store_->save_analysis_report(analysis("sh.600519", "2025-06-30", "deepseek"));
+  EXPECT_FALSE(store_->exists("sh.600519", "2025-06-30", "deepseek"));
+  EXPECT_FALSE(store_->stored_analysis({"sh.600519", "2025-06-30", "deepseek"}).has_value());
   EXPECT_TRUE(store_->exists("sh.600000", "2025-06-30", "deepseek"));
   EXPECT_TRUE(store_->exists("sh.600000", "2025-06-30_0930", "deepseek"));
   EXPECT_FALSE(store_->exists("sh.600000", "2025-06-30", "openai"));
@@ -76,7 +81,9 @@ TEST_F(ReportStoreTest, EverySaveQueuesExactlyOneMessageOnItsStream) {
   EXPECT_EQ(store_->pending_count(), 3u);
 }
 
-TEST_F(ReportStoreTest, HostileTextIsStoredAndQueuedVerbatim) {
+// SQL and Unicode pass unchanged; control characters other than line feed and tab never reach the
+// database, the files or the queue.
+TEST_F(ReportStoreTest, HostileTextIsStoredAndQueuedSafely) {
   AnalysisReport r = analysis("sh.600000'); DROP TABLE reports; --", "2025-06-30");
   r.stock_name = "名\"称'\n🚀\u200d";
   r.content = std::string("第一行\n\"引号\" 'x' \\ ") + std::string(1, '\0') + " 🚀 结束";
@@ -84,14 +91,15 @@ TEST_F(ReportStoreTest, HostileTextIsStoredAndQueuedVerbatim) {
   store_->save_analysis_report(r);
   const auto stored = store_->list_reports({});
   ASSERT_EQ(stored.size(), 1u);
+  const std::string content = "第一行\n\"引号\" 'x' \\  🚀 结束";
   EXPECT_EQ(stored[0].stock_code, r.stock_code);
   EXPECT_EQ(stored[0].stock_name, r.stock_name);
-  EXPECT_EQ(stored[0].content, r.content);
-  EXPECT_EQ(stored[0].llm_model, r.llm_model);
+  EXPECT_EQ(stored[0].content, content);
+  EXPECT_EQ(stored[0].llm_model, "m\n");
   const Json payload = std::get<2>(outbox().at(0));
   EXPECT_EQ(payload["stock_code"], r.stock_code);
   EXPECT_EQ(payload["stock_name"], r.stock_name);
-  EXPECT_EQ(payload["content"], r.content);
+  EXPECT_EQ(payload["content"], content);
   EXPECT_TRUE(payload["decision"].is_null());
 }
 
@@ -140,7 +148,7 @@ TEST_F(ReportStoreTest, FailedFileWriteKeepsTheRecordAndIsRepairedLater) {
   LogCapture log;
   store_->save_analysis_report(analysis());
   EXPECT_TRUE(log.contains("写 Markdown 文件失败"));
-  EXPECT_TRUE(store_->exists("sh.600000", "2025-06-30", "deepseek"));
+  EXPECT_EQ(store_->list_reports({}).size(), 1u);
   EXPECT_EQ(store_->pending_count(), 1u);
   EXPECT_FALSE(store_->list_reports({}).at(0).file.has_value());
 
@@ -297,11 +305,11 @@ TEST_F(ReportStoreTest, ThreadsSharingOneStoreAllSave) {
 }
 
 TEST_F(ReportStoreTest, ReopeningKeepsEverything) {
-  store_->save_analysis_report(analysis());
+  store_->save_analysis_with_summary(analysis(), summary());
   store_.reset();
   auto again = quorvel::testing::open_store(dir_.path());
   EXPECT_TRUE(again->exists("sh.600000", "2025-06-30", "deepseek"));
-  EXPECT_EQ(again->pending_count(), 1u);
+  EXPECT_EQ(again->pending_count(), 2u);
 }
 
 TEST(DefaultReportStore, FollowsReportDirAndInstallsItself) {

@@ -2,6 +2,7 @@
 // An in-memory report store that records every save and answers `exists` from the analyses it
 // holds (plus keys a test adds). `fail` makes every save throw. Saves may come from worker
 // threads; a test reads the records once the work it started has finished.
+#include <map>
 #include <mutex>
 #include <set>
 #include <stdexcept>
@@ -49,6 +50,35 @@ class FakeReportStore : public report::ReportStore {
     ++flushes;
     return {};
   }
+  void save_analysis_with_summary(const report::AnalysisReport& a, const report::SummaryReport& s) override {
+    std::lock_guard lock(mutex_);
+    if (fail) throw std::runtime_error("store down");
+    analyses.push_back(a);
+    summaries.push_back(s);
+  }
+  std::optional<report::StoredAnalysis> stored_analysis(const report::AnalysisKey& k) override {
+    std::lock_guard lock(mutex_);
+    for (auto a = analyses.rbegin(); a != analyses.rend(); ++a) {
+      if (a->stock_code != k.code || a->analysis_time != k.date || a->llm_client_type != k.llm_client_type) continue;
+      for (auto s = summaries.rbegin(); s != summaries.rend(); ++s)
+        if (s->stock_code == k.code && s->analysis_time == k.date && s->llm_client_type == k.llm_client_type)
+          return report::StoredAnalysis{a->decision && !a->decision->is_null() ? a->decision : std::nullopt,
+                                        s->content};
+    }
+    return std::nullopt;
+  }
+  // Claims by (code, date, client type): the owner; leases never run out here.
+  bool claim_analysis(const report::AnalysisKey& k, const std::string& owner, std::chrono::milliseconds) override {
+    std::lock_guard lock(mutex_);
+    auto [it, fresh] = claims.emplace(std::tuple{k.code, k.date, k.llm_client_type}, owner);
+    return fresh || it->second == owner;
+  }
+  void release_analysis(const report::AnalysisKey& k, const std::string& owner) override {
+    std::lock_guard lock(mutex_);
+    const auto it = claims.find({k.code, k.date, k.llm_client_type});
+    if (it != claims.end() && it->second == owner) claims.erase(it);
+  }
+  std::map<std::tuple<std::string, std::string, std::string>, std::string> claims;
 
  private:
   std::mutex mutex_;

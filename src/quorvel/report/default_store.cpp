@@ -5,6 +5,7 @@
 #include "quorvel/report/report_paths.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/outside_text.h"
 
 namespace quorvel::report {
 
@@ -14,7 +15,9 @@ std::shared_ptr<SqliteReportStore> make_default_report_store(StoreOptions option
   std::string problem;
   if (const auto url = env_value("QUORVEL_MQ_URL")) {
     try {
-      publisher = std::make_shared<RedisPublisher>(RedisEndpoint::parse(*url));
+      RedisEndpoint endpoint = RedisEndpoint::parse(*url);
+      register_secret(endpoint.password);  // never shown in a log line or an error text
+      publisher = std::make_shared<RedisPublisher>(std::move(endpoint));
     } catch (const ValueError& e) {
       problem = e.what();
       logger.warning("[报告存储] %s | 报告照常保存，消息留在发件箱", problem);

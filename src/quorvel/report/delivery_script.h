@@ -20,14 +20,15 @@ inline std::string delivered_key(std::string_view message_id) {
 }
 
 // KEYS[1] the stream, KEYS[2] the message's delivered key; ARGV: id, type, payload, expiry in
-// seconds. Answers {entry id, 1} for a new entry, {entry id of the first delivery, 0} for a resend.
+// seconds. Answers {entry id, 1, id} for a new entry, {entry id of the first delivery, 0, id} for a
+// resend; the echoed message id lets the publisher check that a reply belongs to its request.
 // When XADD fails (the stream key holds another type) the script stops there and remembers nothing.
 inline constexpr std::string_view DELIVERY_SCRIPT = R"lua(
 local first = redis.call('GET', KEYS[2])
-if first then return {first, 0} end
+if first then return {first, 0, ARGV[1]} end
 local entry = redis.call('XADD', KEYS[1], '*', 'id', ARGV[1], 'type', ARGV[2], 'payload', ARGV[3])
 redis.call('SET', KEYS[2], entry, 'EX', ARGV[4])
-return {entry, 1}
+return {entry, 1, ARGV[1]}
 )lua";
 
 }  // namespace quorvel::report

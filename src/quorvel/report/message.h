@@ -33,6 +33,11 @@ std::string new_message_id();
 // UTC instant as "YYYY-MM-DDTHH:MM:SS.mmmZ".
 std::string iso_utc(std::chrono::system_clock::time_point t);
 
+// Milliseconds since 1970 (UTC): how lease ends are stored, so that SQLite compares plain integers.
+inline std::int64_t epoch_ms(std::chrono::system_clock::time_point t) {
+  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
+}
+
 // What every message carries besides the report's own fields.
 struct MessageHeader {
   std::string id;          // unique message id (UUID)

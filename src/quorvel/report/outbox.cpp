@@ -19,11 +19,6 @@ using SteadyClock = std::chrono::steady_clock;
 
 std::string now_text() { return iso_utc(clock().now()); }
 
-// Lease ends are stored as milliseconds since 1970 (UTC), so that SQLite compares plain integers.
-std::int64_t epoch_ms(std::chrono::system_clock::time_point t) {
-  return std::chrono::duration_cast<std::chrono::milliseconds>(t.time_since_epoch()).count();
-}
-
 // The token one flush writes into the rows it claims: unique across threads and processes; the
 // process id tells an operator whose claim it is.
 std::string claim_owner() { return fmt::format("{}/{}", ::getpid(), new_message_id()); }
@@ -113,6 +108,10 @@ std::size_t SqliteReportStore::claimed_elsewhere(const std::string& owner) {
 }
 
 FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
+  // A publisher holds one broker connection whose replies are matched to requests by their order:
+  // two flushes on it at once (analyses of a watchlist finishing together) would read each other's
+  // replies and mark messages delivered with another message's entry.
+  std::lock_guard turn(flush_mutex_);
   const auto deadline = SteadyClock::now() + options_.flush_budget;
   const std::string owner = claim_owner();
   FlushResult result;
@@ -162,7 +161,8 @@ FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
     }
   }
   result.pending = pending_count();
-  log_flush(publisher, result, sum, claimed_elsewhere(owner));
+  result.in_other_flush = claimed_elsewhere(owner);
+  log_flush(publisher, result, sum, result.in_other_flush);
   return result;
 }
 

@@ -63,23 +63,27 @@ std::string context_error(const redisContext* c) {
   return c->errstr[0] ? std::string(c->errstr) : std::string("Redis 连接错误");
 }
 
-// Reads the delivery script's reply into `o`; false when the broker did not know the script.
-bool read_outcome(const redisReply& r, DeliveryOutcome& o) {
-  if (r.type == REDIS_REPLY_ARRAY && r.elements == 2 && r.element[0]->type == REDIS_REPLY_STRING &&
-      r.element[1]->type == REDIS_REPLY_INTEGER) {
+enum class ReplyFit { read, unknown_script, not_ours };
+
+// Reads the delivery script's reply to `message` into `o`. A reply that echoes another message's
+// id means the connection's replies are out of step with its requests.
+ReplyFit read_outcome(const redisReply& r, const OutgoingMessage& message, DeliveryOutcome& o) {
+  if (r.type == REDIS_REPLY_ARRAY && r.elements == 3 && r.element[0]->type == REDIS_REPLY_STRING &&
+      r.element[1]->type == REDIS_REPLY_INTEGER && r.element[2]->type == REDIS_REPLY_STRING) {
+    if (std::string_view(r.element[2]->str, r.element[2]->len) != message.id) return ReplyFit::not_ours;
     o.delivered = true;
     o.entry_id.assign(r.element[0]->str, r.element[0]->len);
     o.duplicate = r.element[1]->integer == 0;
-    return true;
+    return ReplyFit::read;
   }
   if (r.type == REDIS_REPLY_ERROR) {
     const std::string_view text(r.str, r.len);
-    if (text.starts_with("NOSCRIPT")) return false;
+    if (text.starts_with("NOSCRIPT")) return ReplyFit::unknown_script;
     o.error.assign(text);
-    return true;
+    return ReplyFit::read;
   }
   o.error = "Redis 返回了意外的应答类型";
-  return true;
+  return ReplyFit::read;
 }
 
 }  // namespace
@@ -225,7 +229,14 @@ std::vector<std::size_t> RedisPublisher::round(std::span<const OutgoingMessage> 
       return {};
     }
     const Reply reply(static_cast<redisReply*>(raw));
-    if (!read_outcome(*reply, out.messages[which[k]])) unknown_script.push_back(which[k]);
+    const std::size_t i = which[k];
+    switch (read_outcome(*reply, batch[i], out.messages[i])) {
+      case ReplyFit::read: break;
+      case ReplyFit::unknown_script: unknown_script.push_back(i); break;
+      case ReplyFit::not_ours:
+        lose(out, which.subspan(k), "Redis 的应答与请求对不上，已断开连接，这些消息稍后重发");
+        return {};
+    }
   }
   return unknown_script;
 }

@@ -7,6 +7,9 @@
 //   quorvel-reports write-files
 //
 // Exit status: 0 success, 1 failure (delivery failed, report not found, store unusable), 2 usage error.
+// Looking (list, show, pending) works in a report directory this user may only read.
+#include <unistd.h>
+
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -22,7 +25,10 @@
 #include "quorvel/report/default_store.h"
 #include "quorvel/report/redis_publisher.h"
 #include "quorvel/report/report_paths.h"
+#include "quorvel/utils/cli.h"
+#include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
+#include "quorvel/utils/outside_text.h"
 
 namespace {
 
@@ -51,7 +57,7 @@ Json to_json(const StoredReport& r, bool with_content) {
 
 std::string dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handler_t::replace); }
 
-std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
+std::string or_dash(const std::string& s) { return s.empty() ? "-" : quorvel::outside_text(s); }
 
 int list_reports(SqliteReportStore& store, const ReportFilter& filter, bool json) {
   const auto reports = store.list_reports(filter);
@@ -132,6 +138,8 @@ int deliver(SqliteReportStore& store, const std::optional<std::string>& url) {
     }
   }
   fmt::print("已投递 {} 条，待投递 {} 条\n", result.delivered, result.pending);
+  if (result.in_other_flush > 0)
+    fmt::print("其中 {} 条正由另一个投递进程发送 (租约未到期)，由它完成投递\n", result.in_other_flush);
   if (!result.ok()) {
     fmt::print(stderr, "投递失败: {} (未投递的消息保留在发件箱，下次 flush 会重试)\n", result.error);
     return 1;
@@ -139,9 +147,8 @@ int deliver(SqliteReportStore& store, const std::optional<std::string>& url) {
   return 0;
 }
 
-}  // namespace
 
-int main(int argc, char** argv) {
+int run(int argc, char** argv) {
   quorvel::load_quorvel_env();
   CLI::App app{"查看已存储的报告，并把待发送的消息投递到消息队列 (Redis Streams)。\n"
                "报告目录: --dir，否则 REPORT_DIR，否则 TARNEL_CENTER/report，否则项目根目录下的 report。"};
@@ -159,7 +166,7 @@ int main(int argc, char** argv) {
   list->add_option("--type", type_text, "类型: analysis, summary, solvara")
       ->check(CLI::IsMember({"analysis", "summary", "solvara"}));
   list->add_option("--client", filter.llm_client_type, "LLM 客户端类型，如 deepseek");
-  list->add_option("--limit", filter.limit, "最多显示条数")->check(CLI::PositiveNumber)->capture_default_str();
+  list->add_option("--limit", filter.limit, "最多显示条数")->check(quorvel::integer_range(1, 100000))->capture_default_str();
   list->add_flag("--json", json, "以 JSON 输出");
 
   std::int64_t id = 0;
@@ -169,17 +176,20 @@ int main(int argc, char** argv) {
 
   int pending_limit = 50;
   auto* pending = app.add_subcommand("pending", "列出待投递的消息及其错误与尝试次数");
-  pending->add_option("--limit", pending_limit, "最多显示条数")->check(CLI::PositiveNumber)->capture_default_str();
+  pending->add_option("--limit", pending_limit, "最多显示条数")
+      ->check(quorvel::integer_range(1, 100000))
+      ->capture_default_str();
 
   std::optional<std::string> url;
-  auto* flush = app.add_subcommand("flush", "投递待发送的消息; 有消息未投递时退出码为 1");
+  auto* flush = app.add_subcommand(
+      "flush", "投递待发送的消息；投递失败时退出码为 1 (正由另一个投递进程发送的消息由它完成，退出码仍为 0)");
   flush->add_option("--url", url, "Redis 地址 redis://host:port[/db] (默认 QUORVEL_MQ_URL)");
   int timeout_s = 300;
   flush->add_option("--timeout", timeout_s, "本次投递最多用时 (秒)，超时后其余消息留待下次")
-      ->check(CLI::PositiveNumber)
+      ->check(quorvel::integer_range(1, 86400))
       ->capture_default_str();
 
-  auto* files = app.add_subcommand("write-files", "为尚无 Markdown 文件的报告重写文件");
+  auto* files = app.add_subcommand("write-files", "为尚无 Markdown 文件或文件已被删除的报告重写文件");
 
   try {
     app.parse(argc, argv);
@@ -203,6 +213,8 @@ int main(int argc, char** argv) {
                  db_file.string());
       return *flush ? 0 : 1;
     }
+    // Looking needs no write access; a folder this user may only read is read as it stands.
+    options.read_only = (*list || *show || *pending) && ::access(options.directory.c_str(), W_OK) != 0;
     auto store = quorvel::report::make_default_report_store(options);
     if (*list) {
       if (!type_text.empty()) filter.kind = quorvel::report::parse_kind(type_text);
@@ -212,7 +224,7 @@ int main(int argc, char** argv) {
     if (*pending) return list_pending(*store, pending_limit);
     if (*flush) return deliver(*store, url);
     if (*files) {
-      const std::size_t n = store->write_missing_files();
+      const std::size_t n = store->write_missing_files(true);
       fmt::print("已写出 {} 个 Markdown 文件\n", n);
       return 0;
     }
@@ -221,4 +233,10 @@ int main(int argc, char** argv) {
     return 1;
   }
   return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  return quorvel::run_main("quorvel-reports", [&] { return run(argc, argv); });
 }

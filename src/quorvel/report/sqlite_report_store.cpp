@@ -18,6 +18,7 @@
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/atomic_file.h"
+#include "quorvel/utils/outside_text.h"
 #include "quorvel/utils/text.h"
 
 namespace quorvel::report {
@@ -66,15 +67,38 @@ CREATE TABLE IF NOT EXISTS outbox (
   lease_until     INTEGER   -- its claim holds until then, ms since 1970 UTC; NULL: free to take
 );
 CREATE INDEX IF NOT EXISTS outbox_pending ON outbox(seq) WHERE delivered_at IS NULL;
+CREATE TABLE IF NOT EXISTS analysis_claims (
+  stock_code      TEXT NOT NULL,
+  analysis_date   TEXT NOT NULL,
+  llm_client_type TEXT NOT NULL,
+  owner           TEXT NOT NULL,     -- the run analysing the instrument-day now
+  lease_until     INTEGER NOT NULL,  -- its claim holds until then, ms since 1970 UTC
+  PRIMARY KEY (stock_code, analysis_date, llm_client_type)
+);
 )sql";
 
-// Outbox columns added after the first layout; ALTER TABLE ... ADD COLUMN keeps every stored row.
-constexpr std::pair<const char*, const char*> ADDED_OUTBOX_COLUMNS[] = {{"claimed_by", "TEXT"},
-                                                                        {"lease_until", "INTEGER"}};
+// Columns added after the first layout; ALTER TABLE ... ADD COLUMN keeps every stored row.
+struct AddedColumn {
+  const char* table;
+  const char* name;
+  const char* type;
+};
+constexpr AddedColumn ADDED_COLUMNS[] = {
+    {"outbox", "claimed_by", "TEXT"},
+    {"outbox", "lease_until", "INTEGER"},
+    // The decision an analysis extracted from its reply, as JSON; the text "null" when it held none.
+    // NULL in rows stored before the column existed: their decision is read from the content.
+    {"reports", "decision", "TEXT"},
+};
 
 constexpr const char* REPORT_COLUMNS =
     "id, kind, stock_code, stock_name, market_type, analysis_date, analysis_time, current_price, "
     "llm_client_type, llm_model, content, created_at, file";
+
+// The decision column's text for a report about to be stored.
+std::string decision_column(const std::optional<nlohmann::ordered_json>& d) {
+  return d ? d->dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) : std::string("null");
+}
 
 StoredReport read_report(const Statement& s) {
   StoredReport r;
@@ -112,14 +136,16 @@ void prepare_directory(const std::filesystem::path& dir) {
 SqliteReportStore::SqliteReportStore(StoreOptions options, std::shared_ptr<MessagePublisher> publisher,
                                      std::string broker_problem)
     : options_(std::move(options)), publisher_(std::move(publisher)), broker_problem_(std::move(broker_problem)) {
-  prepare_directory(options_.directory);
+  if (!options_.read_only) prepare_directory(options_.directory);
   db_ = std::make_unique<Database>(
       database_file(), sqlite::OpenOptions{.label = "报告数据库",
-                                           .create = true,
+                                           .create = !options_.read_only,
                                            .busy_timeout_ms = options_.busy_timeout_ms,
                                            .wal = false,
                                            .permission_advice = "请检查报告目录是否存在且可写，或用 REPORT_DIR 指定其他目录",
-                                           .corrupt_advice = {}});
+                                           .corrupt_advice = {},
+                                           .read_only = options_.read_only});
+  if (options_.read_only) return;
   // Switching to WAL and creating the tables can meet a lock that SQLite does not wait for when
   // several processes open a new database at the same moment; try again for a while then.
   const auto give_up = SteadyClock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
@@ -164,35 +190,90 @@ void SqliteReportStore::create_schema() {
 }
 
 void SqliteReportStore::add_missing_columns() {
-  std::set<std::string> present;
-  {
-    Statement info(*db_, "PRAGMA table_info(outbox)");
-    while (info.step()) present.insert(info.text(1));
+  std::set<std::pair<std::string, std::string>> present;
+  for (const char* table : {"outbox", "reports"}) {
+    Statement info(*db_, fmt::format("PRAGMA table_info({})", table));
+    while (info.step()) present.insert({table, info.text(1)});
   }
-  for (const auto& [name, type] : ADDED_OUTBOX_COLUMNS) {
-    if (present.count(name)) continue;
-    db_->exec(fmt::format("ALTER TABLE outbox ADD COLUMN {} {}", name, type));
-    logger.info("[报告存储] 已升级报告数据库: 发件箱新增列 %s (%s)", name, database_file().string());
+  for (const auto& [table, name, type] : ADDED_COLUMNS) {
+    if (present.count({table, name})) continue;
+    db_->exec(fmt::format("ALTER TABLE {} ADD COLUMN {} {}", table, name, type));
+    logger.info("[报告存储] 已升级报告数据库: 表 %s 新增列 %s (%s)", table, name, database_file().string());
   }
 }
 
 bool SqliteReportStore::exists(const std::string& code, const std::string& date, const std::string& llm_client_type) {
+  // An analysis counts once its summary is stored too: a run that stopped between the two (before
+  // they were saved together) left an instrument-day that must be analysed again.
   std::lock_guard lock(mutex_);
   Statement s(*db_,
-              "SELECT 1 FROM reports WHERE stock_code = ?1 AND analysis_date = ?2 AND llm_client_type = ?3 "
-              "AND kind = 'analysis' LIMIT 1");
+              "SELECT 1 FROM reports a WHERE a.stock_code = ?1 AND a.analysis_date = ?2 AND a.llm_client_type = ?3 "
+              "AND a.kind = 'analysis' AND EXISTS (SELECT 1 FROM reports s WHERE s.stock_code = ?1 "
+              "AND s.analysis_date = ?2 AND s.llm_client_type = ?3 AND s.kind = 'summary') LIMIT 1");
   s.bind(1, code).bind(2, date_key(date)).bind(3, llm_client_type);
   return s.step();
 }
 
-std::int64_t SqliteReportStore::save(const StoredReport& row, const std::string& message_id,
-                                     const std::function<std::string(std::int64_t, const std::string&)>& payload) {
+std::optional<StoredAnalysis> SqliteReportStore::stored_analysis(const AnalysisKey& key) {
   std::lock_guard lock(mutex_);
-  Transaction tx(*db_);
+  Statement s(*db_,
+              "SELECT kind, content, decision FROM reports WHERE stock_code = ?1 AND analysis_date = ?2 "
+              "AND llm_client_type = ?3 AND kind IN ('analysis', 'summary') ORDER BY id DESC");
+  s.bind(1, key.code).bind(2, date_key(key.date)).bind(3, key.llm_client_type);
+  std::optional<std::string> content, decision, summary;
+  bool have_analysis = false;
+  while (s.step() && !(have_analysis && summary)) {
+    if (s.text(0) == "summary") {
+      if (!summary) summary = s.text(1);
+    } else if (!have_analysis) {
+      have_analysis = true;
+      content = s.text(1);
+      decision = s.optional_text(2);
+    }
+  }
+  if (!have_analysis || !summary) return std::nullopt;
+  StoredAnalysis out;
+  out.summary = std::move(*summary);
+  if (!decision) {
+    out.decision = decision_from_analysis(*content);  // stored before the decision had a column
+  } else if (*decision != "null") {
+    out.decision = nlohmann::ordered_json::parse(*decision, nullptr, false);
+    if (out.decision->is_discarded()) out.decision.reset();
+  }
+  return out;
+}
+
+bool SqliteReportStore::claim_analysis(const AnalysisKey& key, const std::string& owner,
+                                       std::chrono::milliseconds lease) {
+  const std::int64_t now = epoch_ms(clock().now());
+  std::lock_guard lock(mutex_);
+  RelaxedSync relaxed(*db_);  // a claim lost in a power cut only frees the instrument-day earlier
+  Statement s(*db_,
+              "INSERT INTO analysis_claims (stock_code, analysis_date, llm_client_type, owner, lease_until) "
+              "VALUES (?1, ?2, ?3, ?4, ?5) ON CONFLICT (stock_code, analysis_date, llm_client_type) DO UPDATE "
+              "SET owner = excluded.owner, lease_until = excluded.lease_until "
+              "WHERE analysis_claims.owner = excluded.owner OR analysis_claims.lease_until <= ?6");
+  s.bind(1, key.code).bind(2, date_key(key.date)).bind(3, key.llm_client_type).bind(4, owner);
+  s.bind(5, now + std::int64_t(lease.count())).bind(6, now);
+  s.run();
+  return db_->changes() > 0;
+}
+
+void SqliteReportStore::release_analysis(const AnalysisKey& key, const std::string& owner) {
+  std::lock_guard lock(mutex_);
+  RelaxedSync relaxed(*db_);
+  Statement s(*db_,
+              "DELETE FROM analysis_claims WHERE stock_code = ?1 AND analysis_date = ?2 AND llm_client_type = ?3 "
+              "AND owner = ?4");
+  s.bind(1, key.code).bind(2, date_key(key.date)).bind(3, key.llm_client_type).bind(4, owner).run();
+}
+
+std::int64_t SqliteReportStore::insert_report(const PendingSave& save) {
+  const StoredReport& row = save.row;
   Statement ins(*db_,
                 "INSERT INTO reports (kind, stock_code, stock_name, market_type, analysis_date, analysis_time, "
-                "current_price, llm_client_type, llm_model, content, created_at) "
-                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11)");
+                "current_price, llm_client_type, llm_model, content, created_at, decision) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
   ins.bind(1, kind_name(row.kind)).bind(2, row.stock_code).bind(3, row.stock_name).bind_optional(4, row.market_type);
   ins.bind(5, row.analysis_date).bind(6, row.analysis_time);
   if (row.current_price) {
@@ -201,17 +282,27 @@ std::int64_t SqliteReportStore::save(const StoredReport& row, const std::string&
     ins.bind_null(7);
   }
   ins.bind(8, row.llm_client_type).bind(9, row.llm_model).bind(10, row.content).bind(11, row.created_at);
+  ins.bind_optional(12, save.decision);
   ins.run();
   const std::int64_t id = db_->last_insert_id();
 
   Statement msg(*db_,
                 "INSERT INTO outbox (message_id, report_id, kind, stream, payload, created_at) "
                 "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-  msg.bind(1, message_id).bind(2, id).bind(3, kind_name(row.kind)).bind(4, stream_name(row.kind));
-  msg.bind(5, payload(id, row.created_at)).bind(6, row.created_at);
+  msg.bind(1, save.message_id).bind(2, id).bind(3, kind_name(row.kind)).bind(4, stream_name(row.kind));
+  msg.bind(5, save.payload(id, row.created_at)).bind(6, row.created_at);
   msg.run();
-  tx.commit();
   return id;
+}
+
+void SqliteReportStore::store(std::span<PendingSave> saves) {
+  {
+    std::lock_guard lock(mutex_);
+    Transaction tx(*db_);
+    for (PendingSave& save : saves) save.row.id = insert_report(save);
+    tx.commit();
+  }
+  for (PendingSave& save : saves) write_file(save.row);
 }
 
 bool SqliteReportStore::newer_report_owns(std::int64_t id, const std::string& rel) {
@@ -243,63 +334,105 @@ void SqliteReportStore::write_file(StoredReport& report) {
   }
 }
 
-void SqliteReportStore::save_analysis_report(const AnalysisReport& r) {
+namespace {
+
+// The fields every stock report row shares. Text that came from the model or a data source is
+// cleaned for terminals and freed of secrets before it is stored, written or published.
+StoredReport stock_row(ReportKind kind, const std::string& code, const std::string& name, const std::string& time,
+                       double price, const std::string& client, const std::string& model, const std::string& content) {
   StoredReport row;
-  row.kind = ReportKind::analysis;
-  row.stock_code = r.stock_code;
-  row.stock_name = r.stock_name;
-  row.market_type = r.market_type;
-  row.analysis_date = date_key(r.analysis_time);
-  row.analysis_time = r.analysis_time;
-  row.current_price = r.current_price;
-  row.llm_client_type = r.llm_client_type;
-  row.llm_model = r.llm_model;
-  row.content = r.content;
+  row.kind = kind;
+  row.stock_code = code;
+  row.stock_name = outside_text(name);
+  row.analysis_date = date_key(time);
+  row.analysis_time = time;
+  row.current_price = price;
+  row.llm_client_type = client;
+  row.llm_model = outside_text(model);
+  row.content = outside_text(content);
   row.created_at = now_text();
-  const std::optional<nlohmann::ordered_json> decision = decision_from_analysis(r.content);
-  const std::string message_id = new_message_id();
-  row.id = save(row, message_id, [&](std::int64_t id, const std::string& created) {
-    return message_text(analysis_message({message_id, created, id}, r, decision));
-  });
-  write_file(row);
+  return row;
+}
+
+}  // namespace
+
+SqliteReportStore::PendingSave SqliteReportStore::analysis_save(const AnalysisReport& r) {
+  PendingSave save;
+  save.row = stock_row(ReportKind::analysis, r.stock_code, r.stock_name, r.analysis_time, r.current_price,
+                       r.llm_client_type, r.llm_model, r.content);
+  save.row.market_type = r.market_type;
+  std::optional<nlohmann::ordered_json> decision;
+  if (!r.decision) {
+    decision = decision_from_analysis(r.content);
+  } else if (!r.decision->is_null()) {
+    decision = *r.decision;
+  }
+  save.decision = decision_column(decision);
+  save.message_id = new_message_id();
+  AnalysisReport published = r;
+  published.stock_name = save.row.stock_name;
+  published.llm_model = save.row.llm_model;
+  published.content = save.row.content;
+  save.payload = [published = std::move(published), decision = std::move(decision), id = save.message_id](
+                     std::int64_t report_id, const std::string& created) {
+    return message_text(analysis_message({id, created, report_id}, published, decision));
+  };
+  return save;
+}
+
+SqliteReportStore::PendingSave SqliteReportStore::summary_save(const SummaryReport& r) {
+  PendingSave save;
+  save.row = stock_row(ReportKind::summary, r.stock_code, r.stock_name, r.analysis_time, r.current_price,
+                       r.llm_client_type, r.llm_model, r.content);
+  // The summary record has no market; derive it from the code so listings can filter by market.
+  save.row.market_type = get_market_type(r.stock_code, r.stock_name);
+  save.message_id = new_message_id();
+  SummaryReport published = r;
+  published.stock_name = save.row.stock_name;
+  published.llm_model = save.row.llm_model;
+  published.content = save.row.content;
+  save.payload = [published = std::move(published), id = save.message_id](std::int64_t report_id,
+                                                                          const std::string& created) {
+    return message_text(summary_message({id, created, report_id}, published));
+  };
+  return save;
+}
+
+void SqliteReportStore::save_analysis_report(const AnalysisReport& r) {
+  PendingSave saves[] = {analysis_save(r)};
+  store(saves);
 }
 
 void SqliteReportStore::save_summary_report(const SummaryReport& r) {
-  StoredReport row;
-  row.kind = ReportKind::summary;
-  row.stock_code = r.stock_code;
-  row.stock_name = r.stock_name;
-  // The summary record has no market; derive it from the code so listings can filter by market.
-  row.market_type = get_market_type(r.stock_code, r.stock_name);
-  row.analysis_date = date_key(r.analysis_time);
-  row.analysis_time = r.analysis_time;
-  row.current_price = r.current_price;
-  row.llm_client_type = r.llm_client_type;
-  row.llm_model = r.llm_model;
-  row.content = r.content;
-  row.created_at = now_text();
-  const std::string message_id = new_message_id();
-  row.id = save(row, message_id, [&](std::int64_t id, const std::string& created) {
-    return message_text(summary_message({message_id, created, id}, r));
-  });
-  write_file(row);
+  PendingSave saves[] = {summary_save(r)};
+  store(saves);
+}
+
+void SqliteReportStore::save_analysis_with_summary(const AnalysisReport& analysis, const SummaryReport& summary) {
+  PendingSave saves[] = {analysis_save(analysis), summary_save(summary)};
+  store(saves);
 }
 
 void SqliteReportStore::save_solvara(const SolvaraReport& r) {
-  StoredReport row;
-  row.kind = ReportKind::solvara;
-  row.market_type = r.market_type;
-  row.analysis_date = date_key(r.analysis_time);
-  row.analysis_time = r.analysis_time;
-  row.llm_client_type = r.llm_client_type;
-  row.llm_model = r.llm_model;
-  row.content = r.content;
-  row.created_at = now_text();
-  const std::string message_id = new_message_id();
-  row.id = save(row, message_id, [&](std::int64_t id, const std::string& created) {
-    return message_text(solvara_message({message_id, created, id}, r));
-  });
-  write_file(row);
+  PendingSave save;
+  save.row.kind = ReportKind::solvara;
+  save.row.market_type = r.market_type;
+  save.row.analysis_date = date_key(r.analysis_time);
+  save.row.analysis_time = r.analysis_time;
+  save.row.llm_client_type = r.llm_client_type;
+  save.row.llm_model = outside_text(r.llm_model);
+  save.row.content = outside_text(r.content);
+  save.row.created_at = now_text();
+  save.message_id = new_message_id();
+  SolvaraReport published = r;
+  published.llm_model = save.row.llm_model;
+  published.content = save.row.content;
+  save.payload = [published = std::move(published), id = save.message_id](std::int64_t report_id,
+                                                                          const std::string& created) {
+    return message_text(solvara_message({id, created, report_id}, published));
+  };
+  PendingSave saves[] = {std::move(save)};
+  store(saves);
 }
 
 std::vector<StoredReport> SqliteReportStore::list_reports(const ReportFilter& f) {
@@ -332,18 +465,30 @@ std::optional<StoredReport> SqliteReportStore::get_report(std::int64_t id) {
   return read_report(s);
 }
 
-std::size_t SqliteReportStore::write_missing_files() {
-  if (!options_.write_files) return 0;
+std::size_t SqliteReportStore::write_missing_files(bool check_disk) {
+  if (!options_.write_files || options_.read_only) return 0;
   std::vector<StoredReport> missing;
   {
     std::lock_guard lock(mutex_);
     Statement s(*db_, fmt::format("SELECT {} FROM reports WHERE file IS NULL ORDER BY id", REPORT_COLUMNS));
     while (s.step()) missing.push_back(read_report(s));
+    if (check_disk) {
+      // Newest first: the newest report of a file is the one the file shows.
+      Statement all(*db_, fmt::format("SELECT {} FROM reports WHERE file IS NOT NULL ORDER BY id DESC", REPORT_COLUMNS));
+      std::set<std::string> seen;
+      while (all.step()) {
+        StoredReport r = read_report(all);
+        if (seen.insert(*r.file).second && !std::filesystem::exists(options_.directory / *r.file))
+          missing.push_back(std::move(r));
+      }
+    }
   }
   std::size_t written = 0;
   for (StoredReport& r : missing) {
+    const auto path = options_.directory / markdown_relative_path(r);
+    const bool before = std::filesystem::exists(path);
     write_file(r);
-    if (r.file) ++written;
+    if (!before && std::filesystem::exists(path)) ++written;
   }
   return written;
 }

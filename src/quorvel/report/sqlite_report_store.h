@@ -18,8 +18,14 @@
 // that runs out under a slow but live flusher can still let a message go out twice; the Redis
 // publisher's deduplication by message id turns that second send into a no-op.
 //
+// An analysis and its summary can be saved in one transaction. While a run analyses an
+// instrument-day it holds a claim on it (analysis_claims: owner and lease end), which other runs
+// respect, so that two runs never pay for the same analysis.
+//
 // Several processes may use one report directory at once: SQLite's WAL mode and a busy timeout
-// serialise their writes. Thread-safe: one connection guarded by a mutex.
+// serialise their writes. Thread-safe: one connection guarded by a mutex; flushes of one store
+// take turns, so its publisher (and the publisher's one broker connection) serves one flush at a
+// time.
 #include <chrono>
 #include <functional>
 #include <cstddef>
@@ -27,6 +33,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <span>
 #include <string>
 #include <vector>
 
@@ -56,6 +63,9 @@ struct StoreOptions {
   std::size_t flush_batch = 256;          // messages per pipelined round trip to the broker
   std::chrono::milliseconds flush_budget{20000};  // total time one flush may take
   std::chrono::milliseconds lease = DEFAULT_OUTBOX_LEASE;  // claim on a batch being sent
+  // Only look: the database is opened for reading (also in a folder this process may not write)
+  // and is neither created nor upgraded; saves and flushes fail.
+  bool read_only = false;
 };
 
 inline constexpr const char* DATABASE_FILE_NAME = "reports.sqlite3";
@@ -74,24 +84,42 @@ class SqliteReportStore final : public ReportStore {
   void save_summary_report(const SummaryReport& report) override;
   void save_solvara(const SolvaraReport& report) override;
   FlushResult flush() override;
+  void save_analysis_with_summary(const AnalysisReport& analysis, const SummaryReport& summary) override;
+  std::optional<StoredAnalysis> stored_analysis(const AnalysisKey& key) override;
+  bool claim_analysis(const AnalysisKey& key, const std::string& owner, std::chrono::milliseconds lease) override;
+  void release_analysis(const AnalysisKey& key, const std::string& owner) override;
 
-  // Delivers pending messages through `publisher` (used by flush() and by tests).
+  // Delivers pending messages through `publisher` (used by flush() and by tests). Waits while
+  // another flush of this store is under way.
   FlushResult flush_with(MessagePublisher& publisher);
 
   std::vector<StoredReport> list_reports(const ReportFilter& filter);
   std::optional<StoredReport> get_report(std::int64_t id);
   std::vector<PendingMessage> pending_messages(int limit);
   std::size_t pending_count();
-  // Writes the Markdown file of every report that has none yet; returns how many were written.
-  std::size_t write_missing_files();
+  // Writes the Markdown file of every report that has none yet and, with `check_disk`, of every
+  // report whose file is no longer there (the newest report of each file); returns how many files
+  // were written.
+  std::size_t write_missing_files(bool check_disk = false);
 
   const std::filesystem::path& directory() const { return options_.directory; }
   std::filesystem::path database_file() const { return options_.directory / DATABASE_FILE_NAME; }
   bool has_publisher() const { return publisher_ != nullptr; }
 
  private:
-  std::int64_t save(const StoredReport& row, const std::string& message_id,
-                    const std::function<std::string(std::int64_t, const std::string&)>& payload);
+  // A report row ready to be inserted with its queue message.
+  struct PendingSave {
+    StoredReport row;
+    std::optional<std::string> decision;  // the decision column (analyses only)
+    std::string message_id;
+    std::function<std::string(std::int64_t report_id, const std::string& created_at)> payload;
+  };
+  static PendingSave analysis_save(const AnalysisReport& report);
+  static PendingSave summary_save(const SummaryReport& report);
+  // Inserts the rows and their messages in one transaction, then writes their Markdown files.
+  void store(std::span<PendingSave> saves);
+  // One row and its message, inside the caller's transaction (mutex_ held).
+  std::int64_t insert_report(const PendingSave& save);
   void write_file(StoredReport& report);
   bool newer_report_owns(std::int64_t id, const std::string& rel);
   // One round trip's worth of pending messages and their outbox positions.
@@ -124,7 +152,8 @@ class SqliteReportStore final : public ReportStore {
   StoreOptions options_;
   std::shared_ptr<MessagePublisher> publisher_;
   std::string broker_problem_;
-  std::mutex mutex_;  // guards db_
+  std::mutex flush_mutex_;  // one flush at a time; taken before mutex_, never while holding it
+  std::mutex mutex_;        // guards db_
   std::unique_ptr<Database> db_;
 };
 

@@ -9,6 +9,7 @@
 #include <spdlog/sinks/stdout_sinks.h>
 
 #include "quorvel/utils/number_text.h"
+#include "quorvel/utils/outside_text.h"
 
 namespace quorvel {
 
@@ -144,7 +145,11 @@ std::string format_printf(std::string_view format, std::span<const LogArg> args)
 
 bool Logger::enabled(LogLevel level) const { return backend_instance().should_log(to_spdlog(level)); }
 
-void Logger::write(LogLevel level, const std::string& message) { backend_instance().log(to_spdlog(level), message); }
+// Every line passes the outside-text filter: messages carry error bodies, replies and names from
+// outside, and neither a terminal control nor a secret may reach the console or the log file.
+void Logger::write(LogLevel level, const std::string& message) {
+  backend_instance().log(to_spdlog(level), outside_text(message));
+}
 
 spdlog::logger& Logger::backend() { return backend_instance(); }
 

@@ -38,22 +38,54 @@ std::string with_advice(std::string message, int rc, const OpenOptions& options)
   return message;
 }
 
+// "file:" URI of `file` for a read-only open; characters that mean something in a URI are escaped.
+std::string read_only_uri(const std::filesystem::path& file, bool immutable) {
+  std::string uri = "file:";
+  for (const char c : file.string()) {
+    if (c == '%' || c == '?' || c == '#') {
+      uri += fmt::format("%{:02X}", static_cast<unsigned char>(c));
+    } else {
+      uri += c;
+    }
+  }
+  return uri + (immutable ? "?immutable=1" : "?mode=ro");
+}
+
 }  // namespace
 
 Database::Database(const std::filesystem::path& file, OpenOptions options)
     : file_(file), options_(std::move(options)) {
+  if (options_.read_only) {
+    open_read_only();
+    return;
+  }
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (options_.create ? SQLITE_OPEN_CREATE : 0);
-  const int rc = sqlite3_open_v2(file.c_str(), &db_, flags, nullptr);
+  open(file.string(), flags);
+  if (options_.wal) exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+}
+
+void Database::open_read_only() {
+  const int flags = SQLITE_OPEN_READONLY | SQLITE_OPEN_URI | SQLITE_OPEN_NOMUTEX;
+  open(read_only_uri(file_, false), flags);
+  // A WAL database whose folder this process cannot write has no shared-memory index to read it
+  // through; as no writer can work there either, the file on disk is the whole database.
+  if (sqlite3_exec(db_, "SELECT COUNT(*) FROM sqlite_master", nullptr, nullptr, nullptr) == SQLITE_OK) return;
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+  open(read_only_uri(file_, true), flags);
+}
+
+void Database::open(const std::string& name, int flags) {
+  const int rc = sqlite3_open_v2(name.c_str(), &db_, flags, nullptr);
   if (rc != SQLITE_OK) {
     const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
     const int code = db_ ? sqlite3_extended_errcode(db_) : rc;
     sqlite3_close_v2(db_);
     db_ = nullptr;
-    throw RuntimeError(with_advice(fmt::format("无法打开{} {}: {}", options_.label, file.string(), reason), code, options_));
+    throw RuntimeError(with_advice(fmt::format("无法打开{} {}: {}", options_.label, file_.string(), reason), code, options_));
   }
   sqlite3_extended_result_codes(db_, 1);
   sqlite3_busy_timeout(db_, options_.busy_timeout_ms);
-  if (options_.wal) exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
 }
 
 Database::~Database() { sqlite3_close_v2(db_); }

@@ -36,6 +36,9 @@ struct OpenOptions {
   bool wal = false;               // write-ahead log with synchronous=NORMAL
   std::string permission_advice;  // what to do when the file or its folder cannot be opened or written
   std::string corrupt_advice;     // what to do with a damaged file or one that is not a database
+  // Open for reading only. In a folder this process may not write (where SQLite cannot make the
+  // shared-memory index of a WAL database) the file is read as it stands on disk.
+  bool read_only = false;
 };
 
 // A prepared statement. Parameters are 1-based, columns 0-based, as in SQLite.
@@ -90,6 +93,9 @@ class Database {
   [[noreturn]] void fail(int rc, std::string_view context) const;
 
  private:
+  void open(const std::string& name, int flags);
+  void open_read_only();
+
   std::filesystem::path file_;
   OpenOptions options_;
   sqlite3* db_ = nullptr;

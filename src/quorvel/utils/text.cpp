@@ -8,25 +8,47 @@ namespace quorvel {
 
 namespace {
 
-// Length of the escape sequence starting at s[i] (s[i] is ESC).
-std::size_t escape_length(std::string_view s, std::size_t i) {
-  if (i + 1 >= s.size()) return 1;
-  const char kind = s[i + 1];
-  std::size_t j = i + 2;
-  if (kind == '[') {  // CSI: parameters and intermediates, then one final byte
-    while (j < s.size() && static_cast<unsigned char>(s[j]) >= 0x20 && static_cast<unsigned char>(s[j]) <= 0x3F) ++j;
-    while (j < s.size() && static_cast<unsigned char>(s[j]) >= 0x20 && static_cast<unsigned char>(s[j]) <= 0x2F) ++j;
-    return (j < s.size() ? j + 1 : j) - i;
+constexpr unsigned char ESC = 0x1B, BEL = 0x07;
+constexpr unsigned char CSI = 0x9B, ST = 0x9C;  // C1 controls, as code points U+009B / U+009C
+
+unsigned char byte_at(std::string_view s, std::size_t i) { return static_cast<unsigned char>(s[i]); }
+
+bool in_range(std::string_view s, std::size_t i, unsigned char lo, unsigned char hi) {
+  return i < s.size() && byte_at(s, i) >= lo && byte_at(s, i) <= hi;
+}
+
+// C1 controls that open a string running to a terminator: DCS, SOS, OSC, PM, APC.
+bool opens_string(unsigned char c1) { return c1 == 0x90 || c1 == 0x98 || c1 == 0x9D || c1 == 0x9E || c1 == 0x9F; }
+
+// Where the control sequence opened by C1 control `c1` ends, `j` being just past its introducer
+// (the 8-bit byte, its UTF-8 encoding, or the 7-bit "ESC x" form). A CSI runs over its parameter
+// and intermediate bytes to one final byte; a string runs to BEL or ST (ESC \, or U+009C encoded
+// or raw), or to the end of the text when it is never closed. Other C1 controls stand alone.
+std::size_t control_end(std::string_view s, std::size_t j, unsigned char c1) {
+  if (c1 == CSI) {
+    while (in_range(s, j, 0x30, 0x3F)) ++j;
+    while (in_range(s, j, 0x20, 0x2F)) ++j;
+    return in_range(s, j, 0x40, 0x7E) ? j + 1 : j;
   }
-  if (kind == ']' || kind == 'P' || kind == '_' || kind == '^' || kind == 'X') {  // strings up to BEL or ST
-    while (j < s.size()) {
-      if (s[j] == '\a') return j + 1 - i;
-      if (s[j] == '\x1b' && j + 1 < s.size() && s[j + 1] == '\\') return j + 2 - i;
-      ++j;
-    }
-    return j - i;
+  if (!opens_string(c1)) return j;
+  while (j < s.size()) {  // by code point, so that a continuation byte 0x9C of a character is no ST
+    const unsigned char b = byte_at(s, j);
+    if (b == BEL || b == ST) return j + 1;
+    if (b == ESC && j + 1 < s.size() && s[j + 1] == '\\') return j + 2;
+    if (decode_next(s, j) == ST) return j;
   }
-  return 2;
+  return j;
+}
+
+// Where the escape sequence starting with the ESC at s[i] ends. "ESC x" with x in 0x40-0x5F is the
+// 7-bit form of C1 control x + 0x40; any other is intermediates (0x20-0x2F) and one final byte.
+std::size_t escape_end(std::string_view s, std::size_t i) {
+  if (in_range(s, i + 1, 0x40, 0x5F)) {
+    return control_end(s, i + 2, static_cast<unsigned char>(byte_at(s, i + 1) + 0x40));
+  }
+  std::size_t j = i + 1;
+  while (in_range(s, j, 0x20, 0x2F)) ++j;
+  return in_range(s, j, 0x30, 0x7E) ? j + 1 : j;
 }
 
 }  // namespace
@@ -67,16 +89,26 @@ std::string strip_terminal_controls(std::string_view s) {
   std::string out;
   out.reserve(s.size());
   for (std::size_t i = 0; i < s.size();) {
-    const auto c = static_cast<unsigned char>(s[i]);
-    if (c == 0x1b) {
-      i += escape_length(s, i);
-    } else if ((c < 0x20 && c != '\t' && c != '\n') || c == 0x7f) {
+    const unsigned char c = byte_at(s, i);
+    if (c == ESC) {
+      i = escape_end(s, i);
+    } else if (c < 0x20 || c == 0x7F) {
+      if (c == '\t' || c == '\n') out += s[i];
       ++i;
-    } else if (c == 0xc2 && i + 1 < s.size() && static_cast<unsigned char>(s[i + 1]) >= 0x80 &&
-               static_cast<unsigned char>(s[i + 1]) <= 0x9f) {
-      i += 2;  // C1 control U+0080-U+009F
-    } else {
+    } else if (c < 0x80) {
       out += s[i++];
+    } else if (c == CSI) {
+      i = control_end(s, i + 1, CSI);  // the 8-bit CSI of terminals that read raw C1 bytes
+    } else {
+      const std::size_t start = i;
+      const char32_t cp = decode_next(s, i);
+      if (cp >= 0x80 && cp <= 0x9F) {
+        i = control_end(s, i, static_cast<unsigned char>(cp));
+      } else if (cp == REPLACEMENT_CHARACTER) {
+        append_utf8(out, cp);  // also for each ill-formed sequence, raw C1 bytes other than CSI included
+      } else {
+        out.append(s, start, i - start);
+      }
     }
   }
   return out;

@@ -32,10 +32,13 @@ std::string date_key(std::string_view analysis_time);
 // \n, \r, \t and other control characters are escaped.
 std::string quoted_text(std::string_view text);
 
-// Text from outside (an LLM reply) made safe to store and to print on a terminal: escape sequences
-// (CSI "ESC [ ... final", OSC "ESC ] ... BEL or ESC \\", other two-byte ESC sequences) are removed
-// whole, and so are the other C0 control characters except tab and line feed, DEL and the C1
-// controls (U+0080-U+009F). Everything else, UTF-8 included, is kept byte for byte.
+// Text made safe to print on a terminal and to store: escape sequences are removed whole (CSI
+// "ESC [ ... final", the strings OSC "ESC ] ... BEL or ESC \\" and DCS/SOS/PM/APC, other ESC
+// sequences), and so are the C0 control characters except tab and line feed (carriage return
+// goes too), DEL and the C1 controls U+0080-U+009F, the 8-bit CSI with its parameters in UTF-8 or
+// as a raw 0x9B byte. Other bytes that are not well-formed UTF-8 become U+FFFD. Everything else,
+// UTF-8 text included, is kept byte for byte. For text from outside use outside_text
+// (outside_text.h), which also masks secrets.
 std::string strip_terminal_controls(std::string_view s);
 
 }  // namespace quorvel

@@ -5,6 +5,8 @@
 #include <mutex>
 #include <thread>
 
+#include "quorvel/utils/outside_text.h"
+
 namespace tarnel::online {
 
 namespace {
@@ -14,7 +16,7 @@ UpdateResult update_one(BarFiller& filler, const std::string& code, Date first, 
   try {
     r.outcome = filler.fill(code, first, last);
   } catch (const std::exception& e) {
-    r.outcome = {FillOutcome::Status::failed, 0, "", e.what()};
+    r.outcome = {FillOutcome::Status::failed, 0, "", quorvel::outside_text(e.what())};  // printed by the caller
   }
   return r;
 }

@@ -3,6 +3,8 @@
 #include <charconv>
 #include <cmath>
 
+#include "quorvel/utils/outside_text.h"
+
 namespace tarnel::online {
 
 std::string_view json_payload(std::string_view body) {
@@ -40,7 +42,7 @@ std::optional<double> field_number(const std::vector<std::string_view>& fields, 
 SeriesReply failed_reply(SeriesReply reply, std::string detail) {
   reply.outcome = SeriesReply::Outcome::failed;
   reply.rows.clear();
-  reply.detail = std::move(detail);
+  reply.detail = quorvel::outside_text(detail);  // it may quote the reply: shown and logged as outside text
   return reply;
 }
 

@@ -19,7 +19,8 @@ std::vector<std::string_view> split_fields(std::string_view line, char sep);
 std::optional<double> field_number(const std::vector<std::string_view>& fields, std::size_t i);
 std::optional<double> number_text_value(std::string_view text);
 
-// `reply` marked failed with `detail`, its rows dropped: half an answer is never used.
+// `reply` marked failed with `detail`, its rows dropped: half an answer is never used. The detail is
+// kept as outside text (quorvel/utils/outside_text.h), since it may quote the provider's reply.
 SeriesReply failed_reply(SeriesReply reply, std::string detail);
 
 }  // namespace tarnel::online

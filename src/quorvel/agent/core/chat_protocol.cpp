@@ -1,5 +1,4 @@
 #include "quorvel/agent/core/chat_protocol.h"
-#include "quorvel/utils/text.h"
 
 #include <cctype>
 
@@ -25,7 +24,9 @@ std::string utf8_prefix(std::string_view s, std::size_t max) {
   return std::string(s.substr(0, n)) + "…";
 }
 
-std::string collapse_space(std::string_view s) {
+// Outside text on one line; the controls go first, so that the white space around them collapses too.
+std::string collapse_space(std::string_view raw) {
+  const std::string s = outside_text(raw);
   std::string out;
   bool space = false;
   for (char c : s) {
@@ -74,6 +75,12 @@ ChatUsage parse_usage(const json& reply) {
 }
 
 std::string reply_prefix(const ProviderConfig& c) { return "[LLM] " + c.type + " "; }
+
+// Text of the reply as it may be stored and printed; the configured key is masked even when it is
+// too short for the registry of secrets.
+std::string reply_text(const ProviderConfig& c, std::string_view text) {
+  return redact(outside_text(text), c.api_key);
+}
 
 }  // namespace
 
@@ -182,17 +189,18 @@ ParsedReply parse_chat_reply(const ProviderConfig& c, std::string_view body) {
   if (message == choice.end() || !message->is_object()) throw fail("回复的 choices[0] 中没有 message", false);
 
   ParsedReply out;
-  // Escape sequences and control characters never reach the store or a terminal.
-  out.reply.content = message->contains("content") ? strip_terminal_controls(content_text((*message)["content"])) : "";
+  // Escape sequences, control characters and secrets never reach the store or a terminal.
+  out.reply.content = message->contains("content") ? reply_text(c, content_text((*message)["content"])) : "";
   for (const char* key : {"reasoning_content", "reasoning"}) {
     if (message->contains(key) && (*message)[key].is_string()) {
-      out.reply.reasoning_content = strip_terminal_controls((*message)[key].get<std::string>());
+      out.reply.reasoning_content = reply_text(c, (*message)[key].get<std::string>());
       break;
     }
   }
   if (choice.contains("finish_reason") && choice["finish_reason"].is_string())
-    out.finish_reason = choice["finish_reason"].get<std::string>();
-  if (reply.contains("model") && reply["model"].is_string()) out.reply.model = reply["model"].get<std::string>();
+    out.finish_reason = reply_text(c, choice["finish_reason"].get<std::string>());
+  if (reply.contains("model") && reply["model"].is_string())
+    out.reply.model = reply_text(c, reply["model"].get<std::string>());
   out.reply.usage = parse_usage(reply);
 
   if (blank(out.reply.content)) {

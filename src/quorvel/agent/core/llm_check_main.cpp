@@ -33,7 +33,7 @@ int main(int argc, char** argv) {
     app.add_option("-c,--client", client_type, "本次使用的客户端类型，覆盖 LLM_CLIENT_TYPE");
     app.add_option("--timeout", options.timeout_seconds, "整个检查（含重试）的最长等待秒数")
         ->capture_default_str()
-        ->check(CLI::Range(1, 3600));
+        ->check(quorvel::integer_range(1, 3600));
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
 
     if (!client_type.empty()) setenv("LLM_CLIENT_TYPE", client_type.c_str(), 1);

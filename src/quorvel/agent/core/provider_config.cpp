@@ -9,6 +9,7 @@
 #include "contracts/errors.h"
 #include "quorvel/agent/core/chat_protocol.h"
 #include "quorvel/utils/environment.h"
+#include "quorvel/utils/outside_text.h"
 #include "quorvel/utils/text.h"
 
 namespace quorvel::agent::core {
@@ -141,7 +142,10 @@ ProviderConfig resolve_provider_config(const EnvLookup& env) {
   c.thinking_style = row->thinking_style;
   c.thinking = parse_switch(env, prefix + "_THINKING").value_or(row->default_thinking);
   c.max_tokens = parse_int(env, prefix + "_MAX_TOKENS", 1, 1 << 22).value_or(row->default_max_tokens);
-  if (auto key = lookup(env, c.key_variable)) c.api_key = *key;
+  if (auto key = lookup(env, c.key_variable)) {
+    c.api_key = *key;
+    register_secret(*key);  // the one side effect here: from now on no output of the process shows the key
+  }
 
   if (auto v = parse_seconds(env, "LLM_CONNECT_TIMEOUT", 1, 600)) c.timeouts.connect = to_ms(*v);
   if (auto v = parse_seconds(env, "LLM_TIMEOUT", 1, 7200)) c.timeouts.total = to_ms(*v);

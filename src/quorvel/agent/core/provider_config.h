@@ -8,7 +8,9 @@
 // providers: LLM_CONNECT_TIMEOUT, LLM_TIMEOUT, LLM_RETRY_BUDGET (seconds) and LLM_MAX_RETRIES, and
 // LLM_MAX_IN_FLIGHT (requests sent to the provider at once by the whole process).
 //
-// Everything here is pure: the environment is read through an injected lookup.
+// Everything here is pure (the environment is read through an injected lookup) but for one effect:
+// an API key that is read is registered as a secret (outside_text.h), so that it is masked in every
+// output of the process.
 #include <chrono>
 #include <functional>
 #include <optional>

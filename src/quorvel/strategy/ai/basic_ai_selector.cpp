@@ -1,6 +1,7 @@
 #include "quorvel/strategy/ai/basic_ai_selector.h"
 
 #include <exception>
+#include <filesystem>
 #include <utility>
 
 
@@ -26,9 +27,29 @@ constexpr std::size_t SUMMARY_LOG_CHARS = 100;
 // The state of one analysis from the LLM call on; what the error trap needs to report.
 struct Progress {
   std::string a_time;
-  std::optional<std::string> reply;  // set as soon as the model answered
+  std::optional<std::string> reply;              // set as soon as the model answered
+  std::optional<std::filesystem::path> audit;    // where the paid reply waits until it is stored
   std::string summary_response;
 };
+
+// Writes the paid reply to its audit file before anything is stored; a failure to write it is
+// logged and the analysis goes on (storing the reply is what matters).
+std::optional<std::filesystem::path> keep_paid_reply(const std::string& code, const std::string& a_time,
+                                                     const std::string& reply) {
+  try {
+    return save_paid_reply(code, a_time, reply);
+  } catch (const std::exception& e) {
+    logger.warning("[审计] LLM 原始回复写入审计文件失败，继续存储分析: " + std::string(e.what()));
+    return std::nullopt;
+  }
+}
+
+// The stored reply no longer needs its audit copy.
+void drop_audit_copy(const std::optional<std::filesystem::path>& audit) {
+  if (!audit) return;
+  std::error_code ec;
+  std::filesystem::remove(*audit, ec);
+}
 
 agent::StockAnalysisInputs llm_inputs(const AnalysisContext& ctx, const AIAnalysisRequest& request,
                                       const AlignedDate& date) {
@@ -47,13 +68,18 @@ agent::StockAnalysisInputs llm_inputs(const AnalysisContext& ctx, const AIAnalys
 
 // Everything after the LLM's answer up to the stored reports; throws into the error trap.
 void handle_reply(const AnalysisContext& ctx, const AIAnalysisRequest& request, Progress& progress) {
-  DecisionSummary decided = summarize_reply(*progress.reply, *ctx.agent);
+  const double close = request.stock_status.price.value();
+  DecisionSummary decided = summarize_reply(*progress.reply, *ctx.agent, {ctx.stock_code, progress.a_time, close});
   if (decided.decision_dict && !decided.decision_dict->empty())
     reconcile_with_pre_screen(ctx.stock_code, *decided.decision_dict, ctx.pattern_info_dict, ctx.constraints);
-  const ReportFields fields{ctx.stock_code, ctx.stock_name, progress.a_time, ctx.market_type,
-                            request.stock_status.price.value()};
-  store_reports(analysis_record(fields, *progress.reply, *ctx.agent),
+  const ReportFields fields{ctx.stock_code, ctx.stock_name, progress.a_time, ctx.market_type, close};
+  store_reports(analysis_record(fields, *progress.reply, decided.decision, *ctx.agent),
                 summary_record(fields, decided.summary_response, *ctx.agent));
+  if (decided.refusal.empty()) {
+    drop_audit_copy(progress.audit);
+  } else if (progress.audit) {
+    logger.warning("[审计] 未采用的决策所在的 LLM 原始回复保留在审计文件: " + progress.audit->string());
+  }
   progress.summary_response = std::move(decided.summary_response);
 }
 
@@ -67,6 +93,7 @@ asio::awaitable<void> ask_and_decide(const AnalysisContext& ctx, const AIAnalysi
   const agent::StockAnalysisInputs inputs = llm_inputs(ctx, request, date);
   auto analyze = ctx.agent->analyze(inputs);
   progress.reply = co_await std::move(analyze);
+  progress.audit = keep_paid_reply(ctx.stock_code, progress.a_time, *progress.reply);
   handle_reply(ctx, request, progress);
 }
 
@@ -86,7 +113,7 @@ AIAnalysisResult failed_result(const AnalysisContext& ctx, const AIAnalysisReque
   logger.error("AI分析股票 " + ctx.stock_code + " 出错: " + error);
   if (progress.reply) {
     try {
-      const auto path = save_unused_reply(ctx.stock_code, progress.a_time, *progress.reply);
+      const auto path = progress.audit ? *progress.audit : save_paid_reply(ctx.stock_code, progress.a_time, *progress.reply);
       logger.error("[审计] 已把 LLM 原始回复保存到审计文件: " + path.string());
     } catch (const std::exception& e) {
       logger.error("[审计] LLM 原始回复保存失败: " + std::string(e.what()));

@@ -20,15 +20,23 @@ std::string model_label(const agent::StockAgent& agent) {
   return agent.model_name ? *agent.model_name : std::string(DEFAULT_MODEL_LABEL);
 }
 
-DecisionSummary summarize_reply(const std::string& trader_response, const agent::StockAgent& agent) {
+DecisionSummary summarize_reply(const std::string& trader_response, const agent::StockAgent& agent,
+                                const agent::schemas::AnalysedInstrument& instrument) {
   DecisionSummary out;
   out.decision_dict = agent::schemas::extract_decision_json(trader_response);
   if (out.decision_dict && !out.decision_dict->empty()) {
     const auto decision = agent::schemas::StockDecision::from_map(*out.decision_dict);
-    out.summary_response = agent::build_summary_markdown_report(decision, model_label(agent));
-  } else {
-    out.summary_response = "> **LLM**: " + model_label(agent) + "\n\n未能成功提取到决策，建议继续观望。";
+    if (auto why = agent::schemas::implausible_decision(decision, instrument)) {
+      logger.warning("[决策校验] %s %s 的决策不可执行，按无决策处理: %s", instrument.code, instrument.date, *why);
+      out.refusal = std::move(*why);
+      out.decision_dict.reset();
+    } else {
+      out.decision = decision.to_json();
+      out.summary_response = agent::build_summary_markdown_report(decision, model_label(agent));
+      return out;
+    }
   }
+  out.summary_response = "> **LLM**: " + model_label(agent) + "\n\n未能成功提取到决策，建议继续观望。";
   return out;
 }
 
@@ -45,7 +53,7 @@ void reconcile_with_pre_screen(const std::string& stock_code, const Json& decisi
                  " / max_position_pct=" + scalar_text(constraints["max_position_pct"]) + " 按预筛假设计算");
 }
 
-report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,
+report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content, const Json& decision,
                                        const agent::StockAgent& agent) {
   return report::AnalysisReport{.stock_code = f.stock_code,
                                 .stock_name = f.stock_name,
@@ -54,7 +62,8 @@ report::AnalysisReport analysis_record(const ReportFields& f, const std::string&
                                 .market_type = f.market_type,
                                 .current_price = f.current_price,
                                 .llm_client_type = agent.llm_client_type.value_or(""),
-                                .llm_model = agent.model_name.value_or("")};
+                                .llm_model = agent.model_name.value_or(""),
+                                .decision = decision};
 }
 
 report::SummaryReport summary_record(const ReportFields& f, const std::string& content,
@@ -71,8 +80,7 @@ report::SummaryReport summary_record(const ReportFields& f, const std::string& c
 void store_reports(const report::AnalysisReport& analysis, const report::SummaryReport& summary) {
   logger.info("正在异步存储分析结果: " + analysis.stock_code);
   report::ReportStore& store = report::default_storage();
-  store.save_analysis_report(analysis);
-  store.save_summary_report(summary);
+  store.save_analysis_with_summary(analysis, summary);
   store.flush();
 }
 

@@ -10,6 +10,7 @@
 
 #include "contracts/llm_agent.h"
 #include "contracts/report_store.h"
+#include "quorvel/agent/schemas/plausibility.h"
 #include "quorvel/indicators/stock_status.h"
 
 namespace quorvel::strategy::ai {
@@ -19,16 +20,21 @@ inline constexpr std::string_view DEFAULT_MODEL_LABEL = "quorvel-quant";
 
 struct DecisionSummary {
   std::optional<nlohmann::ordered_json> decision_dict;  // absent or empty: no usable decision
+  nlohmann::ordered_json decision;  // the 23-field decision record; null without a usable decision
   std::string summary_response;
+  std::string refusal;  // why a decision the reply held was not used (empty when it was, or there was none)
 };
 
 // The agent's model name, or DEFAULT_MODEL_LABEL.
 std::string model_label(const agent::StockAgent& agent);
 
-// Extracts the decision from the reply and writes the summary; without a decision the summary is
-// the "> **LLM**: ..." wait note. A decision map that the decision record rejects throws (a
-// ValidationError naming every offending field), as does a malformed categorical value or price.
-DecisionSummary summarize_reply(const std::string& trader_response, const agent::StockAgent& agent);
+// Extracts the decision from the reply, checks it against the analysed instrument and writes the
+// summary; without a usable decision the summary is the "> **LLM**: ..." wait note. A decision map
+// that the decision record rejects throws (a ValidationError naming every offending field), as does
+// a malformed categorical value or price; an implausible one (schemas/plausibility.h) is logged and
+// counts as no decision.
+DecisionSummary summarize_reply(const std::string& trader_response, const agent::StockAgent& agent,
+                                const agent::schemas::AnalysedInstrument& instrument);
 
 // Warns "[预筛对账] ..." when the model's strategy mode disagrees with the pre-screen hint on
 // whether the setup is a bottom reversal. Changes nothing.
@@ -46,10 +52,10 @@ struct ReportFields {
 };
 
 report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,
-                                       const agent::StockAgent& agent);
+                                       const nlohmann::ordered_json& decision, const agent::StockAgent& agent);
 report::SummaryReport summary_record(const ReportFields& f, const std::string& content, const agent::StockAgent& agent);
 
-// Saves the analysis and then the summary record and flushes the store's queue.
+// Saves the analysis and the summary record together and flushes the store's queue.
 void store_reports(const report::AnalysisReport& analysis, const report::SummaryReport& summary);
 
 }  // namespace quorvel::strategy::ai

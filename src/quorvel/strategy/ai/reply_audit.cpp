@@ -22,8 +22,8 @@ std::filesystem::path audit_file_path(const std::string& stock_code, const std::
   return report_directory() / "audit" / name;
 }
 
-std::filesystem::path save_unused_reply(const std::string& stock_code, const std::string& analysis_time,
-                                        const std::string& reply) {
+std::filesystem::path save_paid_reply(const std::string& stock_code, const std::string& analysis_time,
+                                      const std::string& reply) {
   const std::filesystem::path path = audit_file_path(stock_code, analysis_time);
   write_file_atomically(path, reply);
   return path;

@@ -1,8 +1,9 @@
 #pragma once
-// Keeps a paid LLM reply that the analysis could not use: when an analysis fails after the model
-// answered (a decision that fails validation, a store that refuses the report), the raw reply is
-// written to its own file in "audit/" under the report directory instead of being lost. The report
-// store never sees it, so a rejected decision is never published.
+// Keeps every paid LLM reply until the analysis has stored it: the raw reply is written to its own
+// file in "audit/" under the report directory as soon as the model answered, before anything is
+// stored, so a run that dies between paying and storing leaves it there. An analysis that stored
+// the reply with its decision removes the file; one that failed afterwards (a decision that fails
+// validation, a store that refuses the report) or refused the decision keeps it.
 #include <filesystem>
 #include <string>
 
@@ -14,7 +15,7 @@ std::filesystem::path audit_file_path(const std::string& stock_code, const std::
 
 // Writes `reply` atomically to a new audit file and returns its path. Throws (a filesystem or
 // runtime error) when the file cannot be written.
-std::filesystem::path save_unused_reply(const std::string& stock_code, const std::string& analysis_time,
-                                        const std::string& reply);
+std::filesystem::path save_paid_reply(const std::string& stock_code, const std::string& analysis_time,
+                                      const std::string& reply);
 
 }  // namespace quorvel::strategy::ai

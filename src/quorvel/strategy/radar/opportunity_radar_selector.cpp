@@ -13,6 +13,7 @@
 #include "quorvel/utils/json_values.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/number_text.h"
+#include "quorvel/utils/outside_text.h"
 
 namespace quorvel::strategy::radar {
 
@@ -222,7 +223,13 @@ Json OpportunityRadarSelector::analyze_pool(const zerith::RadarPool& pool, const
   }
   const zerith::RadarThresholds thresholds{freq, options.min_amount_ea, options.min_vol_ratio, options.min_pct_change,
                                            options.weekly_mode};
-  return zerith::pattern_service().analyze_opportunity_radar(pool, thresholds);
+  Json result = zerith::pattern_service().analyze_opportunity_radar(pool, thresholds);
+  // Failures quote the pool's codes and the data sources' messages, which callers print as they are.
+  if (const auto errors = result.find("errors"); errors != result.end() && errors->is_array())
+    for (Json& error : *errors)
+      for (const char* key : {"code", "error"})
+        if (error.contains(key) && error[key].is_string()) error[key] = outside_text(error[key].get<std::string>());
+  return result;
 }
 
 }  // namespace quorvel::strategy::radar

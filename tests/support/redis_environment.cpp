@@ -1,7 +1,7 @@
 // One private redis-server for the whole run of a test program that links this file.
 #include <gtest/gtest.h>
 
-#include "report/redis_server.h"
+#include "support/redis_server.h"
 
 namespace quorvel::testing {
 

@@ -4,6 +4,7 @@
 // away mid-flight call stop() and start() again on the same port.
 #include <sys/types.h>
 
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -31,6 +32,8 @@ class RedisServer {
   std::vector<std::string> stream_ids(const std::string& stream) const;
   // The "payload" field of every entry.
   std::vector<std::string> stream_payloads(const std::string& stream) const;
+  // Entry id -> the entry's "id" field, for every entry of the stream.
+  std::map<std::string, std::string> stream_entries(const std::string& stream) const;
 
  private:
   int port_ = 0;

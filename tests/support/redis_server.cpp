@@ -1,4 +1,4 @@
-#include "report/redis_server.h"
+#include "support/redis_server.h"
 
 #include <arpa/inet.h>
 #include <hiredis/hiredis.h>
@@ -122,6 +122,14 @@ std::vector<std::string> RedisServer::command(const std::vector<std::string>& ar
 
 std::vector<std::string> RedisServer::stream_ids(const std::string& stream) const {
   return field_values(command({"XRANGE", stream, "-", "+"}), "id");
+}
+
+std::map<std::string, std::string> RedisServer::stream_entries(const std::string& stream) const {
+  // Each entry flattens to its id and three field/value pairs: id, type, payload.
+  const std::vector<std::string> flat = command({"XRANGE", stream, "-", "+"});
+  std::map<std::string, std::string> out;
+  for (std::size_t i = 0; i + 6 < flat.size(); i += 7) out[flat[i]] = flat[i + 2];
+  return out;
 }
 
 std::vector<std::string> RedisServer::stream_payloads(const std::string& stream) const {
