@@ -44,7 +44,12 @@ PreparedStock prepare_stock(const std::string& stock_code, const std::string& an
 void flush_store() {
   try {
     const report::FlushResult flushed = report::default_storage().flush();
-    if (!flushed.ok()) logger.debug("刷新 MQ 失败: %s", flushed.error);
+    if (!flushed.ok()) {
+      logger.debug("刷新 MQ 失败: %s", flushed.error);
+      if (flushed.pending > 0)
+        logger.warning("消息未能全部投递到消息队列：%d 条留在发件箱，不会丢失；稍后运行 quorvel-reports flush 投递",
+                       flushed.pending);
+    }
   } catch (const std::exception& e) {
     logger.debug("刷新 MQ 失败: %s", e.what());
   }

@@ -184,7 +184,10 @@ int run(const Options& opt, std::vector<std::string> codes) {
   try {
     quorvel::run_sync(loop, run_batch());
   } catch (...) {
+    // What was done is stored; the table says so before the one-line reason of the failure.
     console.clear();
+    results.print();
+    quorvel::flush_store();
     throw;
   }
   console.clear();

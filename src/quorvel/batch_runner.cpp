@@ -160,23 +160,34 @@ asio::awaitable<Outcome*> BatchRun::claim_next() {
   while (!stop_) {
     Outcome* o = nullptr;
     bool waited = false;
-    if (next_ < outcomes_.size()) {
-      o = &outcomes_[next_++];
-      if (o->status != Status::pending) continue;
-      auto attempt = claims_.try_take(key(*o));
-      if (!co_await std::move(attempt)) {
-        logger.info("[分析占用] %s %s 正由另一个运行分析，稍后再看", o->code, o->date);
-        deferred_.push_back(o);
-        continue;
+    std::optional<std::string> error;
+    try {
+      if (next_ < outcomes_.size()) {
+        o = &outcomes_[next_++];
+        if (o->status != Status::pending) continue;
+        auto attempt = claims_.try_take(key(*o));
+        if (!co_await std::move(attempt)) {
+          logger.info("[分析占用] %s %s 正由另一个运行分析，稍后再看", o->code, o->date);
+          deferred_.push_back(o);
+          continue;
+        }
+      } else if (!deferred_.empty()) {
+        o = deferred_.front();
+        deferred_.pop_front();
+        waited = true;
+        auto wait = wait_for_claim(*o);
+        if (!co_await std::move(wait)) co_return nullptr;
+      } else {
+        co_return nullptr;
       }
-    } else if (!deferred_.empty()) {
-      o = deferred_.front();
-      deferred_.pop_front();
-      waited = true;
-      auto wait = wait_for_claim(*o);
-      if (!co_await std::move(wait)) co_return nullptr;
-    } else {
-      co_return nullptr;
+    } catch (const std::exception& e) {
+      error = e.what();  // the report store cannot take the claim (disk full, damaged database)
+    }
+    if (error) {
+      o->status = Status::failed;
+      o->reason = *error;
+      finish(*o);
+      continue;
     }
     auto stored = finished_elsewhere(*o, waited);
     if (!co_await std::move(stored)) co_return o;

@@ -138,7 +138,13 @@ int run(const Options& opt, std::vector<std::string> listed) {
                 << "\n";
   quorvel::print_screen(std::cout, outcomes, opt.format);
   std::cerr << quorvel::summary_line(summary, date, seconds_since(start)) << "\n";
-  const bool ranks_stored = (opt.market.empty() && !opt.store_rank) || store_ranks(outcomes, date);
+  // The stored ranking is what later analyses, which read the default history window, report as
+  // universe_rank: a screen over another window (too short a one leaves every instrument without
+  // a setup) is printed but never replaces it.
+  const bool wants_ranks = !opt.market.empty() || opt.store_rank;
+  if (wants_ranks && !opt.start.empty())
+    std::cerr << "quorvel-screen: 使用了 --start，筛选结果只输出，不保存为当日排名（排名按默认历史窗口计算）\n";
+  const bool ranks_stored = !wants_ranks || !opt.start.empty() || store_ranks(outcomes, date);
   return summary.screened > 0 && ranks_stored ? 0 : 1;
 }
 
@@ -156,7 +162,7 @@ int main(int argc, char** argv) {
     app.add_option("--selector", opt.selector, "筛选器：all / brp（底部反转）/ tf（趋势跟随）/ combined（组合，默认）")
         ->check(CLI::IsMember({"all", "brp", "tf", "combined"}));
     app.add_option("-t,--analysis_time", opt.date, "筛选日期，格式 YYYY-MM-DD（默认：今天）");
-    app.add_option("--start", opt.start, "K线起始日期（默认：行情服务的默认历史窗口）");
+    app.add_option("--start", opt.start, "K线起始日期（默认：行情服务的默认历史窗口；给出时不保存当日排名）");
     app.add_option("--format", opt.format, "输出格式：table（默认）/ csv / json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
     app.add_option("-j,--jobs", opt.jobs, "并行线程数（默认 0：CPU 核数）")->check(quorvel::integer_range(0, 256));

@@ -133,6 +133,9 @@ TEST(SummaryLayout, FollowsTheTradingManualOutline) {
   EXPECT_THAT(s, HasSubstr("第一目标盈亏比 2.250"));
   EXPECT_THAT(s, HasSubstr("T+1"));
   EXPECT_THAT(s, HasSubstr("入场后第 6 个交易日"));
+  auto short_hold = decision("看多", "建议买入", "继续持有");
+  short_hold.holding_period = "1-3日";  // never "day 0"
+  EXPECT_THAT(build_summary_markdown_report(short_hold, "m"), HasSubstr("入场后第 1 个交易日"));
   EXPECT_THAT(s, HasSubstr("**升级触发**：日收盘站稳1560且量比>1.3→加仓至上限"));
   EXPECT_THAT(s, HasSubstr("**降级触发**：跌破EMA20=1405→减仓50%"));
   EXPECT_THAT(s, Not(HasSubstr("观望方案")));

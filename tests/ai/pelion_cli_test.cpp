@@ -71,8 +71,8 @@ TEST(Pelion, FaultyRepliesEndInAStoredWaitOrAWatchResult) {
     bool stored;
     std::size_t audits;
   } rows[] = {
-      {"no JSON", {answer("只有分析，没有决策块。")}, "0", fallback, true, 0},
-      {"broken price chain", {answer(testing::decision_reply({{"stop_loss", 1850}}))}, "0", fallback, true, 0},
+      {"no JSON", {answer("只有分析，没有决策块。")}, "0", fallback, true, 1},
+      {"broken price chain", {answer(testing::decision_reply({{"stop_loss", 1850}}))}, "0", fallback, true, 1},
       {"only reasoning text", {answer("", "先看均线……")}, "0", "分析出错: ", false, 0},
       {"two JSON blocks: the first counts",
        {answer("正文\n" + watch + "\n修订：\n" + testing::fenced(testing::buy_decision()))},
@@ -85,7 +85,7 @@ TEST(Pelion, FaultyRepliesEndInAStoredWaitOrAWatchResult) {
        "0",
        fallback,
        true,
-       0},
+       1},
       {"HTTP 429 then 500, then an answer",
        {{429, R"({"error":{"message":"rate limited"}})", {{"Retry-After", "0"}}},
         {500, R"({"error":{"message":"oops"}})", {}},
@@ -95,7 +95,7 @@ TEST(Pelion, FaultyRepliesEndInAStoredWaitOrAWatchResult) {
        true,
        0},
       {"time-out", {{200, "", {}, true}}, "0", "分析出错: ", false, 0},
-      // Stored as no decision; the paid reply stays in the audit folder.
+      // Stored as no decision; every reply without a usable decision stays in the audit folder.
       {"buy at negative prices",
        {answer(testing::decision_reply({{"entry_price_low", -1}, {"entry_price_high", -0.5}, {"stop_loss", -5},
                                         {"target_1", -0.1}, {"target_2", 0.05}}))},

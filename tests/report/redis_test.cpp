@@ -283,6 +283,12 @@ TEST(ReportsTool, LeavesAnotherFlushersMessagesToItAndRewritesDeletedFiles) {
   EXPECT_NE(tool("write-files").out.find("已写出 2 个 Markdown 文件"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir.path() / "2025-06-30" / "sh.600519_summary_deepseek.md"));
   EXPECT_NE(tool("write-files").out.find("已写出 0 个"), std::string::npos);
+  // A file standing where the date folder belongs: the files cannot be written, and the tool says so.
+  std::filesystem::remove_all(dir.path() / "2025-06-30");
+  quorvel::testing::write_file(dir.path() / "2025-06-30", "");
+  const auto blocked = tool("write-files");
+  EXPECT_EQ(blocked.status, 1);
+  EXPECT_NE(blocked.err.find("2 个 Markdown 文件未能写出"), std::string::npos) << blocked.err;
 }
 
 TEST(ReportsTool, LookingIntoAnEmptyDirectoryCreatesNothing) {

@@ -151,11 +151,12 @@ TEST_F(ReportStoreTest, FailedFileWriteKeepsTheRecordAndIsRepairedLater) {
   EXPECT_EQ(store_->list_reports({}).size(), 1u);
   EXPECT_EQ(store_->pending_count(), 1u);
   EXPECT_FALSE(store_->list_reports({}).at(0).file.has_value());
+  EXPECT_EQ(store_->write_missing_files().failed, 1u);
 
   std::filesystem::remove(dir_.path() / "2025-06-30");
-  EXPECT_EQ(store_->write_missing_files(), 1u);
+  EXPECT_EQ(store_->write_missing_files().written, 1u);
   EXPECT_TRUE(std::filesystem::exists(dir_.path() / "2025-06-30" / "sh.600000_analysis_deepseek.md"));
-  EXPECT_EQ(store_->write_missing_files(), 0u);
+  EXPECT_EQ(store_->write_missing_files().written, 0u);
 }
 
 TEST_F(ReportStoreTest, ALateRepairNeverOverwritesANewerReportsFile) {

@@ -105,6 +105,12 @@ TEST_F(ScreenCommand, AScreenWithoutBarsKeepsTheStoredRanking) {
   EXPECT_EQ(run.status, 1) << run.err;
   EXPECT_NE(run.err.find("ETF 市场没有一只标的在 1999-02-10 筛选成功"), std::string::npos) << run.err;
   EXPECT_EQ(ranks.size("ETF", "1999-02-10"), 1);
+  // A window too short for any setup screens everything as "not eligible"; it is printed only.
+  ranks.save("ETF", "2023-02-10", {{"510050", 8.0, "趋势跟随"}});
+  const ProgramRun short_window = screen("--market ETF -t 2023-02-10 --start 2022-12-01");
+  EXPECT_EQ(short_window.status, 0) << short_window.err;
+  EXPECT_NE(short_window.err.find("不保存为当日排名"), std::string::npos) << short_window.err;
+  EXPECT_EQ(ranks.size("ETF", "2023-02-10"), 1);
 }
 
 TEST_F(ScreenCommand, ADamagedRankingFileIsNamedAndTheScreenStillPrints) {

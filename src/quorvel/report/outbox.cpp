@@ -27,7 +27,30 @@ std::string claim_owner() { return fmt::format("{}/{}", ::getpid(), new_message_
 
 FlushResult SqliteReportStore::flush() {
   write_missing_files();
-  if (publisher_) return flush_with(*publisher_);
+  if (publisher_) {
+    // Analyses finishing while a flush is under way leave their messages to it or to the next
+    // flush (every command flushes once more when it ends, alone): waiting in line would hold every
+    // worker thread for as long as an unresponsive broker makes each flush last.
+    std::unique_lock turn(flush_mutex_, std::try_to_lock);
+    if (!turn) {
+      FlushResult result;
+      result.pending = pending_count();
+      logger.debug("[报告存储] 另一次投递正在进行，%d 条待投递消息留给它或下一次投递", result.pending);
+      return result;
+    }
+    // After a broker kept a flush waiting, the next ones do not wait again for a while: a watchlist
+    // run goes on at full speed and its messages wait in the outbox.
+    if (const auto quiet = std::chrono::duration_cast<std::chrono::seconds>(quiet_until_ - SteadyClock::now());
+        quiet.count() > 0) {
+      FlushResult result;
+      result.pending = pending_count();
+      result.error = fmt::format("{} 刚才未应答，{} 秒内不再尝试；消息留在发件箱，稍后由下一次投递或 quorvel-reports flush 发送",
+                                 publisher_->describe(), quiet.count());
+      logger.debug("[报告存储] %s", result.error);
+      return result;
+    }
+    return deliver(*publisher_);
+  }
   FlushResult result;
   result.pending = pending_count();
   if (!broker_problem_.empty()) {
@@ -112,6 +135,10 @@ FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
   // two flushes on it at once (analyses of a watchlist finishing together) would read each other's
   // replies and mark messages delivered with another message's entry.
   std::lock_guard turn(flush_mutex_);
+  return deliver(publisher);
+}
+
+FlushResult SqliteReportStore::deliver(MessagePublisher& publisher) {
   const auto deadline = SteadyClock::now() + options_.flush_budget;
   const std::string owner = claim_owner();
   FlushResult result;
@@ -157,6 +184,7 @@ FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
       logger.info("[报告存储] 投递进度 %d/%d (已投递 %d)", result.delivered + sum.failed, total, result.delivered);
     if (outcome.connection_lost) {
       result.error = outcome.connection_error;
+      if (outcome.unresponsive) quiet_until_ = SteadyClock::now() + UNRESPONSIVE_BROKER_PAUSE;
       break;
     }
   }

@@ -27,6 +27,9 @@ struct BatchOutcome {
   // The connection failed (broker down, timeout): the rest of this flush would fail the same way.
   bool connection_lost = false;
   std::string connection_error;
+  // The connection was lost after the broker kept the publisher waiting (a hung broker, a host that
+  // swallows packets), not refused at once.
+  bool unresponsive = false;
 };
 
 class MessagePublisher {

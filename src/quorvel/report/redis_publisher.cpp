@@ -242,6 +242,15 @@ std::vector<std::size_t> RedisPublisher::round(std::span<const OutgoingMessage> 
 }
 
 BatchOutcome RedisPublisher::publish(std::span<const OutgoingMessage> batch, Clock::time_point deadline) {
+  const auto start = Clock::now();
+  BatchOutcome out = publish_batch(batch, deadline);
+  // A broker that refuses or drops the connection fails at once; one that lost the connection only
+  // after a wait as long as the connect time-out let it run out.
+  out.unresponsive = out.connection_lost && Clock::now() - start >= timeouts_.connect;
+  return out;
+}
+
+BatchOutcome RedisPublisher::publish_batch(std::span<const OutgoingMessage> batch, Clock::time_point deadline) {
   BatchOutcome out;
   out.messages.resize(batch.size());
   if (batch.empty()) return out;

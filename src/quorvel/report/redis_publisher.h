@@ -52,6 +52,7 @@ class RedisPublisher final : public MessagePublisher {
   struct ContextDeleter {
     void operator()(redisContext* c) const;
   };
+  BatchOutcome publish_batch(std::span<const OutgoingMessage> batch, std::chrono::steady_clock::time_point deadline);
   // Empty on success, else why the connection could not be made ready.
   std::string connect(std::chrono::steady_clock::time_point deadline);
   void set_command_timeout(std::chrono::steady_clock::time_point deadline);

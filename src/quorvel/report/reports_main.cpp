@@ -224,9 +224,12 @@ int run(int argc, char** argv) {
     if (*pending) return list_pending(*store, pending_limit);
     if (*flush) return deliver(*store, url);
     if (*files) {
-      const std::size_t n = store->write_missing_files(true);
-      fmt::print("已写出 {} 个 Markdown 文件\n", n);
-      return 0;
+      const auto files = store->write_missing_files(true);
+      fmt::print("已写出 {} 个 Markdown 文件\n", files.written);
+      if (files.failed == 0) return 0;
+      fmt::print(stderr, "{} 个 Markdown 文件未能写出 (原因见上方警告；报告仍在数据库中，修复后再运行 write-files)\n",
+                 files.failed);
+      return 1;
     }
   } catch (const quorvel::Error& e) {
     fmt::print(stderr, "错误: {}\n", e.what());

@@ -45,7 +45,8 @@ CREATE TABLE IF NOT EXISTS reports (
   llm_model       TEXT NOT NULL,
   content         TEXT NOT NULL,
   created_at      TEXT NOT NULL,
-  file            TEXT
+  file            TEXT,
+  decision        TEXT      -- the decision the analysis extracted, JSON; "null": none; NULL: not recorded
 );
 CREATE INDEX IF NOT EXISTS reports_by_code ON reports(stock_code, analysis_date, llm_client_type, kind);
 CREATE INDEX IF NOT EXISTS reports_by_date ON reports(analysis_date);
@@ -314,8 +315,8 @@ bool SqliteReportStore::newer_report_owns(std::int64_t id, const std::string& re
   return s.step();
 }
 
-void SqliteReportStore::write_file(StoredReport& report) {
-  if (!options_.write_files) return;
+bool SqliteReportStore::write_file(StoredReport& report) {
+  if (!options_.write_files) return true;
   const std::filesystem::path rel = markdown_relative_path(report);
   const std::filesystem::path path = options_.directory / rel;
   try {
@@ -327,10 +328,12 @@ void SqliteReportStore::write_file(StoredReport& report) {
     Statement s(*db_, "UPDATE reports SET file = ?1 WHERE id = ?2");
     s.bind(1, rel.generic_string()).bind(2, report.id).run();
     report.file = rel.generic_string();
+    return true;
   } catch (const std::exception& e) {
     logger.warning(
         "[报告存储] 写 Markdown 文件失败 path=%s err=%s | 报告已存入数据库 (id=%d)，可用 quorvel-reports write-files 重写",
         path.string(), e.what(), report.id);
+    return false;
   }
 }
 
@@ -465,8 +468,8 @@ std::optional<StoredReport> SqliteReportStore::get_report(std::int64_t id) {
   return read_report(s);
 }
 
-std::size_t SqliteReportStore::write_missing_files(bool check_disk) {
-  if (!options_.write_files || options_.read_only) return 0;
+SqliteReportStore::FilesWritten SqliteReportStore::write_missing_files(bool check_disk) {
+  if (!options_.write_files || options_.read_only) return {};
   std::vector<StoredReport> missing;
   {
     std::lock_guard lock(mutex_);
@@ -478,19 +481,24 @@ std::size_t SqliteReportStore::write_missing_files(bool check_disk) {
       std::set<std::string> seen;
       while (all.step()) {
         StoredReport r = read_report(all);
-        if (seen.insert(*r.file).second && !std::filesystem::exists(options_.directory / *r.file))
-          missing.push_back(std::move(r));
+        std::error_code ec;
+        const auto size = std::filesystem::file_size(options_.directory / *r.file, ec);
+        if (seen.insert(*r.file).second && (ec || size == 0)) missing.push_back(std::move(r));
       }
     }
   }
-  std::size_t written = 0;
+  FilesWritten out;
   for (StoredReport& r : missing) {
     const auto path = options_.directory / markdown_relative_path(r);
-    const bool before = std::filesystem::exists(path);
-    write_file(r);
-    if (!before && std::filesystem::exists(path)) ++written;
+    std::error_code ec;
+    const bool before = std::filesystem::file_size(path, ec) > 0 && !ec;
+    if (!write_file(r)) {
+      ++out.failed;
+    } else if (!before && std::filesystem::exists(path)) {
+      ++out.written;
+    }
   }
-  return written;
+  return out;
 }
 
 }  // namespace quorvel::report

@@ -23,9 +23,8 @@
 // respect, so that two runs never pay for the same analysis.
 //
 // Several processes may use one report directory at once: SQLite's WAL mode and a busy timeout
-// serialise their writes. Thread-safe: one connection guarded by a mutex; flushes of one store
-// take turns, so its publisher (and the publisher's one broker connection) serves one flush at a
-// time.
+// serialise their writes. Thread-safe: one connection guarded by a mutex; one flush of a store at a
+// time, so its publisher (and the publisher's one broker connection) serves one flush at a time.
 #include <chrono>
 #include <functional>
 #include <cstddef>
@@ -55,6 +54,9 @@ using sqlite::Transaction;
 // flush gives up on a batch after half its lease, so a live flusher never loses its claim; a crashed
 // flusher's batch waits this long before another flusher takes it over.
 inline constexpr std::chrono::milliseconds DEFAULT_OUTBOX_LEASE{60000};
+
+// How long flush() leaves the broker alone after it kept a flush waiting until a time-out.
+inline constexpr std::chrono::seconds UNRESPONSIVE_BROKER_PAUSE{30};
 
 struct StoreOptions {
   std::filesystem::path directory;        // the report directory; created when missing
@@ -89,8 +91,9 @@ class SqliteReportStore final : public ReportStore {
   bool claim_analysis(const AnalysisKey& key, const std::string& owner, std::chrono::milliseconds lease) override;
   void release_analysis(const AnalysisKey& key, const std::string& owner) override;
 
-  // Delivers pending messages through `publisher` (used by flush() and by tests). Waits while
-  // another flush of this store is under way.
+  // Delivers pending messages through `publisher` (the tool's --url, tests). Waits while another
+  // flush of this store is under way. flush() instead returns at once when one is (what it would
+  // send goes with that flush or the next), so that threads never queue behind a slow broker.
   FlushResult flush_with(MessagePublisher& publisher);
 
   std::vector<StoredReport> list_reports(const ReportFilter& filter);
@@ -98,15 +101,21 @@ class SqliteReportStore final : public ReportStore {
   std::vector<PendingMessage> pending_messages(int limit);
   std::size_t pending_count();
   // Writes the Markdown file of every report that has none yet and, with `check_disk`, of every
-  // report whose file is no longer there (the newest report of each file); returns how many files
-  // were written.
-  std::size_t write_missing_files(bool check_disk = false);
+  // report whose file is gone or empty (the newest report of each file). A file that cannot be
+  // written is logged and counted.
+  struct FilesWritten {
+    std::size_t written = 0;
+    std::size_t failed = 0;
+  };
+  FilesWritten write_missing_files(bool check_disk = false);
 
   const std::filesystem::path& directory() const { return options_.directory; }
   std::filesystem::path database_file() const { return options_.directory / DATABASE_FILE_NAME; }
   bool has_publisher() const { return publisher_ != nullptr; }
 
  private:
+  // One flush; flush_mutex_ held.
+  FlushResult deliver(MessagePublisher& publisher);
   // A report row ready to be inserted with its queue message.
   struct PendingSave {
     StoredReport row;
@@ -120,7 +129,9 @@ class SqliteReportStore final : public ReportStore {
   void store(std::span<PendingSave> saves);
   // One row and its message, inside the caller's transaction (mutex_ held).
   std::int64_t insert_report(const PendingSave& save);
-  void write_file(StoredReport& report);
+  // Writes the report's Markdown file unless a newer report owns it; false when the write failed
+  // (logged).
+  bool write_file(StoredReport& report);
   bool newer_report_owns(std::int64_t id, const std::string& rel);
   // One round trip's worth of pending messages and their outbox positions.
   struct Batch {
@@ -153,6 +164,7 @@ class SqliteReportStore final : public ReportStore {
   std::shared_ptr<MessagePublisher> publisher_;
   std::string broker_problem_;
   std::mutex flush_mutex_;  // one flush at a time; taken before mutex_, never while holding it
+  std::chrono::steady_clock::time_point quiet_until_{};  // flush() skips the broker until then (flush_mutex_)
   std::mutex mutex_;        // guards db_
   std::unique_ptr<Database> db_;
 };

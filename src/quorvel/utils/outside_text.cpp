@@ -1,6 +1,7 @@
 #include "quorvel/utils/outside_text.h"
 
 #include <algorithm>
+#include <cctype>
 #include <mutex>
 #include <shared_mutex>
 #include <vector>
@@ -69,9 +70,24 @@ std::string mask_authorization(std::string text) {
   return out.append(text, copied);
 }
 
-}  // namespace
+// `text` as it appears inside a URL or a form body: bytes other than unreserved ones as %XX.
+std::string percent_encoded(std::string_view text) {
+  static constexpr char HEX[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (std::isalnum(b) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += HEX[b >> 4];
+      out += HEX[b & 0xF];
+    }
+  }
+  return out;
+}
 
-void register_secret(std::string secret) {
+void register_one(std::string secret) {
   if (secret.size() < MIN_SECRET_BYTES) return;
   SecretRegistry& r = registry();
   std::unique_lock lock(r.mutex);
@@ -79,6 +95,14 @@ void register_secret(std::string secret) {
   const auto pos = std::find_if(r.secrets.begin(), r.secrets.end(),
                                 [&](const std::string& s) { return s.size() < secret.size(); });
   r.secrets.insert(pos, std::move(secret));
+}
+
+}  // namespace
+
+void register_secret(std::string secret) {
+  // A server may echo the key as it would travel in a URL or a form ("+" and "/" as %2B and %2F).
+  if (std::string encoded = percent_encoded(secret); encoded != secret) register_one(std::move(encoded));
+  register_one(std::move(secret));
 }
 
 std::string mask_secrets(std::string_view text) {

@@ -1,5 +1,6 @@
 #include "quorvel/agent/core/summary_report.h"
 
+#include <algorithm>
 #include <cmath>
 #include <string_view>
 
@@ -175,7 +176,7 @@ void append_buy_plan(std::string& out, const StockDecision& d) {
          high + "\n";
   out += "- **预估持仓周期**：" + text_or_missing(d.holding_period) + "\n";
   out += "- **时间止损**：" +
-         (days > 0 ? "入场后第 " + std::to_string(days / 2) + " 个交易日收盘仍未向目标推进则离场"
+         (days > 0 ? "入场后第 " + std::to_string(std::max(1, days / 2)) + " 个交易日收盘仍未向目标推进则离场"
                    : std::string(NOT_GIVEN)) +
          "\n\n";
 }

@@ -75,10 +75,10 @@ void handle_reply(const AnalysisContext& ctx, const AIAnalysisRequest& request, 
   const ReportFields fields{ctx.stock_code, ctx.stock_name, progress.a_time, ctx.market_type, close};
   store_reports(analysis_record(fields, *progress.reply, decided.decision, *ctx.agent),
                 summary_record(fields, decided.summary_response, *ctx.agent));
-  if (decided.refusal.empty()) {
+  if (!decided.decision.is_null()) {
     drop_audit_copy(progress.audit);
   } else if (progress.audit) {
-    logger.warning("[审计] 未采用的决策所在的 LLM 原始回复保留在审计文件: " + progress.audit->string());
+    logger.warning("[审计] 回复中没有可用的决策，LLM 原始回复保留在审计文件: " + progress.audit->string());
   }
   progress.summary_response = std::move(decided.summary_response);
 }

@@ -2,8 +2,8 @@
 // Keeps every paid LLM reply until the analysis has stored it: the raw reply is written to its own
 // file in "audit/" under the report directory as soon as the model answered, before anything is
 // stored, so a run that dies between paying and storing leaves it there. An analysis that stored
-// the reply with its decision removes the file; one that failed afterwards (a decision that fails
-// validation, a store that refuses the report) or refused the decision keeps it.
+// the reply with a usable decision removes the file; one that found no usable decision (none, an
+// invalid or an implausible one) or failed afterwards (a store that refuses the report) keeps it.
 #include <filesystem>
 #include <string>
 
