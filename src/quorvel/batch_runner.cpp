@@ -199,9 +199,14 @@ asio::awaitable<Outcome*> BatchRun::claim_next() {
 }
 
 asio::awaitable<bool> BatchRun::wait_for_claim(Outcome& o) {
-  while (!stop_) {
+  for (bool said = false; !stop_; said = true) {
     auto attempt = claims_.try_take(key(o));
     if (co_await std::move(attempt)) co_return true;
+    // Said on the console: a run that died leaves its claims for up to a lease, and the wait must
+    // not look like a hang.
+    if (!said)
+      logger.warning("[分析占用] %s %s 正由另一个运行分析，等待它完成 (该运行若已中止，最多等待 %d 秒)", o.code, o.date,
+                     std::chrono::duration_cast<std::chrono::seconds>(AnalysisClaims::LEASE).count());
     asio::steady_timer timer(co_await asio::this_coro::executor, AnalysisClaims::POLL);
     co_await timer.async_wait(asio::use_awaitable);
   }
