@@ -34,6 +34,12 @@ class MarketData {
   virtual std::string normalize_market_end_date(const std::string& date) = 0;
   // Last closed US trading day at or before `date`; a ValueError for a malformed date.
   virtual std::string normalize_us_market_end_date(const std::string& date) = 0;
+  // Last closed Hong Kong trading day at or before `date` (HKEX calendar, 16:10 Hong Kong time);
+  // a ValueError for a malformed date.
+  virtual std::string normalize_hk_market_end_date(const std::string& date) = 0;
+  // Trading days of the market ("A", "HK", "US"; "ETF" trades on the A-share calendar) after
+  // `after` and up to and including `through` ("YYYY-MM-DD"); 0 when `through` is not later.
+  virtual int count_trading_days(const std::string& market, const std::string& after, const std::string& through) = 0;
   // One bar per calendar week, indexed by the week's last trading date.
   virtual BarTable generate_weekly_tarnel(const BarTable& daily) = 0;
   // JSON array of the rows; "[]" for no rows.
@@ -64,6 +70,12 @@ class ForwardingMarketData : public MarketData {
   std::string normalize_us_market_end_date(const std::string& d) override {
     return base_->normalize_us_market_end_date(d);
   }
+  std::string normalize_hk_market_end_date(const std::string& d) override {
+    return base_->normalize_hk_market_end_date(d);
+  }
+  int count_trading_days(const std::string& market, const std::string& after, const std::string& through) override {
+    return base_->count_trading_days(market, after, through);
+  }
   BarTable generate_weekly_tarnel(const BarTable& daily) override { return base_->generate_weekly_tarnel(daily); }
   std::string tarnel_to_json(const BarTable& rows) override { return base_->tarnel_to_json(rows); }
   void set_ema(BarTable& df) override { base_->set_ema(df); }
@@ -92,6 +104,19 @@ inline std::string normalize_market_end_date(const std::string& date) {
 }
 inline std::string normalize_us_market_end_date(const std::string& date) {
   return market_data().normalize_us_market_end_date(date);
+}
+inline std::string normalize_hk_market_end_date(const std::string& date) {
+  return market_data().normalize_hk_market_end_date(date);
+}
+// Last closed trading day at or before `date` on the calendar and at the close of `market` ("A" and
+// "ETF": Shanghai, "HK": Hong Kong, "US": New York).
+inline std::string normalize_end_date_for(const std::string& market, const std::string& date) {
+  if (market == "US") return normalize_us_market_end_date(date);
+  if (market == "HK") return normalize_hk_market_end_date(date);
+  return normalize_market_end_date(date);
+}
+inline int count_trading_days(const std::string& market, const std::string& after, const std::string& through) {
+  return market_data().count_trading_days(market, after, through);
 }
 inline BarTable generate_weekly_tarnel(const BarTable& daily) { return market_data().generate_weekly_tarnel(daily); }
 inline std::string tarnel_to_json(const BarTable& rows) { return market_data().tarnel_to_json(rows); }

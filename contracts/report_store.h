@@ -25,6 +25,7 @@ struct AnalysisReport {
   // The validated decision record as the analysis extracted it, JSON null when the reply held no
   // usable decision. Left unset, the store reads the decision from `content` itself.
   std::optional<nlohmann::ordered_json> decision;
+  std::string data_note;  // why the data may mislead (bars older than the requested day); usually empty
 };
 
 // The trading summary written from the analysis' decision.
@@ -36,6 +37,7 @@ struct SummaryReport {
   double current_price = 0.0;
   std::string llm_client_type;
   std::string llm_model;
+  std::string data_note;  // as in AnalysisReport
 };
 
 // The market AI brief of one market and day.

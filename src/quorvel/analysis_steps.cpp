@@ -3,19 +3,38 @@
 #include <exception>
 #include <utility>
 
+#include <fmt/format.h>
+#include <nlohmann/json.hpp>
+
+#include "contracts/errors.h"
 #include "contracts/market_data.h"
 #include "contracts/report_store.h"
 #include "quorvel/indicators/status_computation.h"
 #include "quorvel/strategy/technical/combined_selector.h"
 #include "quorvel/utils/logger.h"
+#include "quorvel/utils/instrument_code.h"
+#include "quorvel/utils/json_text.h"
 #include "quorvel/utils/market_type.h"
+#include "quorvel/utils/text.h"
 
 namespace quorvel {
 
 std::string market_end_date(const std::string& stock_code, const std::string& date) {
-  return get_market_type(stock_code) == "US" ? tarnel::normalize_us_market_end_date(date)
-                                             : tarnel::normalize_market_end_date(date);
+  return tarnel::normalize_end_date_for(get_market_type(stock_code).value_or("A"), date);
 }
+
+namespace {
+
+// The pattern information with a "data_notes" member (a list of sentences the model must weigh).
+// Left as it is when it is no JSON object (the AI selector then scans itself).
+std::string with_data_notes(const std::string& pattern_info, const std::string& note) {
+  nlohmann::ordered_json info = nlohmann::ordered_json::parse(pattern_info, nullptr, false);
+  if (!info.is_object()) return pattern_info;
+  info["data_notes"].push_back(note);
+  return safe_json_dumps(info, false, 2);
+}
+
+}  // namespace
 
 std::string name_or_empty(const std::string& stock_code) {
   try {
@@ -26,7 +45,34 @@ std::string name_or_empty(const std::string& stock_code) {
   }
 }
 
-PreparedStock prepare_stock(const std::string& stock_code, const std::string& analysis_time) {
+std::string analysis_code(const std::string& raw) {
+  const std::string code = canonical_or_raw(raw);
+  if (code.find('.') != std::string::npos || !name_or_empty(code).empty()) return code;
+  if (const auto stock = a_share_code_of_number(code))
+    throw ValueError(code + " 不是行情库中的基金代码；若是 A 股股票，请写成 " + *stock + "（沪市 sh.、深市 sz.、北交所 bj.）");
+  return code;
+}
+
+std::string AnalysisDay::note() const {
+  if (!stale()) return "";
+  return fmt::format("数据截至 {}，比请求的 {} 早 {} 个交易日 (停牌或数据未更新)，分析基于 {} 的收盘", date, requested,
+                     sessions_behind, date);
+}
+
+AnalysisDay analysis_day(const std::string& stock_code, const std::string& requested) {
+  AnalysisDay day{requested, requested, 0};
+  const tarnel::BarTable df = tarnel::get_any_ohlc(stock_code, tarnel::get_default_start_date(), requested);
+  if (df.empty()) return day;
+  day.date = date_key(df.last_date());
+  if (day.date == requested) return day;
+  logger.info("[日期自动校准] 输入日期 " + requested + " 无交易数据，校准为最后交易日: " + day.date);
+  day.sessions_behind = tarnel::count_trading_days(get_market_type(stock_code).value_or("A"), day.date, requested);
+  if (day.stale()) logger.warning("[数据状态] %s: %s", stock_code, day.note());
+  return day;
+}
+
+PreparedStock prepare_stock(const std::string& stock_code, const AnalysisDay& day) {
+  const std::string& analysis_time = day.date;
   PreparedStock p;
   p.stock_name = name_or_empty(stock_code);
   p.market_type = get_market_type(stock_code, p.stock_name);
@@ -38,6 +84,8 @@ PreparedStock prepare_stock(const std::string& stock_code, const std::string& an
       strategy::technical::CombinedSelector().check(stock_code, tarnel::get_default_start_date(), analysis_time);
   p.pattern_info = std::move(screen.pattern_info_str);
   p.selector_source = std::move(screen.strategy_type);
+  p.data_note = day.note();
+  if (!p.data_note.empty()) p.pattern_info = with_data_notes(p.pattern_info, p.data_note);
   return p;
 }
 

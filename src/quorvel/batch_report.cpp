@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "quorvel/analysis_steps.h"
 #include "quorvel/utils/number_text.h"
 #include "quorvel/utils/outside_text.h"
 #include "quorvel/utils/utf8_text.h"
@@ -68,6 +69,13 @@ std::string status_text(const Outcome& o, std::size_t reason_chars) {
   return "";
 }
 
+// The day the row is about, and how far its data lags the requested day when it is stale.
+std::string as_of(const Outcome& o) {
+  if (o.date.empty()) return "-";
+  if (o.sessions_behind <= STALE_SESSIONS) return o.date;
+  return fmt::format("{} (滞后{}个交易日)", o.date, o.sessions_behind);
+}
+
 std::string pad(const std::string& s, std::size_t width) {
   const std::size_t w = display_width(s);
   return s + std::string(w < width ? width - w : 0, ' ');
@@ -124,10 +132,10 @@ std::string outcome_line(const Outcome& o, std::size_t position, std::size_t tot
 }
 
 void print_table(std::ostream& out, const std::vector<Outcome>& outcomes) {
-  const std::vector<std::string> head{"代码", "名称", "结论", "操作", "方向", "入场区间", "止损", "目标", "盈亏比", "置信度", "状态"};
+  const std::vector<std::string> head{"代码", "名称", "数据日期", "结论", "操作", "方向", "入场区间", "止损", "目标", "盈亏比", "置信度", "状态"};
   std::vector<std::vector<std::string>> rows;
   for (const Outcome& o : outcomes)
-    rows.push_back({shown(o.code), or_dash(shown(o.name)), or_dash(shown(o.verdict)), text_field(o, "action"),
+    rows.push_back({shown(o.code), or_dash(shown(o.name)), as_of(o), or_dash(shown(o.verdict)), text_field(o, "action"),
                     text_field(o, "direction"), entry_range(o), or_dash(amount(real_field(o, "stop_loss"))),
                     targets(o), or_dash(amount(real_field(o, "rrr"))), text_field(o, "confidence"),
                     status_text(o, TABLE_REASON_CHARS)});

@@ -27,12 +27,14 @@ struct Outcome {
   std::string code;
   std::string name;
   std::optional<std::string> market_type;  // "A", "HK", "US", "ETF"; absent for an unknown code
-  std::string date;                        // trading day of the analysis, "YYYY-MM-DD"
+  std::string date;                        // the day the analysis is about: the last bar on or before `requested`
   Status status = Status::pending;
   std::string verdict;                             // "BUY", "SELL" or "WATCH"; empty when none
   std::optional<nlohmann::ordered_json> decision;  // the validated decision record (23 fields)
   std::string reason;                              // failures only
   double seconds = 0.0;                            // wall time of the analysis
+  std::string requested;                           // the requested day, moved to the market's last closed session
+  int sessions_behind = 0;                         // trading days between `date` and `requested`
 };
 
 // Finished instruments (analysed, stored, failed, interrupted) count as done.
@@ -51,8 +53,9 @@ std::string progress_line(const Counts& counts, double elapsed_seconds);
 // "[12/100] sh.600519 贵州茅台 → BUY | 建议买入 / 看多 | 1.02s", or the failure and its reason.
 std::string outcome_line(const Outcome& outcome, std::size_t position, std::size_t total);
 
-// The table of every instrument in watchlist order: code, name, verdict, action, direction, entry
-// range, stop, targets, reward/risk, confidence and the status (with the reason of a failure).
+// The table of every instrument in watchlist order: code, name, the day its data is of (marked when
+// stale), verdict, action, direction, entry range, stop, targets, reward/risk, confidence and the
+// status (with the reason of a failure).
 void print_table(std::ostream& out, const std::vector<Outcome>& outcomes);
 
 // "共 100 只：新分析 95，已存储 2，失败 3，未完成 0"

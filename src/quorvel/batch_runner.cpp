@@ -66,13 +66,19 @@ Outcome plan_instrument(const std::string& code, const BatchOptions& options) {
   Outcome o;
   o.code = code;
   try {
-    o.date = market_end_date(code, options.date);
+    o.requested = o.date = market_end_date(code, options.date);
     o.name = name_or_empty(code);
     o.market_type = get_market_type(code, o.name);
     if (!o.market_type) {
       o.status = Status::failed;
       o.reason = "无法识别的证券代码 (应如 sh.600000、hk.00700、us.AAPL、510050)";
-    } else if (!options.force) {
+      return o;
+    }
+    analysis_code(code);  // a bare stock number that was meant with its exchange prefix fails here
+    const AnalysisDay day = analysis_day(code, o.requested);
+    o.date = day.date;
+    o.sessions_behind = day.sessions_behind;
+    if (!options.force) {
       if (const auto stored = report::default_storage().stored_analysis({code, o.date, options.llm_client_type}))
         apply_stored(o, *stored);
     }
@@ -262,7 +268,8 @@ asio::awaitable<BatchRun::Prepared> BatchRun::prepare(Outcome* outcome) {
   p.start = std::chrono::steady_clock::now();
   if (!outcome) co_return p;
   try {
-    auto read = run_blocking([code = outcome->code, date = outcome->date] { return prepare_stock(code, date); });
+    const AnalysisDay day{outcome->requested, outcome->date, outcome->sessions_behind};
+    auto read = run_blocking([code = outcome->code, day] { return prepare_stock(code, day); });
     p.stock = co_await std::move(read);
     if (p.stock.df.empty()) p.error = "没有 K 线数据 (截至 " + outcome->date + ")";
   } catch (const std::exception& e) {
@@ -313,7 +320,8 @@ asio::awaitable<void> BatchRun::analyse_steps(Prepared& prepared) {
                                                        .pattern_info = std::move(stock.pattern_info),
                                                        .selector_source = std::move(stock.selector_source),
                                                        .analysis_time = o.date,
-                                                       .market_ai_brief = brief}),
+                                                       .market_ai_brief = brief,
+                                                       .data_note = stock.data_note}),
                                  asio::use_awaitable);
   const ai::AIAnalysisResult result = co_await std::move(analysis);
   if (result.trader_response.empty()) throw RuntimeError(failure_reason(result.summary_response));

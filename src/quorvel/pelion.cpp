@@ -3,6 +3,10 @@
 // screen's pattern information, obtains the market AI brief, has the AI selector write the
 // analysis and the summary, logs both between banner lines and flushes the report store's queue.
 // Everything the user sees goes through the shared logger (standard error and logs/).
+//
+// Exit status: 0 when the analysis was stored (or was stored already), 1 when it failed (no bars,
+// the analysis ended in its error trap, the brief failed), 2 for a usage error: a malformed or
+// future date, a code that cannot be meant.
 #include <cctype>
 #include <chrono>
 #include <exception>
@@ -48,16 +52,18 @@ void log_texts(const std::string& report, const std::string& summary) {
   logger.info("\n===== 总结结束 =====");
 }
 
-// Everything after the skip check and the claim: bars, brief, AI analysis, output.
-asio::awaitable<void> analyse_claimed(const std::string& stock_code, const std::string& analysis_time) {
+// Everything after the skip check and the claim: bars, brief, AI analysis, output. 0 when the
+// analysis was stored, 1 when there were no bars or it ended in the error trap.
+asio::awaitable<void> analyse_claimed(int& status, std::string stock_code, quorvel::AnalysisDay day) {
   const double start_time = seconds_now();
-  auto preparation = quorvel::run_blocking([&] { return quorvel::prepare_stock(stock_code, analysis_time); });
+  auto preparation = quorvel::run_blocking([&] { return quorvel::prepare_stock(stock_code, day); });
   quorvel::PreparedStock stock = co_await std::move(preparation);
   if (stock.df.empty()) {
-    logger.info("获取股票数据失败: " + stock_code);
+    logger.error("获取股票数据失败: " + stock_code);
+    status = 1;
     co_return;
   }
-  auto brief_op = quorvel::agent::solvara::get_market_ai_brief(stock.market_type, analysis_time, false, true);
+  auto brief_op = quorvel::agent::solvara::get_market_ai_brief(stock.market_type, day.date, false, true);
   const std::string market_ai_brief = co_await std::move(brief_op);
   if (market_ai_brief.empty() && stock.market_type)
     throw quorvel::RuntimeError("大盘 AI 简报生成失败 (" + *stock.market_type + ")，分析无法继续。");
@@ -67,12 +73,14 @@ asio::awaitable<void> analyse_claimed(const std::string& stock_code, const std::
                                         .df = std::move(stock.df),
                                         .pattern_info = std::move(stock.pattern_info),
                                         .selector_source = std::move(stock.selector_source),
-                                        .analysis_time = analysis_time,
-                                        .market_ai_brief = market_ai_brief});
+                                        .analysis_time = day.date,
+                                        .market_ai_brief = market_ai_brief,
+                                        .data_note = stock.data_note});
   const quorvel::strategy::ai::AIAnalysisResult result = co_await std::move(analysis);
   log_texts(result.trader_response, result.summary_response);
   logger.info(fmt::format("\n执行时间: {:.2f} 秒", seconds_now() - start_time));
   quorvel::flush_store();
+  status = result.trader_response.empty() ? 1 : 0;
 }
 
 asio::awaitable<bool> stored(const quorvel::report::AnalysisKey& key) {
@@ -86,17 +94,22 @@ void log_skip(const quorvel::report::AnalysisKey& key) {
               ") 已存在，跳过执行。 (使用 --force 强制重新分析)");
 }
 
-asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
+// The analysis of `stock_code` for the closed session `analysis_time`; its exit status.
+asio::awaitable<int> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
   logger.info("开始 AI 股票分析: stock=" + stock_code + ", analysis_time=" + analysis_time +
               ", force=" + (force ? "True" : "False"));
   std::string llm_client_type = quorvel::env_value("LLM_CLIENT_TYPE").value_or("deepseek");
   for (char& c : llm_client_type) c = char(std::tolower(static_cast<unsigned char>(c)));
-  const quorvel::report::AnalysisKey key{stock_code, analysis_time, llm_client_type};
+  // The analysis is about the instrument's last bar on or before the day: the skip check, the
+  // stored report and the brief all use that one date.
+  auto day_op = quorvel::run_blocking([&] { return quorvel::analysis_day(stock_code, analysis_time); });
+  const quorvel::AnalysisDay day = co_await std::move(day_op);
+  const quorvel::report::AnalysisKey key{stock_code, day.date, llm_client_type};
   if (!force) {
     auto lookup = stored(key);
     if (co_await std::move(lookup)) {
       log_skip(key);
-      co_return;
+      co_return 0;
     }
   }
   // Another run analysing the same instrument-day is waited for; what it stored is not paid twice.
@@ -104,12 +117,13 @@ asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis
   auto take = claims.take(key);
   const bool waited = co_await std::move(take);
   std::exception_ptr failure;
+  int status = 0;
   try {
     auto again = stored(key);
     if ((waited || !force) && co_await std::move(again)) {
       log_skip(key);
     } else {
-      auto work = quorvel::with_companion(analyse_claimed(stock_code, analysis_time), claims.keep_renewed());
+      auto work = quorvel::with_companion(analyse_claimed(status, stock_code, day), claims.keep_renewed());
       co_await std::move(work);
     }
   } catch (...) {
@@ -118,9 +132,11 @@ asio::awaitable<void> analyze_stock(std::string stock_code, std::string analysis
   auto release = claims.release(key);
   co_await std::move(release);
   if (failure) std::rethrow_exception(failure);
+  co_return status;
 }
 
-// The date checks before the analysis; nothing when the run must stop here (already logged).
+// The date checks before the analysis; nothing when the run must stop here (already logged; a
+// usage error: exit status 2).
 std::optional<std::string> checked_date(const std::string& stock_code, std::string analysis_time) {
   try {
     if (quorvel::is_future_date(analysis_time)) {
@@ -138,12 +154,18 @@ std::optional<std::string> checked_date(const std::string& stock_code, std::stri
   }
 }
 
-int run(const std::string& stock_code, const std::string& analysis_time, bool force) {
+int run(const std::string& raw_code, const std::string& analysis_time, bool force) {
   quorvel::install_runtime_services();
+  std::string stock_code;
+  try {
+    stock_code = quorvel::analysis_code(raw_code);
+  } catch (const quorvel::ValueError& e) {
+    logger.error(e.what());
+    return 2;
+  }
   const std::optional<std::string> date = checked_date(stock_code, analysis_time);
-  if (!date) return 0;
-  quorvel::run_sync(analyze_stock(stock_code, *date, force));
-  return 0;
+  if (!date) return 2;
+  return quorvel::run_sync(analyze_stock(stock_code, *date, force));
 }
 
 }  // namespace

@@ -132,9 +132,10 @@ int run(const Options& opt, std::vector<quorvel::PoolMember> members) {
               << "\n";
     return 1;
   }
-  const bool us = opt.market == "US" || (opt.market.empty() && quorvel::get_market_type(members.front().code) == "US");
-  const std::string date =
-      us ? tarnel::normalize_us_market_end_date(opt.date) : tarnel::normalize_market_end_date(opt.date);
+  // The calendar of the market scanned (a pool or universe: the market of its first instrument).
+  const std::string market =
+      !opt.market.empty() ? opt.market : quorvel::get_market_type(members.front().code).value_or("A");
+  const std::string date = tarnel::normalize_end_date_for(market, opt.date);
   if (date != opt.date) logger.warning("日期已从 %s 调整为 %s (市场未收盘或非交易日)", opt.date, date);
   if (auto status = quorvel::refuse_start_date("quorvel-radar", opt.start, date, "最近一个已收盘的交易日"))
     return *status;

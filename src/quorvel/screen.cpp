@@ -113,8 +113,9 @@ int run(const Options& opt, std::vector<std::string> listed) {
               << "\n";
     return 1;
   }
-  const bool us = opt.market == "US" || (!opt.pool.empty() && quorvel::get_market_type(codes.front()) == "US");
-  const std::string date = us ? tarnel::normalize_us_market_end_date(opt.date) : tarnel::normalize_market_end_date(opt.date);
+  // The calendar of the market screened (a pool: the market of its first instrument).
+  const std::string market = !opt.market.empty() ? opt.market : quorvel::get_market_type(codes.front()).value_or("A");
+  const std::string date = tarnel::normalize_end_date_for(market, opt.date);
   if (date != opt.date) logger.warning("日期已从 %s 调整为 %s (市场未收盘或非交易日)", opt.date, date);
   if (auto status = quorvel::refuse_start_date("quorvel-screen", opt.start, date, "最近一个已收盘的交易日"))
     return *status;

@@ -1,5 +1,8 @@
 // tessaly: the market AI brief of one market and day, produced (or reused), cached, published and
-// printed between banner lines.
+// printed between banner lines. The day is moved to the market's own last closed session.
+//
+// Exit status: 0 when the brief was printed, 1 when it failed, 2 for a usage error (a malformed or
+// future date).
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -80,14 +83,13 @@ int main(int argc, char** argv) {
     try {
       if (quorvel::is_future_date(analysis_time)) {
         logger.warning("输入日期 %s 是未来日期，退出。", analysis_time);
-        return 0;
+        return 2;
       }
-      analysis_time = market == "US" ? tarnel::normalize_us_market_end_date(analysis_time)
-                                     : tarnel::normalize_market_end_date(analysis_time);
+      analysis_time = tarnel::normalize_end_date_for(market, analysis_time);
       if (analysis_time != input) logger.info("日期已从 %s 调整为 %s（未收盘或非交易日等）", input, analysis_time);
     } catch (const quorvel::ValueError&) {
       logger.error("日期格式错误: %s，应为 YYYY-MM-DD", input);
-      return 0;
+      return 2;
     }
 
     quorvel::run_sync(analyze_market(market, analysis_time, force));

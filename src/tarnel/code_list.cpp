@@ -2,11 +2,13 @@
 
 #include <cstdint>
 #include <fstream>
+#include <set>
 #include <string_view>
 
 #include <fmt/format.h>
 
 #include "contracts/errors.h"
+#include "quorvel/utils/instrument_code.h"
 #include "quorvel/utils/utf8_text.h"
 
 namespace tarnel {
@@ -104,6 +106,7 @@ std::vector<std::string> read_code_list(const std::filesystem::path& file) {
   if (text.starts_with("\xEF\xBB\xBF")) text.remove_prefix(3);
 
   std::vector<std::string> codes;
+  std::set<std::string> seen;
   for (std::size_t number = 1; !text.empty(); ++number) {
     const std::size_t end = text.find('\n');
     const std::string_view line = text.substr(0, end);
@@ -118,7 +121,9 @@ std::vector<std::string> read_code_list(const std::filesystem::path& file) {
             "如 sh.600000、hk.00700、us.AAPL、510050",
             file.string(), number, quoted_field(code)));
     }
-    codes.emplace_back(code);
+    // One instrument however it is spelt: "SH.600519" and "sh.600519" are one line of work.
+    std::string canonical = quorvel::canonical_or_raw(std::string(code));
+    if (seen.insert(canonical).second) codes.push_back(std::move(canonical));
   }
   return codes;
 }

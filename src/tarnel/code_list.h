@@ -9,7 +9,8 @@
 
 namespace tarnel {
 
-// The codes of the file, in file order. A quorvel::ValueError that names the file (and the line,
+// The codes of the file in their canonical spelling (utils/instrument_code.h; a code with none is
+// kept as written, for its own error later), in file order, each instrument once. A quorvel::ValueError that names the file (and the line,
 // where one is at fault) and says what to do when the file cannot be read, is a directory, is
 // UTF-16, holds NUL bytes (a binary file is not a watchlist), or has a code with a character a code
 // cannot have (only ASCII letters, digits, '.', '-' and '_' are allowed).

@@ -15,9 +15,8 @@ struct InstrumentCode {
   Market market;
 };
 
-// The canonical code: exchange prefixes lower case, HK numbers padded to five digits, US tickers
-// upper case, "etf.510050" as "510050". A quorvel::ValueError naming the code when it has none of
-// the accepted forms.
+// The canonical code (quorvel::canonical_code, utils/instrument_code.h) with its market. A
+// quorvel::ValueError naming the code when it has none of the accepted forms.
 InstrumentCode parse_instrument_code(std::string_view raw);
 
 // "510050" for a Shanghai 5xxxxx or Shenzhen 1xxxxx fund written with its exchange prefix

@@ -159,6 +159,17 @@ std::string LocalMarketData::normalize_us_market_end_date(const std::string& dat
   return normalize_end_date(date, "US");
 }
 
+std::string LocalMarketData::normalize_hk_market_end_date(const std::string& date) {
+  return normalize_end_date(date, "HK");
+}
+
+int LocalMarketData::count_trading_days(const std::string& market, const std::string& after,
+                                        const std::string& through) {
+  const Date first = parse_date(after), last = parse_date(through);
+  if (!(first < last)) return 0;
+  return int(trading_calendar(market).trading_days(first + date::days{1}, last).size());
+}
+
 BarTable LocalMarketData::generate_weekly_tarnel(const BarTable& daily) { return weekly_bars(daily); }
 std::string LocalMarketData::tarnel_to_json(const BarTable& rows) { return rows_to_json(rows); }
 void LocalMarketData::set_ema(BarTable& df) { technical::set_ema(df); }

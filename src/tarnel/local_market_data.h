@@ -30,6 +30,8 @@ class LocalMarketData final : public MarketData {
   std::string get_name_from_code(const std::string& code) override;
   std::string normalize_market_end_date(const std::string& date) override;
   std::string normalize_us_market_end_date(const std::string& date) override;
+  std::string normalize_hk_market_end_date(const std::string& date) override;
+  int count_trading_days(const std::string& market, const std::string& after, const std::string& through) override;
   BarTable generate_weekly_tarnel(const BarTable& daily) override;
   std::string tarnel_to_json(const BarTable& rows) override;
   void set_ema(BarTable& df) override;

@@ -36,7 +36,7 @@ class CheckAsync : public ::testing::Test {
   }
   AIAnalysisRequest request(const std::string& code = "sh.600519", std::string pattern_info = "{}") {
     const tarnel::BarTable df = data->bars[code];
-    return {indicators::get_stock_status(df, code), df, std::move(pattern_info), "COMBINED", "2023-02-11", BRIEF};
+    return {indicators::get_stock_status(df, code), df, std::move(pattern_info), "COMBINED", "2023-02-11", BRIEF, ""};
   }
   AIAnalysisResult analyze(AIAnalysisRequest r) {
     return run_sync(BasicAISelector().check_async(std::move(r)));

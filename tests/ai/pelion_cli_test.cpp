@@ -120,7 +120,7 @@ TEST(Pelion, FaultyRepliesEndInAStoredWaitOrAWatchResult) {
     box.llm.enqueue(BRIEF);
     for (const auto& reply : row.replies) box.llm.enqueue(reply);
     const auto r = box.run("-s sh.600519 -t 2023-02-10");
-    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_EQ(r.status, row.stored ? 0 : 1) << r.err;  // the error trap's WATCH is a failure
     EXPECT_NE(r.err.find(row.expected), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("\n执行时间: "), std::string::npos);
     EXPECT_EQ(box.llm.request_count(), 1 + row.replies.size());
@@ -139,12 +139,13 @@ TEST(Pelion, InputsThatEndTheRunEarly) {
   Sandbox box;
   const std::tuple<std::string, int, std::string> rows[] = {
       // arguments, exit status, in standard error
-      {"-s sh.600519 -t 2099-01-01", 0, "输入日期 2099-01-01 是未来日期，系统将直接退出。"},
-      {"-s sh.600519 -t 2023-13-01", 0, "日期格式错误: 2023-13-01，应为 YYYY-MM-DD"},
-      {"-s sh.600519 -t 20230210", 0, "日期格式错误: 20230210，应为 YYYY-MM-DD"},
-      {"-s sz.000001", 0, "获取股票数据失败: sz.000001"},  // today is accepted; no bundled bars
-      {"-s sh.999999 -t 2023-02-10", 0, "获取股票数据失败: sh.999999"},
-      {"-s sh.600000 -t 2014-12-31", 0, "获取股票数据失败: sh.600000"},  // before the first bar
+      {"-s sh.600519 -t 2099-01-01", 2, "输入日期 2099-01-01 是未来日期，系统将直接退出。"},
+      {"-s sh.600519 -t 2023-13-01", 2, "日期格式错误: 2023-13-01，应为 YYYY-MM-DD"},
+      {"-s sh.600519 -t 20230210", 2, "日期格式错误: 20230210，应为 YYYY-MM-DD"},
+      {"-s sz.000001", 1, "获取股票数据失败: sz.000001"},  // today is accepted; no bundled bars
+      {"-s sh.999999 -t 2023-02-10", 1, "获取股票数据失败: sh.999999"},
+      {"-s 600519 -t 2023-02-10", 2, "600519 不是行情库中的基金代码；若是 A 股股票，请写成 sh.600519"},
+      {"-s sh.600000 -t 2014-12-31", 1, "获取股票数据失败: sh.600000"},  // before the first bar
       {"-s xx.123 -t 2023-02-10", 1, "\npelion: 无效的证券代码: 'xx.123'"},
       {"-s sh.600519 -t 2023-02-10", 1, "\npelion: [大盘 AI 简报] "},  // the LLM server refuses the brief
       {"-t 2023-02-10", 2, "--stock_code is required"},
@@ -200,10 +201,20 @@ TEST(Pelion, EachMarketGetsItsAgentAndItsDates) {
   const std::pair<const char*, std::vector<std::string>> rows[] = {
       // arguments, log lines
       {"-s 510050 -t 2023-02-10", {"[Agent选择] stock=510050 market_type=ETF -> agent_type=ETF"}},
+      // The stock's last bar is 11-06: the analysis, its skip check and its brief are of that day.
       {"-s hk.00700 -t 2023-11-07",
        {"[Agent选择] stock=hk.00700 market_type=HK -> agent_type=HK",
         "[日期自动校准] 输入日期 2023-11-07 无交易数据，校准为最后交易日: 2023-11-06",
-        "[数据状态] 标的数据最后日期: 2023-11-06 (目标: 2023-11-07), 涨幅: "}},
+        "[数据状态] 标的数据已对齐目标日期: 2023-11-06, 涨幅: "}},
+      // Hong Kong codes on the Hong Kong calendar: Golden Week (Hong Kong open), Easter Monday (closed).
+      {"-s HK.700 -t 2023-10-05", {"stock=hk.00700, analysis_time=2023-10-05", "已对齐目标日期: 2023-10-05"}},
+      {"-s hk.00700 -t 2023-04-10", {"日期已从 2023-04-10 调整为 2023-04-06 (由于市场未收盘或非交易日)"}},
+      // Chinese New Year on the Shanghai calendar.
+      {"-s SH.600519 -t 2023-01-24", {"日期已从 2023-01-24 调整为 2023-01-20", "stock=sh.600519,"}},
+      // Martin Luther King Day on the New York calendar; the bars end 2022-12-30: stale, and said so.
+      {"-s us.AAPL -t 2023-01-16",
+       {"日期已从 2023-01-16 调整为 2023-01-13",
+        "[数据状态] us.AAPL: 数据截至 2022-12-30，比请求的 2023-01-13 早 9 个交易日 (停牌或数据未更新)"}},
       {"-s us.AAPL -t 2022-12-31",
        {"日期已从 2022-12-31 调整为 2022-12-30 (由于市场未收盘或非交易日)",
         "[Agent选择] stock=us.AAPL market_type=US -> agent_type=US",
@@ -219,6 +230,24 @@ TEST(Pelion, EachMarketGetsItsAgentAndItsDates) {
     for (const auto& line : expected) EXPECT_NE(r.err.find(line), std::string::npos) << line;
     EXPECT_EQ(box.llm.request_count(), 2u);
   }
+}
+
+// A rerun pays nothing, whatever the requested day or the spelling: hk.00700's last bar is 11-06, so
+// a request for 11-07 is the analysis of 11-06, stored and skipped under that day and code.
+TEST(Pelion, ARerunOfTheSameInstrumentDayIsSkippedWhateverTheSpellingOrDay) {
+  Sandbox box;
+  box.llm.enqueue(BRIEF);
+  box.llm.enqueue(answer("正文，没有决策。"));
+  EXPECT_EQ(box.run("-s hk.00700 -t 2023-11-07").status, 0);
+  for (const char* args : {"-s HK.700 -t 2023-11-07", "-s 00700.HK -t 2023-11-06", "-s hk.00700 -t 2023-11-07"}) {
+    SCOPED_TRACE(args);
+    const auto r = box.run(args);
+    EXPECT_EQ(r.status, 0) << r.err;
+    EXPECT_NE(r.err.find("股票 hk.00700 在 2023-11-06 的分析报告 (openai_compatible) 已存在，跳过执行。"), std::string::npos)
+        << r.err;
+  }
+  EXPECT_EQ(box.llm.request_count(), 2u);
+  EXPECT_TRUE(fs::exists(box.report_file("hk.00700", "2023-11-06", "analysis")));
 }
 
 }  // namespace

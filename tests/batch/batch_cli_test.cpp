@@ -104,12 +104,19 @@ ScriptedReply fake_answer(const RecordedRequest& request) {
     return ok(testing::decision_reply({{"analysis_time", nullptr}}));
   if (user.find("sh.600000") != std::string::npos)
     return ok(testing::decision_reply({{"stock_code", "sh.600000"}, {"stock_name", "浦发银行"},
-                                       {"analysis_time", DATE}, {"current_price", 7.22},
+                                       {"analysis_time", DATE}, {"current_price", 7.28},
                                        {"entry_price_low", 7.1}, {"entry_price_high", 7.2},
                                        {"stop_loss", 6.9}, {"target_1", 7.6}, {"target_2", 7.9},
                                        {"rrr", 1.5}, {"rrr_max", 2.6}}));
+  // A wait for the instrument the request is about (no current price: the close is not known here).
+  std::string code = "?";
+  for (const auto& c : ANALYSABLE)
+    if (user.find(c) != std::string::npos) code = c;
+  for (const char* fund : {"510300", "510880", "512880", "512690", "588000"})
+    if (user.find(fund) != std::string::npos) code = fund;
   return ok(testing::fenced(testing::buy_decision(
-      {{"direction", "中性"}, {"action", "观望等待"}, {"holder_action", "清仓离场"}, {"strategy_mode", "空仓等待"}, {"entry_price_low", 0},
+      {{"stock_code", code}, {"analysis_time", DATE}, {"current_price", nullptr}, {"direction", "中性"},
+       {"action", "观望等待"}, {"holder_action", "清仓离场"}, {"strategy_mode", "空仓等待"}, {"entry_price_low", 0},
        {"entry_price_high", 0}, {"stop_loss", 0}, {"target_1", 0}, {"target_2", 0}, {"rrr", 0},
        {"rrr_max", 0}, {"position_pct", "0%"}})));
 }

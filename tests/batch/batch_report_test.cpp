@@ -11,7 +11,7 @@ namespace quorvel::batch {
 namespace {
 
 Outcome analysed_row() {
-  Outcome o{"sh.600519", "贵州茅台", "A", "2022-12-30", Status::analysed, "BUY", std::nullopt, "", 1.234};
+  Outcome o{"sh.600519", "贵州茅台", "A", "2022-12-30", Status::analysed, "BUY", std::nullopt, "", 1.234, "2022-12-30", 0};
   o.decision = nlohmann::ordered_json{{"direction", "看多"}, {"action", "建议买入"},   {"entry_price_low", 1790.0},
                                       {"entry_price_high", 1805.5}, {"stop_loss", 1750.0}, {"target_1", 1880.0},
                                       {"target_2", 0.0},         {"rrr", 1.6},           {"confidence", "中"}};
@@ -19,15 +19,15 @@ Outcome analysed_row() {
 }
 
 std::vector<Outcome> sample_outcomes() {
-  Outcome stored{"hk.00700", "腾讯控股", "HK", "2022-12-30", Status::stored, "WATCH", std::nullopt, "", 0.0};
+  Outcome stored{"hk.00700", "腾讯控股", "HK", "2022-12-30", Status::stored, "WATCH", std::nullopt, "", 0.0, "2023-01-11", 8};
   stored.decision = nlohmann::ordered_json{{"direction", "中性"}, {"action", "观望等待"}, {"entry_price_low", 0.0},
                                            {"entry_price_high", 0.0}, {"confidence", "低"}};
   return {analysed_row(),
           stored,
           {"us.AAPL", "苹果", "US", "2022-12-30", Status::failed, "", std::nullopt,
-           "[LLM] openai_compatible 请求失败: HTTP 400 | 模型不存在，请检查 OPENAI_COMPATIBLE_MODEL 的取值", 0.5},
-          {"xx.1234", "", std::nullopt, "", Status::failed, "", std::nullopt, "无法识别的证券代码", 0.0},
-          {"510050", "上证50ETF", "ETF", "2022-12-30", Status::pending, "", std::nullopt, "", 0.0}};
+           "[LLM] openai_compatible 请求失败: HTTP 400 | 模型不存在，请检查 OPENAI_COMPATIBLE_MODEL 的取值", 0.5, "2022-12-30", 0},
+          {"xx.1234", "", std::nullopt, "", Status::failed, "", std::nullopt, "无法识别的证券代码", 0.0, "", 0},
+          {"510050", "上证50ETF", "ETF", "2022-12-30", Status::pending, "", std::nullopt, "", 0.0, "2022-12-30", 0}};
 }
 
 TEST(BatchReport, TableShowsDecisionsAndReasonsInWatchlistOrder) {

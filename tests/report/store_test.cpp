@@ -305,6 +305,19 @@ TEST_F(ReportStoreTest, ThreadsSharingOneStoreAllSave) {
   EXPECT_EQ(outbox().size(), 100u);
 }
 
+TEST_F(ReportStoreTest, ReportsUnderOtherSpellingsOfACodeJoinTheirInstrumentOnOpening) {
+  store_->save_analysis_with_summary(analysis("SH.600000"), summary("SH.600000"));
+  store_->save_analysis_report(analysis("hk.700"));
+  store_.reset();
+  auto again = quorvel::testing::open_store(dir_.path());
+  EXPECT_TRUE(again->exists("sh.600000", "2025-06-30", "deepseek"));
+  ReportFilter all;
+  all.code = "hk.00700";
+  EXPECT_EQ(again->list_reports(all).size(), 1u);
+  EXPECT_EQ(again->write_missing_files().written, 3u);
+  EXPECT_TRUE(std::filesystem::exists(dir_.path() / "2025-06-30" / "sh.600000_summary_deepseek.md"));
+}
+
 TEST_F(ReportStoreTest, ReopeningKeepsEverything) {
   store_->save_analysis_with_summary(analysis(), summary());
   store_.reset();

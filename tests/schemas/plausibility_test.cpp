@@ -61,6 +61,15 @@ TEST(Plausibility, PricesWhereTheActionNeedsThemAndNoImpossibleValue) {
       {"a holder trimming without a target", wait("分批减仓", 6.9, 0), "需要正的 target_1"},
       {"a holder keeping with stop and target", wait("继续持有", 6.9, 7.6), ""},
       {"a holder closing out with zeros", wait("清仓离场", 0, 0), ""},
+      // About the analysed instrument and day.
+      {"the code written exchange-last", [] { StockDecision d = buy(); d.stock_code = "600000.SH"; return d; }(), ""},
+      {"another instrument's decision", [] { StockDecision d = buy(); d.stock_code = "sh.600519"; return d; }(),
+       "stock_code=sh.600519 不是所分析的标的 sh.600000"},
+      {"another day's decision", [] { StockDecision d = buy(); d.analysis_time = "2023-02-09"; return d; }(),
+       "analysis_time=2023-02-09 不是分析日期 2023-02-10"},
+      {"a price 0.4% off the close", [] { StockDecision d = buy(); d.current_price = 7.27; return d; }(), ""},
+      {"a price 1% off the close", [] { StockDecision d = buy(); d.current_price = 7.31; return d; }(),
+       "current_price=7.31 与分析日收盘价 7.24"},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.what);

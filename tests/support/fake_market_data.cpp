@@ -89,4 +89,12 @@ tarnel::BarTable bundled_bars(const std::string& relative_file) {
   return t;
 }
 
+int FakeMarketData::count_trading_days(const std::string&, const std::string& after, const std::string& through) {
+  const tarnel::Date first = tarnel::parse_date(after), last = tarnel::parse_date(through);
+  int n = 0;
+  for (tarnel::Date d = first + date::days{1}; d <= last; d += date::days{1})
+    if (date::weekday(d) != date::Saturday && date::weekday(d) != date::Sunday) ++n;
+  return n;
+}
+
 }  // namespace quorvel::testing

@@ -21,6 +21,9 @@ class FakeMarketData : public tarnel::MarketData {
   std::string get_name_from_code(const std::string& code) override;
   std::string normalize_market_end_date(const std::string& date) override { return date; }
   std::string normalize_us_market_end_date(const std::string& date) override { return date; }
+  std::string normalize_hk_market_end_date(const std::string& date) override { return date; }
+  // Weekdays, as a calendar without holidays.
+  int count_trading_days(const std::string& market, const std::string& after, const std::string& through) override;
   tarnel::BarTable generate_weekly_tarnel(const tarnel::BarTable& daily) override;
   std::string tarnel_to_json(const tarnel::BarTable& rows) override;
   void set_ema(tarnel::BarTable& df) override;

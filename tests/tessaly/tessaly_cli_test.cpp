@@ -113,13 +113,15 @@ TEST_F(Tessaly, HardFailuresAndDateChecks) {
   r = run("-m a -t 2023-02-10");
   EXPECT_EQ(r[0].status, 2);
   r = run("-m A -t 2023-13-01");
-  EXPECT_EQ(r[0].status, 0);
+  EXPECT_EQ(r[0].status, 2);
   EXPECT_NE(r[0].err.find("日期格式错误: 2023-13-01，应为 YYYY-MM-DD"), std::string::npos);
   r = run("-m A -t 2999-01-01");
-  EXPECT_EQ(r[0].status, 0);
+  EXPECT_EQ(r[0].status, 2);
   EXPECT_NE(r[0].err.find("输入日期 2999-01-01 是未来日期，退出。"), std::string::npos);
   r = run("-m A -t 2023-02-12");  // a Sunday moves back to Friday
   EXPECT_NE(r[0].err.find("日期已从 2023-02-12 调整为 2023-02-10（未收盘或非交易日等）"), std::string::npos);
+  r = run("-m HK -t 2023-04-10");  // Easter Monday: Hong Kong is closed, Shanghai is not
+  EXPECT_NE(r[0].err.find("日期已从 2023-04-10 调整为 2023-04-06（未收盘或非交易日等）"), std::string::npos) << r[0].err;
 }
 
 TEST_F(Tessaly, DamagedStoresAndOutOfRangeDatesEndInOneClearLine) {
@@ -131,7 +133,7 @@ TEST_F(Tessaly, DamagedStoresAndOutOfRangeDatesEndInOneClearLine) {
   EXPECT_NE(r[0].err.find("请移走或删除它后重新运行"), std::string::npos) << r[0].err;
   std::filesystem::remove(dir / "tarnel.sqlite");
   r = run("-m A -t 0000-01-01");
-  EXPECT_EQ(r[0].status, 0) << r[0].err;
+  EXPECT_EQ(r[0].status, 2) << r[0].err;
   EXPECT_EQ(r[0].err.find("multiple exceptions"), std::string::npos) << r[0].err;
   EXPECT_NE(r[0].err.find("日期格式错误: 0000-01-01，应为 YYYY-MM-DD"), std::string::npos) << r[0].err;
 }

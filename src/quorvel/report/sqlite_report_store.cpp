@@ -18,6 +18,7 @@
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/atomic_file.h"
+#include "quorvel/utils/instrument_code.h"
 #include "quorvel/utils/outside_text.h"
 #include "quorvel/utils/text.h"
 
@@ -46,7 +47,8 @@ CREATE TABLE IF NOT EXISTS reports (
   content         TEXT NOT NULL,
   created_at      TEXT NOT NULL,
   file            TEXT,
-  decision        TEXT      -- the decision the analysis extracted, JSON; "null": none; NULL: not recorded
+  decision        TEXT,     -- the decision the analysis extracted, JSON; "null": none; NULL: not recorded
+  data_note       TEXT      -- why the data may mislead (stale bars), shown in the file's header
 );
 CREATE INDEX IF NOT EXISTS reports_by_code ON reports(stock_code, analysis_date, llm_client_type, kind);
 CREATE INDEX IF NOT EXISTS reports_by_date ON reports(analysis_date);
@@ -90,11 +92,12 @@ constexpr AddedColumn ADDED_COLUMNS[] = {
     // The decision an analysis extracted from its reply, as JSON; the text "null" when it held none.
     // NULL in rows stored before the column existed: their decision is read from the content.
     {"reports", "decision", "TEXT"},
+    {"reports", "data_note", "TEXT"},
 };
 
 constexpr const char* REPORT_COLUMNS =
     "id, kind, stock_code, stock_name, market_type, analysis_date, analysis_time, current_price, "
-    "llm_client_type, llm_model, content, created_at, file";
+    "llm_client_type, llm_model, content, created_at, file, data_note";
 
 // The decision column's text for a report about to be stored.
 std::string decision_column(const std::optional<nlohmann::ordered_json>& d) {
@@ -116,6 +119,7 @@ StoredReport read_report(const Statement& s) {
   r.content = s.text(10);
   r.created_at = s.text(11);
   r.file = s.optional_text(12);
+  r.data_note = s.text(13);
   return r;
 }
 
@@ -186,6 +190,7 @@ void SqliteReportStore::create_schema() {
                                    database_file().string(), found, SCHEMA_VERSION));
   db_->exec(SCHEMA_SQL);
   add_missing_columns();
+  merge_code_spellings();
   db_->exec(fmt::format("PRAGMA user_version={}", SCHEMA_VERSION));
   tx.commit();
 }
@@ -201,6 +206,30 @@ void SqliteReportStore::add_missing_columns() {
     db_->exec(fmt::format("ALTER TABLE {} ADD COLUMN {} {}", table, name, type));
     logger.info("[报告存储] 已升级报告数据库: 表 %s 新增列 %s (%s)", table, name, database_file().string());
   }
+}
+
+void SqliteReportStore::merge_code_spellings() {
+  // Reports stored under another spelling of a code ("SH.600519", "hk.700") by earlier versions
+  // join their instrument: the skip check, listings and files then find them. Nothing is deleted;
+  // their Markdown files are written again under the canonical name.
+  std::vector<std::pair<std::string, std::string>> renames;
+  {
+    Statement codes(*db_, "SELECT DISTINCT stock_code FROM reports WHERE stock_code != ''");
+    while (codes.step()) {
+      const std::string code = codes.text(0);
+      if (const auto canonical = canonical_code(code); canonical && *canonical != code) renames.push_back({code, *canonical});
+    }
+  }
+  if (renames.empty()) return;
+  Statement update(*db_, "UPDATE reports SET stock_code = ?2, file = NULL WHERE stock_code = ?1");
+  int rows = 0;
+  for (const auto& [from, to] : renames) {
+    update.reset();
+    update.bind(1, from).bind(2, to).run();
+    rows += db_->changes();
+  }
+  logger.info("[报告存储] 已把 %d 份报告的代码统一为规范写法 (如 %s → %s): %s", rows, renames.front().first,
+              renames.front().second, database_file().string());
 }
 
 bool SqliteReportStore::exists(const std::string& code, const std::string& date, const std::string& llm_client_type) {
@@ -273,8 +302,8 @@ std::int64_t SqliteReportStore::insert_report(const PendingSave& save) {
   const StoredReport& row = save.row;
   Statement ins(*db_,
                 "INSERT INTO reports (kind, stock_code, stock_name, market_type, analysis_date, analysis_time, "
-                "current_price, llm_client_type, llm_model, content, created_at, decision) "
-                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12)");
+                "current_price, llm_client_type, llm_model, content, created_at, decision, data_note) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
   ins.bind(1, kind_name(row.kind)).bind(2, row.stock_code).bind(3, row.stock_name).bind_optional(4, row.market_type);
   ins.bind(5, row.analysis_date).bind(6, row.analysis_time);
   if (row.current_price) {
@@ -284,6 +313,7 @@ std::int64_t SqliteReportStore::insert_report(const PendingSave& save) {
   }
   ins.bind(8, row.llm_client_type).bind(9, row.llm_model).bind(10, row.content).bind(11, row.created_at);
   ins.bind_optional(12, save.decision);
+  ins.bind(13, row.data_note);
   ins.run();
   const std::int64_t id = db_->last_insert_id();
 
@@ -364,6 +394,7 @@ SqliteReportStore::PendingSave SqliteReportStore::analysis_save(const AnalysisRe
   save.row = stock_row(ReportKind::analysis, r.stock_code, r.stock_name, r.analysis_time, r.current_price,
                        r.llm_client_type, r.llm_model, r.content);
   save.row.market_type = r.market_type;
+  save.row.data_note = r.data_note;
   std::optional<nlohmann::ordered_json> decision;
   if (!r.decision) {
     decision = decision_from_analysis(r.content);
@@ -387,6 +418,7 @@ SqliteReportStore::PendingSave SqliteReportStore::summary_save(const SummaryRepo
   PendingSave save;
   save.row = stock_row(ReportKind::summary, r.stock_code, r.stock_name, r.analysis_time, r.current_price,
                        r.llm_client_type, r.llm_model, r.content);
+  save.row.data_note = r.data_note;
   // The summary record has no market; derive it from the code so listings can filter by market.
   save.row.market_type = get_market_type(r.stock_code, r.stock_name);
   save.message_id = new_message_id();

@@ -159,6 +159,9 @@ class SqliteReportStore final : public ReportStore {
   void configure();
   void create_schema();
   void add_missing_columns();
+  // Rewrites codes stored in another spelling to their canonical one (inside create_schema's
+  // transaction).
+  void merge_code_spellings();
 
   StoreOptions options_;
   std::shared_ptr<MessagePublisher> publisher_;

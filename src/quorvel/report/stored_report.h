@@ -23,6 +23,7 @@ struct StoredReport {
   std::string content;
   std::string created_at;                  // ISO UTC
   std::optional<std::string> file;         // Markdown file relative to the report directory, once written
+  std::string data_note;                   // shown in the file's header when not empty
 };
 
 struct ReportFilter {

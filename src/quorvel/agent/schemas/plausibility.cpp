@@ -7,6 +7,9 @@
 
 #include <fmt/format.h>
 
+#include "quorvel/utils/instrument_code.h"
+#include "quorvel/utils/text.h"
+
 namespace quorvel::agent::schemas {
 
 namespace {
@@ -31,7 +34,26 @@ std::optional<std::string> out_of_bounds(std::string_view key, double v, double 
 
 }  // namespace
 
+namespace {
+
+// Why the decision is about another instrument or day, or nothing.
+std::optional<std::string> other_subject(const StockDecision& d, const AnalysedInstrument& instrument) {
+  if (canonical_or_raw(trim_text(d.stock_code)) != canonical_or_raw(instrument.code))
+    return fmt::format("决策的 stock_code={} 不是所分析的标的 {}", d.stock_code, instrument.code);
+  if (date_key(d.analysis_time) != date_key(instrument.date))
+    return fmt::format("决策的 analysis_time={} 不是分析日期 {}", d.analysis_time, instrument.date);
+  const double close = instrument.close;
+  if (d.current_price > 0 && std::isfinite(close) && close > 0 &&
+      std::abs(d.current_price - close) > MAX_PRICE_MISMATCH * close)
+    return fmt::format("决策的 current_price={} 与分析日收盘价 {} 相差超过 {}%", d.current_price, close,
+                       MAX_PRICE_MISMATCH * 100);
+  return std::nullopt;
+}
+
+}  // namespace
+
 std::optional<std::string> implausible_decision(const StockDecision& d, const AnalysedInstrument& instrument) {
+  if (auto why = other_subject(d, instrument)) return why;
   std::vector<std::string_view> needed;
   if (is_buy(d.action)) {
     needed = {"entry_price_low", "entry_price_high", "stop_loss", "target_1", "target_2"};

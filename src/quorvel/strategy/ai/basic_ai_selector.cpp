@@ -72,7 +72,7 @@ void handle_reply(const AnalysisContext& ctx, const AIAnalysisRequest& request, 
   DecisionSummary decided = summarize_reply(*progress.reply, *ctx.agent, {ctx.stock_code, progress.a_time, close});
   if (decided.decision_dict && !decided.decision_dict->empty())
     reconcile_with_pre_screen(ctx.stock_code, *decided.decision_dict, ctx.pattern_info_dict, ctx.constraints);
-  const ReportFields fields{ctx.stock_code, ctx.stock_name, progress.a_time, ctx.market_type, close};
+  const ReportFields fields{ctx.stock_code, ctx.stock_name, progress.a_time, ctx.market_type, close, request.data_note};
   store_reports(analysis_record(fields, *progress.reply, decided.decision, *ctx.agent),
                 summary_record(fields, decided.summary_response, *ctx.agent));
   if (!decided.decision.is_null()) {
@@ -132,7 +132,7 @@ SelectorCheckResult BasicAISelector::check(const std::string& code, const std::s
 AICheckResult BasicAISelector::check(const indicators::StockStatus& stock_status, const tarnel::BarTable& df,
                                      const std::string& pattern_info, const std::string& selector_source,
                                      const std::string& analysis_time, const std::string& market_ai_brief) {
-  return _check_as_ai_selector({stock_status, df, pattern_info, selector_source, analysis_time, market_ai_brief});
+  return _check_as_ai_selector({stock_status, df, pattern_info, selector_source, analysis_time, market_ai_brief, ""});
 }
 
 asio::awaitable<AIAnalysisResult> BasicAISelector::check_async(AIAnalysisRequest request) {

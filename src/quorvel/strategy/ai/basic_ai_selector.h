@@ -30,6 +30,7 @@ struct AIAnalysisRequest {
   std::string selector_source;           // the rule-based selector's strategy type label
   std::string analysis_time;             // "YYYY-MM-DD"; empty: today
   std::string market_ai_brief;           // market brief of the instrument's market
+  std::string data_note;                 // why the data may mislead (stale bars); in the stored reports' header
 };
 
 // The five results of check_async.

@@ -63,7 +63,8 @@ report::AnalysisReport analysis_record(const ReportFields& f, const std::string&
                                 .current_price = f.current_price,
                                 .llm_client_type = agent.llm_client_type.value_or(""),
                                 .llm_model = agent.model_name.value_or(""),
-                                .decision = decision};
+                                .decision = decision,
+                                .data_note = f.data_note};
 }
 
 report::SummaryReport summary_record(const ReportFields& f, const std::string& content,
@@ -74,7 +75,8 @@ report::SummaryReport summary_record(const ReportFields& f, const std::string& c
                                .analysis_time = f.analysis_time,
                                .current_price = f.current_price,
                                .llm_client_type = agent.llm_client_type.value_or(""),
-                               .llm_model = agent.model_name.value_or("")};
+                               .llm_model = agent.model_name.value_or(""),
+                               .data_note = f.data_note};
 }
 
 void store_reports(const report::AnalysisReport& analysis, const report::SummaryReport& summary) {

@@ -49,6 +49,7 @@ struct ReportFields {
   std::string analysis_time;
   std::optional<std::string> market_type;
   double current_price = 0.0;  // quote currency
+  std::string data_note;       // for the reports' header; empty when there is nothing to say
 };
 
 report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,
