@@ -1,5 +1,7 @@
-// tarnel-bars: prints the stored daily or weekly bars of one instrument as CSV.
+// tarnel-bars: prints the stored daily or weekly bars of one instrument as CSV, prices at the
+// instrument's decimals, indicator columns as the analyses compute them.
 #include <cmath>
+#include <algorithm>
 #include <iostream>
 #include <string>
 #include <utility>
@@ -14,21 +16,36 @@
 #include "tarnel/bar_store.h"
 #include "tarnel/dates.h"
 #include "tarnel/local_market_data.h"
+#include "tarnel/rows_json.h"
 
 namespace {
 
-void print_csv(const tarnel::BarTable& t) {
+// Columns in the quote currency: written with the instrument's price decimals.
+bool is_price_column(const std::string& name) {
+  return name == "open" || name == "high" || name == "low" || name == "close" || name.starts_with("EMA_") ||
+         name.ends_with("_band") || name == "ATR" || name.starts_with("MACD");
+}
+
+// A value without float noise: prices at the instrument's decimals, share counts whole, the rest
+// (oscillators, ratios, amounts) at most four decimals without trailing zeros.
+std::string cell(const std::string& column, double v, int price_decimals) {
+  if (std::isnan(v)) return "";
+  if (is_price_column(column)) return fmt::format("{:.{}f}", v, price_decimals);
+  if (column == "volume" || column == "Volume_MA" || column == "OBV") return fmt::format("{:.0f}", v);
+  std::string text = fmt::format("{:.4f}", v);
+  text.erase(text.find_last_not_of('0') + 1);
+  if (text.back() == '.') text.pop_back();
+  return text == "-0" ? "0" : text;
+}
+
+void print_csv(const tarnel::BarTable& t, int price_decimals) {
   const auto names = t.column_names();
   std::string line = "date";
   for (const auto& n : names) line += "," + n;
   std::cout << line << "\n";
   for (std::size_t r = 0; r < t.rows(); ++r) {
     line = t.date_at(r);
-    for (const auto& n : names) {
-      const double v = t.column(n)[r];
-      line += ",";
-      if (!std::isnan(v)) line += fmt::format("{}", v);
-    }
+    for (const auto& n : names) line += "," + cell(n, t.column(n)[r], price_decimals);
     std::cout << line << "\n";
   }
 }
@@ -66,13 +83,13 @@ int main(int argc, char** argv) {
 
     auto service = std::make_shared<tarnel::LocalMarketData>(db, quorvel::get_project_root() / "data");
     quorvel::Service<tarnel::MarketData>::install(service);
-    if (start.empty()) start = tarnel::get_default_start_date();
+    const std::string history_start = tarnel::get_default_start_date();
+    if (start.empty()) start = history_start;
     if (end.empty()) end = today_text();
-    tarnel::BarTable t = tarnel::get_any_ohlc(code, start, end);
-    if (t.empty()) {
-      std::cerr << fmt::format("行情库中没有 {} 在 {} 至 {} 之间的日线\n", code, start, end);
-      return 1;
-    }
+    // Indicators are computed over the window the analyses use and printed from --start, so that a
+    // row shows the same EMA or RSI whatever --start is.
+    const std::string read_from = indicators ? std::min(start, history_start) : start;
+    tarnel::BarTable t = tarnel::get_any_ohlc(code, read_from, end);
     if (weekly) t = tarnel::generate_weekly_tarnel(t);
     if (indicators) {
       tarnel::set_ema(t);
@@ -82,7 +99,13 @@ int main(int argc, char** argv) {
       tarnel::set_volume(t);
       tarnel::set_kdj(t);
     }
-    print_csv(t);
+    const int decimals = tarnel::price_decimals(t);
+    if (!t.empty()) t = t.slice(tarnel::parse_date(start), tarnel::parse_date(end));
+    if (t.empty()) {
+      std::cerr << fmt::format("行情库中没有 {} 在 {} 至 {} 之间的日线\n", code, start, end);
+      return 1;
+    }
+    print_csv(t, decimals);
     return 0;
   });
 }

@@ -12,6 +12,7 @@
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
+#include "quorvel/utils/instrument_code.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/outside_text.h"
 #include "tarnel/bar_store.h"
@@ -131,6 +132,11 @@ int main(int argc, char** argv) {
       std::cerr << "tarnel-update: " << e.what() << "\n";
       return 2;
     }
-    return run(std::move(codes), market, start);
+    // One instrument however often and however it is spelt: fetched and counted once.
+    std::set<std::string> seen;
+    std::vector<std::string> unique;
+    for (const auto& code : codes)
+      if (seen.insert(quorvel::canonical_or_raw(code)).second) unique.push_back(quorvel::canonical_or_raw(code));
+    return run(std::move(unique), market, start);
   });
 }
