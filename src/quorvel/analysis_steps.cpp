@@ -66,7 +66,7 @@ AnalysisDay analysis_day(const std::string& stock_code, const std::string& reque
   day.date = date_key(df.last_date());
   if (day.date == requested) return day;
   logger.info("[日期自动校准] 输入日期 " + requested + " 无交易数据，校准为最后交易日: " + day.date);
-  day.sessions_behind = tarnel::count_trading_days(get_market_type(stock_code).value_or("A"), day.date, requested);
+  day.sessions_behind = sessions_behind(stock_code, day.date, requested);
   if (day.stale()) logger.warning("[数据状态] %s: %s", stock_code, day.note());
   return day;
 }

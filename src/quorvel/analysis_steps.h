@@ -6,6 +6,7 @@
 #include <string>
 
 #include "contracts/bar_table.h"
+#include "quorvel/command_dates.h"
 #include "quorvel/indicators/stock_status.h"
 
 namespace quorvel {
@@ -19,10 +20,6 @@ std::string market_end_date(const std::string& stock_code, const std::string& da
 // ValueError naming the prefixed code for a bare six-digit number that is no fund the store knows
 // but an A-share stock number ("600519": sh.600519 was meant). Reads the store.
 std::string analysis_code(const std::string& raw);
-
-// Sessions of the instrument's own calendar between its last bar and the requested day beyond
-// which the data is called stale (a suspension, data not updated).
-inline constexpr int STALE_SESSIONS = 5;
 
 // The one day an analysis is about: the instrument's last bar on or before the requested day. The
 // skip check, the claim, the stored records, the files, the messages and the market brief all use

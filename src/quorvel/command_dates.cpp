@@ -4,6 +4,8 @@
 
 #include "contracts/clock.h"
 #include "contracts/errors.h"
+#include "contracts/market_data.h"
+#include "quorvel/utils/market_type.h"
 #include "tarnel/dates.h"
 
 namespace quorvel {
@@ -45,6 +47,11 @@ std::optional<int> refuse_start_date(std::string_view program, const std::string
     return std::nullopt;
   }
   return 2;
+}
+
+int sessions_behind(const std::string& code, const std::string& as_of, const std::string& date) {
+  if (as_of.empty() || !(as_of < date)) return 0;
+  return tarnel::count_trading_days(get_market_type(code).value_or("A"), as_of, date);
 }
 
 }  // namespace quorvel

@@ -26,4 +26,13 @@ std::optional<int> refuse_pool_date(std::string_view program, const std::string&
 std::optional<int> refuse_start_date(std::string_view program, const std::string& start, const std::string& end,
                                      std::string_view end_word = "分析日期");
 
+// Trading days of an instrument's own calendar by which its data may lag the requested day before
+// it is called stale (a suspension, data not updated): an analysis says so, a screen or radar does
+// not list it.
+inline constexpr int STALE_SESSIONS = 5;
+
+// Trading days of the calendar of `code`'s market after its last bar `as_of` up to `date`
+// ("YYYY-MM-DD"; 0 when `as_of` is not earlier).
+int sessions_behind(const std::string& code, const std::string& as_of, const std::string& date);
+
 }  // namespace quorvel

@@ -2,6 +2,7 @@
 // instrument of a market) with the opportunity radar on a date and prints its three sections:
 // 量化异动, 潜在机会, 风险提示.
 #include <chrono>
+#include <map>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -38,6 +39,7 @@ struct Options {
   std::string pool, market, universe, date = quorvel::today_text(), start, frequency, weekly_mode, format = "table";
   std::optional<double> min_amount;
   double min_vol_ratio = 1.5, min_pct_change = 1.5;
+  int stale_days = quorvel::STALE_SESSIONS;
   bool verbose = false;
 };
 
@@ -142,6 +144,21 @@ int run(const Options& opt, std::vector<quorvel::PoolMember> members) {
 
   const auto start = std::chrono::steady_clock::now();
   LoadedPool loaded = load_pool(members, opt.start.empty() ? tarnel::get_default_start_date() : opt.start, date);
+  // The day each instrument's data is of; one whose bars end well before the day (suspended, not
+  // updated) would be judged on old bars: counted, never flagged.
+  std::map<std::string, std::string> as_of;
+  std::size_t stale = 0;
+  for (auto it = loaded.pool.begin(); it != loaded.pool.end();) {
+    const auto& bars = it->second.second;
+    const std::string last = bars.empty() ? std::string() : bars.last_date();
+    if (quorvel::sessions_behind(it->first, last, date) > opt.stale_days) {
+      ++stale;
+      it = loaded.pool.erase(it);
+      continue;
+    }
+    as_of[it->first] = last;
+    ++it;
+  }
   if (isatty(STDERR_FILENO)) std::cerr << "雷达评估 " << loaded.pool.size() << " 只...\n";
   radar::PoolOptions pool_options;
   if (!opt.frequency.empty()) pool_options.frequency = opt.frequency;
@@ -152,6 +169,9 @@ int run(const Options& opt, std::vector<quorvel::PoolMember> members) {
   pool_options.target_date = date;
   Json result = radar::OpportunityRadarSelector::analyze_pool(loaded.pool, pool_options);
   add_load_errors(result, loaded.errors);
+  quorvel::add_as_of(result, as_of);
+  result["summary"]["stale"] = stale;
+  result["summary"]["total"] = result["summary"].value("total", std::size_t{0}) + stale;
 
   for (const auto& e : result["errors"])
     std::cerr << "quorvel-radar: " << quorvel::outside_text(e.value("code", "")) << " 评估失败: "
@@ -182,6 +202,8 @@ void add_options(CLI::App& app, Options& opt) {
   app.add_option("--start", opt.start, "K线起始日期（默认：行情服务的默认历史窗口）");
   app.add_option("--format", opt.format, "输出格式：table（默认）/ csv / json")
       ->check(CLI::IsMember({"table", "csv", "json"}));
+  app.add_option("--stale-days", opt.stale_days, "最后一根K线比扫描日期早超过这么多个交易日的标的不评估 (默认 5)")
+      ->check(quorvel::integer_range(0, 10000));
   app.add_flag("-v,--verbose", opt.verbose, "输出信息级日志");
 }
 

@@ -27,8 +27,8 @@ std::string state_text(const Json& r) {
 }
 
 void print_tables(std::ostream& out, const Json& result) {
-  const std::vector<std::string> head{"代码", "名称", "状态",   "策略",   "信号",
-                                      "评分", "量比", "涨跌幅", "成交额", "理由"};
+  const std::vector<std::string> head{"代码", "名称", "数据日期", "状态",   "策略",   "信号",
+                                      "评分", "量比", "涨跌幅",   "成交额", "理由"};
   bool first = true;
   for (const char* name : SECTIONS) {
     const Json& rows = section(result, name);
@@ -38,7 +38,8 @@ void print_tables(std::ostream& out, const Json& result) {
     std::vector<std::vector<std::string>> cells;
     for (const Json& r : rows) {
       const std::string signal = r.value("signal", "");
-      cells.push_back({r.value("code", ""), r.value("name", ""), state_text(r), r.value("strategy_type", ""),
+      cells.push_back({r.value("code", ""), r.value("name", ""), r.value("as_of", ""), state_text(r),
+                       r.value("strategy_type", ""),
                        signal.empty() ? "-" : signal, fmt::format("{:.1f}", r.value("score", 0.0)),
                        fmt::format("{:.2f}x", r.value("vol_ratio", 0.0)),
                        fmt::format("{:+.2f}%", r.value("change_pct", 0.0)), zerith::amount_text(r.value("amount", 0.0)),
@@ -49,11 +50,11 @@ void print_tables(std::ostream& out, const Json& result) {
 }
 
 void print_csv(std::ostream& out, const Json& result) {
-  out << "section,code,name,state,prev_state,strategy_type,signal,score,vol_ratio,change_pct,amount,close,reason\n";
+  out << "section,code,name,as_of,state,prev_state,strategy_type,signal,score,vol_ratio,change_pct,amount,close,reason\n";
   for (const char* name : SECTIONS)
     for (const Json& r : section(result, name))
       out << name << ',' << csv_field(r.value("code", "")) << ',' << csv_field(r.value("name", "")) << ','
-          << csv_field(r.value("state", "")) << ',' << csv_field(r.value("prev_state", "")) << ','
+          << r.value("as_of", "") << ',' << csv_field(r.value("state", "")) << ',' << csv_field(r.value("prev_state", "")) << ','
           << csv_field(r.value("strategy_type", "")) << ',' << r.value("signal", "") << ','
           << fmt::format("{:.1f},{:.2f},{:.2f},{:.0f},{:.3f}", r.value("score", 0.0), r.value("vol_ratio", 0.0),
                          r.value("change_pct", 0.0), r.value("amount", 0.0), r.value("close", 0.0))
@@ -83,15 +84,27 @@ void print_radar(std::ostream& out, const Json& raw_result, const std::string& f
   out << doc.dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
 }
 
+void add_as_of(Json& result, const std::map<std::string, std::string>& as_of) {
+  for (const char* name : SECTIONS) {
+    const auto rows = result.find(name);
+    if (rows == result.end() || !rows->is_array()) continue;
+    for (Json& r : *rows) {
+      const auto it = as_of.find(r.value("code", ""));
+      r["as_of"] = it == as_of.end() ? std::string() : it->second;
+    }
+  }
+}
+
 std::string radar_summary_line(const Json& result, const std::string& date, double seconds) {
   const Json summary = result.value("summary", Json::object());
   const auto count = [&](const char* key) { return summary.value(key, std::size_t{0}); };
-  return fmt::format("雷达完成 {} ({}): 共 {} 只，已评估 {}，{} {}，{} {}，{} {}，数据不足 {}，失败 {}，用时 {:.2f} 秒",
+  return fmt::format("雷达完成 {} ({}): 共 {} 只，已评估 {}，{} {}，{} {}，{} {}，数据不足 {}，数据滞后 {}，失败 {}，用时 {:.2f} 秒",
                      date, result.value("frequency", "") == "weekly" ? "周线" : "日线", count("total"),
                      count("evaluated"), zerith::SECTION_VOLUME_ANOMALY,
                      section(result, zerith::SECTION_VOLUME_ANOMALY).size(), zerith::SECTION_OPPORTUNITY,
                      section(result, zerith::SECTION_OPPORTUNITY).size(), zerith::SECTION_RISK,
-                     section(result, zerith::SECTION_RISK).size(), count("insufficient"), count("failed"), seconds);
+                     section(result, zerith::SECTION_RISK).size(), count("insufficient"), count("stale"), count("failed"),
+                     seconds);
 }
 
 }  // namespace quorvel

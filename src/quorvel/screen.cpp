@@ -37,6 +37,7 @@ namespace technical = quorvel::strategy::technical;
 struct Options {
   std::string pool, market, selector = "combined", date = quorvel::today_text(), start, format = "table";
   int jobs = 0;
+  int stale_days = quorvel::STALE_SESSIONS;
   bool store_rank = false, verbose = false;
 };
 
@@ -130,7 +131,14 @@ int run(const Options& opt, std::vector<std::string> listed) {
   req.options = {{"universe_rank", false}};
   if (opt.selector == "all") req.options = nlohmann::ordered_json::object();
   req.on_progress = progress_printer(start);
-  const auto outcomes = technical::screen_pool(req);
+  auto outcomes = technical::screen_pool(req);
+  // An instrument whose bars end well before the day (suspended, not updated) is screened on old
+  // data: it is counted, never listed or ranked.
+  for (auto& o : outcomes) {
+    if (!o.screened || o.no_data || quorvel::sessions_behind(o.code, o.as_of, date) <= opt.stale_days) continue;
+    o.stale = true;
+    o.eligible = false;
+  }
 
   const auto summary = quorvel::summarize_screen(outcomes);
   for (const auto& o : outcomes)
@@ -167,6 +175,8 @@ int main(int argc, char** argv) {
     app.add_option("--format", opt.format, "输出格式：table（默认）/ csv / json")
         ->check(CLI::IsMember({"table", "csv", "json"}));
     app.add_option("-j,--jobs", opt.jobs, "并行线程数（默认 0：CPU 核数）")->check(quorvel::integer_range(0, 256));
+    app.add_option("--stale-days", opt.stale_days, "最后一根K线比筛选日期早超过这么多个交易日的标的不列出 (默认 5)")
+        ->check(quorvel::integer_range(0, 10000));
     app.add_flag("--store-rank", opt.store_rank, "股票池筛选也保存当日排名（--market 总是保存）");
     app.add_flag("-v,--verbose", opt.verbose, "输出每只标的的筛选日志");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;

@@ -12,6 +12,7 @@ namespace quorvel {
 
 struct ScreenSummary {
   std::size_t total = 0, screened = 0, eligible = 0, no_data = 0, failed = 0;
+  std::size_t stale = 0;  // screened on bars that end too long before the day; never listed
 };
 
 ScreenSummary summarize_screen(const std::vector<strategy::technical::ScreenOutcome>& outcomes);

@@ -52,7 +52,7 @@ TEST_F(RadarCommand, EtfUniverseWeeklyOnAFridayDailyOnATuesday) {
     const ProgramRun run = radar(std::string("-t ") + row.date + " --format json");
     ASSERT_EQ(run.status, 0) << run.err;
     EXPECT_NE(run.err.find(row.summary), std::string::npos) << run.err;
-    EXPECT_NE(run.err.find("数据不足 1，失败 0"), std::string::npos) << run.err;  // 159509 starts in August 2023
+    EXPECT_NE(run.err.find("数据不足 1，数据滞后 0，失败 0"), std::string::npos) << run.err;  // 159509 starts in August 2023
     const Json doc = Json::parse(run.out);
     EXPECT_EQ(doc["date"], row.date);
     EXPECT_EQ(doc["frequency"], row.frequency);
@@ -60,6 +60,10 @@ TEST_F(RadarCommand, EtfUniverseWeeklyOnAFridayDailyOnATuesday) {
     EXPECT_EQ(codes_of(doc, "潜在机会"), row.opportunity);
     EXPECT_EQ(codes_of(doc, "风险提示"), row.risk);
   }
+  // Bars that end long before the day (the bundle stops in 2024) are never judged as that day's moves.
+  const ProgramRun stale = radar("-t 2025-06-04 --format json");
+  EXPECT_NE(stale.err.find("已评估 0，量化异动 0，潜在机会 0，风险提示 0，数据不足 0，数据滞后 16"), std::string::npos)
+      << stale.err;
   // Hand-checked: the week to 2023-02-10 closed at 0.796 against 0.781 on 2.33x the volume of the
   // five weeks before, turnover 490,774,548.
   const Json doc = Json::parse(radar("-t 2023-02-10 --format json").out);
@@ -80,8 +84,8 @@ TEST_F(RadarCommand, TablesAndOneBadInstrumentReportedAndSkipped) {
   EXPECT_NE(csv.err.find("quorvel-radar: not-a-code 评估失败"), std::string::npos) << csv.err;
   EXPECT_NE(csv.err.find("共 3 只，已评估 2，量化异动 1"), std::string::npos) << csv.err;
   EXPECT_EQ(csv.out.substr(0, csv.out.find('\n')),
-            "section,code,name,state,prev_state,strategy_type,signal,score,vol_ratio,change_pct,amount,close,reason");
-  EXPECT_NE(csv.out.find("\n量化异动,159995,芯片ETF,趋势上涨,趋势上涨,趋势跟随,,95.5,1.59,4.13,832442624,1.109,"),
+            "section,code,name,as_of,state,prev_state,strategy_type,signal,score,vol_ratio,change_pct,amount,close,reason");
+  EXPECT_NE(csv.out.find("\n量化异动,159995,芯片ETF,2023-02-09,趋势上涨,趋势上涨,趋势跟随,,95.5,1.59,4.13,832442624,1.109,"),
             std::string::npos)
       << csv.out;
 

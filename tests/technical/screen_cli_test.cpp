@@ -58,11 +58,15 @@ TEST_F(ScreenCommand, OneBadInstrumentIsReportedAndSkipped) {
   const ProgramRun run = screen("--pool pool.txt --selector all -t 2023-02-10 --format csv");
   EXPECT_EQ(run.status, 0) << run.err;
   EXPECT_NE(run.err.find("not-a-code 筛选失败"), std::string::npos) << run.err;
-  EXPECT_NE(run.out.find("code,name,strategy_type,score,urgency,risk_flags\n"), std::string::npos);
-  EXPECT_NE(run.out.find("sh.600519,贵州茅台,ALL,0.00"), std::string::npos) << run.out;
+  EXPECT_NE(run.out.find("code,name,as_of,price,strategy_type,score,urgency,risk_flags\n"), std::string::npos);
+  EXPECT_NE(run.out.find("sh.600519,贵州茅台,2023-02-10,1810.0,ALL,0.00"), std::string::npos) << run.out;
   EXPECT_NE(run.out.find("hk.00700,"), std::string::npos) << run.out;
   // A pool screen leaves the market rankings alone unless asked.
   EXPECT_FALSE(std::filesystem::exists(dir / "screen_ranks.sqlite"));
+  // On a day long after the bundled bars end, every instrument is stale: counted, not listed.
+  const ProgramRun stale = screen("--pool pool.txt --selector all -t 2025-06-04 --format csv");
+  EXPECT_NE(stale.err.find("通过 0，无数据 0，数据滞后 2"), std::string::npos) << stale.err;
+  EXPECT_EQ(stale.out.find("sh.600519,"), std::string::npos) << stale.out;
 }
 
 TEST_F(ScreenCommand, UsageErrorsAndNothingToScreen) {

@@ -35,6 +35,7 @@ ScreenOutcome screen_one(StockSelector& selector, const std::string& code, const
     SelectorCheckResult r = selector.check(code, req.start_date, req.end_date, req.options);
     out.screened = true;
     out.no_data = r.df.empty();
+    if (!r.df.empty()) out.as_of = r.df.last_date();
     out.eligible = r.passed;
     out.score = r.score;
     out.strategy_type = r.strategy_type;

@@ -24,6 +24,8 @@ struct ScreenOutcome {
   std::string urgency;
   std::vector<std::string> risk_flags;
   double price = 0.0;               // last close, quote currency
+  std::string as_of;                // date of the last bar screened ("" without bars)
+  bool stale = false;               // the last bar lags the screen's day too far to list it (set by the caller)
   std::string error;                // why the instrument could not be screened
 };
 
