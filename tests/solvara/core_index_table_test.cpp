@@ -82,6 +82,10 @@ TEST_F(CoreIndexTableTest, SelectionPerMarketAndMissingData) {
   ASSERT_EQ(hk_rows.size(), 4u);
   EXPECT_EQ(hk_rows[3], "| **恒生科技指数** | — | — | 数据不足 |");  // not in the bundled data
   EXPECT_EQ(split(hk.facts)[1], "- **恒生科技指数**：涨跌幅 —，量比 —；数据不足");
+  // The bundled ChiNext index stops on 2023-02-13: a month later it has no move of the day.
+  const auto a_share = run_sync(_generate_core_index_table("A", "2023-03-14"));
+  EXPECT_NE(a_share.table.find("| **创业板指** | — | — | 数据缺失 (最新 2023-02-13) |"), std::string::npos) << a_share.table;
+  EXPECT_NE(a_share.facts.find("- **创业板指**：2023-03-14 无日线，数据缺失"), std::string::npos);
   const auto none = run_sync(_generate_core_index_table("JP", "2023-02-10"));
   EXPECT_EQ(none.table, "（暂无核心指数数据）");
   EXPECT_EQ(none.verdict.rationale, "核心指数数据不足，保守处理");

@@ -135,6 +135,17 @@ asio::awaitable<CoreIndexTable> _generate_core_index_table(std::string market_ty
     try {
       auto fetch = run_blocking([index, end_date] { return tarnel::markets::get_any_ohlc(index, end_date); });
       const tarnel::BarTable bars = co_await std::move(fetch);
+      // An index whose bars stop before the day has no move on that day: an older bar shown as the
+      // day's change would mislead the table and the verdict alike.
+      const std::string last = bars.empty() ? std::string() : date_key(bars.last_date());
+      if (!last.empty() && last != end_date) {
+        logger.warning("[大盘 AI 简报] %s 没有 %s 的日线 (最新 %s)，按缺失处理", name, end_date, last);
+        perf = IndexPerformance::failure();
+        rows.push_back("| **" + name + "** | — | — | 数据缺失 (最新 " + last + ") |");
+        facts.push_back("- **" + name + "**：" + end_date + " 无日线，数据缺失");
+        perfs.push_back(perf);
+        continue;
+      }
       perf = _calculate_index_performance(bars);
       rows.push_back("| **" + name + "** | " + perf.pct + " | " + perf.ratio + " | " + perf.trend + " |");
       facts.push_back("- **" + name + "**：涨跌幅 " + perf.pct + "，量比 " + perf.ratio + "；" + perf.ma_fact);
