@@ -250,5 +250,38 @@ TEST(Pelion, ARerunOfTheSameInstrumentDayIsSkippedWhateverTheSpellingOrDay) {
   EXPECT_TRUE(fs::exists(box.report_file("hk.00700", "2023-11-06", "analysis")));
 }
 
+// Look-ahead guard: bars after the analysis day (of the stock and of the indices) are replaced by
+// absurd values; the prompts the model gets, the brief and the stored decision stay byte for byte.
+TEST(Pelion, NothingAfterTheAnalysisDayReachesTheModel) {
+  Sandbox box;
+  const auto analyse = [&] {
+    box.llm.enqueue(answer("**▋ 大盘市场研判 · 偏多 / 中**\n正文"));
+    box.llm.enqueue(answer(testing::decision_reply()));
+    fs::remove_all(box.dir / "briefs");
+    const auto r = box.run("-s sh.600519 -t 2023-02-10 --force");
+    EXPECT_EQ(r.status, 0) << r.err;
+    return testing::read_file(box.report_file("sh.600519", "2023-02-10", "summary"));
+  };
+  const std::string first_summary = analyse();
+  std::string future = "date,open,high,low,close,volume,amount\n";
+  for (const char* day : {"2023-02-13", "2023-02-14", "2023-02-15", "2023-02-16", "2023-02-17"})
+    future += std::string(day) + ",99999,99999,0.01,50000,1,1\n";
+  testing::write_file(box.dir / "future.csv", future);
+  for (const char* code : {"sh.600519", "sh.000001", "sz.399006", "sh.000688", "sh.000300"}) {
+    const auto imported = testing::run_program(TARNEL_IMPORT_BIN, "--code " + std::string(code) + " '" +
+                                                                      (box.dir / "future.csv").string() + "'",
+                                               box.dir.path());
+    ASSERT_EQ(imported.status, 0) << imported.err;
+  }
+  const std::string second_summary = analyse();
+  const auto requests = box.llm.requests();
+  ASSERT_EQ(requests.size(), 4u);
+  EXPECT_EQ(requests[0].body, requests[2].body);  // the brief's prompt
+  EXPECT_EQ(requests[1].body, requests[3].body);  // the stock's system and user messages
+  // The summaries differ only in their saving time.
+  const auto body = [](const std::string& s) { return s.substr(s.find("\n---\n")); };
+  EXPECT_EQ(body(first_summary), body(second_summary));
+}
+
 }  // namespace
 }  // namespace quorvel
