@@ -91,6 +91,7 @@ BarTable BarTable::rows_between(std::size_t begin, std::size_t end) const {
   t.columns_.reserve(columns_.size());
   for (const auto& c : columns_)
     t.columns_.push_back({c.name, std::vector<double>(c.values.begin() + begin, c.values.begin() + end)});
+  t.adjustments_ = adjustments_;
   return t;
 }
 

@@ -9,6 +9,7 @@
 #include <cstddef>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include <date/date.h>
@@ -22,6 +23,14 @@ std::string date_text(Date d);
 
 class BarTable {
  public:
+  // A split or bonus issue the reader adjusted a raw series for: the bars before `date` had their
+  // prices divided by `ratio` and their volume multiplied by it (amounts unchanged).
+  struct Adjustment {
+    Date date;
+    double ratio = 1.0;
+    bool operator==(const Adjustment&) const = default;
+  };
+
   // The base columns every stored table carries, in this order.
   static const std::vector<std::string>& base_columns();
 
@@ -57,6 +66,10 @@ class BarTable {
   // Rows whose date lies in [first, last], as a new table.
   BarTable slice(Date first, Date last) const;
 
+  // The adjustments made to the table's bars when it was read, oldest first (kept by tail and slice).
+  const std::vector<Adjustment>& adjustments() const { return adjustments_; }
+  void set_adjustments(std::vector<Adjustment> adjustments) { adjustments_ = std::move(adjustments); }
+
   bool operator==(const BarTable&) const = default;
 
  private:
@@ -71,6 +84,7 @@ class BarTable {
 
   std::vector<Date> index_;
   std::vector<Column> columns_;
+  std::vector<Adjustment> adjustments_;
 };
 
 }  // namespace tarnel

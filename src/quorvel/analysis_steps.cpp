@@ -1,5 +1,6 @@
 #include "quorvel/analysis_steps.h"
 
+#include <cmath>
 #include <exception>
 #include <utility>
 
@@ -25,12 +26,31 @@ std::string market_end_date(const std::string& stock_code, const std::string& da
 
 namespace {
 
-// The pattern information with a "data_notes" member (a list of sentences the model must weigh).
-// Left as it is when it is no JSON object (the AI selector then scans itself).
-std::string with_data_notes(const std::string& pattern_info, const std::string& note) {
-  nlohmann::ordered_json info = nlohmann::ordered_json::parse(pattern_info, nullptr, false);
+using Json = nlohmann::ordered_json;
+
+// What the model must know of the data besides the bars: a stale last bar, and the splits and
+// bonus issues the raw series was adjusted for. Null when there is nothing to say.
+Json data_facts(const std::string& data_note, const tarnel::BarTable& df) {
+  Json facts;
+  if (!data_note.empty()) facts["data_notes"].push_back(data_note);
+  if (!df.adjustments().empty()) {
+    Json& actions = facts["corporate_actions"];
+    actions["adjusted"] = Json::array();
+    for (const auto& a : df.adjustments())
+      actions["adjusted"].push_back({{"date", tarnel::date_text(a.date)}, {"ratio", std::round(a.ratio * 10000) / 10000}});
+    actions["note"] =
+        "原始价格序列在这些日期出现超出涨跌停幅度的开盘价，判定为拆分或送转：其前的价格已除以 ratio、成交量已乘以 ratio；"
+        "现金分红未调整，因此该序列不是前复权序列";
+  }
+  return facts;
+}
+
+// The pattern information with `facts` added as members. Left as it is when it is no JSON object
+// (the AI selector then scans itself).
+std::string with_members(const std::string& pattern_info, const Json& facts) {
+  Json info = Json::parse(pattern_info, nullptr, false);
   if (!info.is_object()) return pattern_info;
-  info["data_notes"].push_back(note);
+  for (const auto& [key, value] : facts.items()) info[key] = value;
   return safe_json_dumps(info, false, 2);
 }
 
@@ -85,7 +105,7 @@ PreparedStock prepare_stock(const std::string& stock_code, const AnalysisDay& da
   p.pattern_info = std::move(screen.pattern_info_str);
   p.selector_source = std::move(screen.strategy_type);
   p.data_note = day.note();
-  if (!p.data_note.empty()) p.pattern_info = with_data_notes(p.pattern_info, p.data_note);
+  if (const Json facts = data_facts(p.data_note, p.df); !facts.is_null()) p.pattern_info = with_members(p.pattern_info, facts);
   return p;
 }
 

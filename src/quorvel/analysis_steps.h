@@ -55,7 +55,8 @@ std::string name_or_empty(const std::string& stock_code);
 
 // Reads the store and the market data and runs the technical screen; blocking, so it runs on a
 // worker thread. Failures of the data services propagate.
-// A stale `day` is told to the model as the member "data_notes" of the pattern information.
+// A stale `day` is told to the model as the member "data_notes" of the pattern information, the
+// splits and bonus issues a raw series was adjusted for as "corporate_actions".
 PreparedStock prepare_stock(const std::string& stock_code, const AnalysisDay& day);
 
 // Delivers the report store's pending messages; a failure is only logged (debug).

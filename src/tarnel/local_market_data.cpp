@@ -10,6 +10,7 @@
 #include "contracts/errors.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
+#include "tarnel/corporate_actions.h"
 #include "tarnel/data_import.h"
 #include "tarnel/dates.h"
 #include "tarnel/instrument_code.h"
@@ -78,7 +79,18 @@ BarTable LocalMarketData::get_any_ohlc(const std::string& code, const std::strin
   Lease store = borrow();
   const std::string stored = stored_code(*store, code);
   if (first > last) return BarTable::with_base_columns();
-  return store->load(stored, first, last);
+  BarTable bars = store->load(stored, first, last);
+  if (needs_split_adjustment(*store, stored)) bars = adjust_for_corporate_actions(std::move(bars), stored);
+  return bars;
+}
+
+bool LocalMarketData::needs_split_adjustment(BarStore& store, const std::string& stored) {
+  // Raw A-share and fund prices jump at a split or bonus issue; providers' adjusted series and other
+  // markets do not need (or allow) the band test.
+  const auto entry = store.instrument(stored);
+  if (!entry || (entry->market != "A" && entry->market != "ETF") || entry->kind == "index") return false;
+  const auto series = store.series(stored);
+  return !series || series->adjustment == "none" || series->adjustment == "unknown";
 }
 
 BarTable LocalMarketData::get_index_ohlc(const MarketIndex& index, const std::string& end_date) {

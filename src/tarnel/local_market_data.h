@@ -43,6 +43,9 @@ class LocalMarketData final : public MarketData {
 
   const std::filesystem::path& store_file() const { return store_file_; }
 
+  // Stock and fund bars of a raw or unknown A-share series come adjusted for splits and bonus issues
+  // (corporate_actions.h), the adjustments recorded in the table.
+
   // The trading calendar of a market ("A", "HK", "US"; "ETF" uses the A-share one): the shipped
   // list extended by the dates of the market's index bars, read once per process.
   const TradingCalendar& trading_calendar(const std::string& market);
@@ -58,6 +61,8 @@ class LocalMarketData final : public MarketData {
   Lease borrow();
   // The stored code of `code`: its canonical form, or the bare fund code of an exchange-prefixed fund.
   std::string stored_code(BarStore& store, const std::string& code);
+  // Whether bars of the stored code are a raw or unknown A-share stock or fund series.
+  static bool needs_split_adjustment(BarStore& store, const std::string& stored);
 
   std::filesystem::path store_file_;
   std::mutex pool_mutex_;

@@ -250,6 +250,21 @@ TEST(Pelion, ARerunOfTheSameInstrumentDayIsSkippedWhateverTheSpellingOrDay) {
   EXPECT_TRUE(fs::exists(box.report_file("hk.00700", "2023-11-06", "analysis")));
 }
 
+// The bundled raw series of 159928 splits 1:4 on 2021-06-25: the model reads the adjusted bars and is
+// told which day was adjusted, by which ratio, and that dividends are not.
+TEST(Pelion, ASplitInARawFundSeriesIsAdjustedAndToldToTheModel) {
+  Sandbox box;
+  box.llm.enqueue(BRIEF);
+  box.llm.enqueue(answer("正文，没有决策。"));
+  EXPECT_EQ(box.run("-s 159928 -t 2023-02-10").status, 0);
+  const auto requests = box.llm.requests();
+  ASSERT_EQ(requests.size(), 2u);
+  const std::string user = nlohmann::json::parse(requests[1].body)["messages"].back()["content"];
+  EXPECT_NE(user.find("\"corporate_actions\""), std::string::npos);
+  EXPECT_NE(user.find("\"date\": \"2021-06-25\""), std::string::npos) << user.substr(0, 2000);
+  EXPECT_NE(user.find("现金分红未调整"), std::string::npos);
+}
+
 // Look-ahead guard: bars after the analysis day (of the stock and of the indices) are replaced by
 // absurd values; the prompts the model gets, the brief and the stored decision stay byte for byte.
 TEST(Pelion, NothingAfterTheAnalysisDayReachesTheModel) {
