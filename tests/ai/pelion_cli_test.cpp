@@ -265,6 +265,29 @@ TEST(Pelion, ASplitInARawFundSeriesIsAdjustedAndToldToTheModel) {
   EXPECT_NE(user.find("现金分红未调整"), std::string::npos);
 }
 
+// A week in progress is marked in the weekly data the model reads; a week that ended is not.
+TEST(Pelion, TheWeekInProgressIsMarkedInTheWeeklyData) {
+  const std::pair<const char*, const char*> rows[] = {
+      {"-s hk.00700 -t 2023-11-06", R"("partial_week":{"last_bar":"2023-11-06","sessions":1})"},  // a Monday
+      {"-s sh.600519 -t 2023-02-10", nullptr},                                                     // a Friday
+  };
+  for (const auto& [args, marker] : rows) {
+    SCOPED_TRACE(args);
+    Sandbox box;
+    box.llm.enqueue(BRIEF);
+    box.llm.enqueue(answer("正文，没有决策。"));
+    EXPECT_EQ(box.run(args).status, 0);
+    const auto requests = box.llm.requests();
+    ASSERT_EQ(requests.size(), 2u);
+    const std::string user = nlohmann::json::parse(requests[1].body)["messages"].back()["content"];
+    if (marker) {
+      EXPECT_NE(user.find(marker), std::string::npos);
+    } else {
+      EXPECT_EQ(user.find("partial_week"), std::string::npos);
+    }
+  }
+}
+
 // Look-ahead guard: bars after the analysis day (of the stock and of the indices) are replaced by
 // absurd values; the prompts the model gets, the brief and the stored decision stay byte for byte.
 TEST(Pelion, NothingAfterTheAnalysisDayReachesTheModel) {

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 
+#include <fmt/format.h>
+
 #include "contracts/errors.h"
 #include "contracts/market_data.h"
 #include "contracts/pattern_service.h"
@@ -77,6 +79,27 @@ std::string scalar_text(const Json& value) {
   return value.dump();
 }
 
+namespace {
+
+// The weekly JSON with a "partial_week" member when its last week has not ended on the market's
+// calendar (trading days remain after the last daily bar in that week): that bar holds only the
+// sessions so far, and its volume and range are not those of a whole week.
+std::string with_partial_week(const std::string& weekly_json, const tarnel::BarTable& daily, const std::string& market) {
+  if (daily.empty() || weekly_json.size() < 2 || weekly_json.back() != '}') return weekly_json;
+  const tarnel::Date last = daily.index().back();
+  const date::weekday wd{last};
+  const tarnel::Date monday = last - (wd - date::Monday);
+  const tarnel::Date friday = monday + date::days{4};
+  if (!(last < friday) || tarnel::count_trading_days(market, tarnel::date_text(last), tarnel::date_text(friday)) == 0)
+    return weekly_json;
+  std::size_t sessions = 0;
+  for (const tarnel::Date d : daily.index()) sessions += d >= monday;
+  return weekly_json.substr(0, weekly_json.size() - 1) +
+         fmt::format(",\"partial_week\":{{\"last_bar\":\"{}\",\"sessions\":{}}}}}", tarnel::date_text(last), sessions);
+}
+
+}  // namespace
+
 AnalysisContext prepare_analysis_context(const AIAnalysisRequest& request) {
   AnalysisContext ctx;
   ctx.stock_code = request.stock_status.code;
@@ -89,6 +112,7 @@ AnalysisContext prepare_analysis_context(const AIAnalysisRequest& request) {
   if (ctx.ohlc_data_week == "[]") logger.warning("[数据不足] %s: 周线数据为空，中期趋势分析将缺失", ctx.stock_code);
 
   ctx.market_type = get_market_type(ctx.stock_code, tarnel::get_name_from_code(ctx.stock_code));
+  ctx.ohlc_data_week = with_partial_week(ctx.ohlc_data_week, ctx.daily, ctx.market_type.value_or("A"));
   ctx.agent_type = agent_type_for(ctx.stock_code, ctx.market_type);
   logger.info("[Agent选择] stock=" + ctx.stock_code + " market_type=" + or_none(ctx.market_type) +
               " -> agent_type=" + ctx.agent_type);
