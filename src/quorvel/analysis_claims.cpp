@@ -39,17 +39,22 @@ asio::awaitable<bool> AnalysisClaims::try_take(report::AnalysisKey key) {
   co_return taken;
 }
 
-asio::awaitable<bool> AnalysisClaims::take(report::AnalysisKey key) {
-  bool waited = false;
-  while (true) {
+asio::awaitable<AnalysisClaims::Taken> AnalysisClaims::take(report::AnalysisKey key, const bool* stop) {
+  Taken taken;
+  while (!(stop && *stop)) {
     auto attempt = try_take(key);
-    if (co_await std::move(attempt)) co_return waited;
-    if (!waited)
-      logger.info("[分析占用] %s %s 正由另一个运行分析，等待其完成", key.code, key.date);
-    waited = true;
+    if (co_await std::move(attempt)) {
+      taken.held = true;
+      co_return taken;
+    }
+    if (!taken.waited)
+      logger.warning("[分析占用] %s %s 正由另一个运行分析，等待它完成 (该运行若已中止，最多等待 %d 秒)", key.code,
+                     key.date, std::chrono::duration_cast<std::chrono::seconds>(LEASE).count());
+    taken.waited = true;
     auto wait = pause(POLL);
     co_await std::move(wait);
   }
+  co_return taken;
 }
 
 asio::awaitable<void> AnalysisClaims::release(report::AnalysisKey key) {

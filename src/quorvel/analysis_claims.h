@@ -27,9 +27,14 @@ class AnalysisClaims {
 
   // Takes the claim on `key` if no other run holds it; false when one does.
   asio::awaitable<bool> try_take(report::AnalysisKey key);
-  // Takes the claim on `key`, waiting while another run holds it. True when it had to wait: the
-  // other run may have stored the analysis meanwhile.
-  asio::awaitable<bool> take(report::AnalysisKey key);
+  struct Taken {
+    bool held = false;    // this run holds the claim now
+    bool waited = false;  // another run held it first, and may have stored the analysis meanwhile
+  };
+  // Takes the claim on `key`, waiting while another run holds it (said once on the console, as a
+  // dead run's claim keeps it waiting up to a lease). Gives up, not holding it, once `*stop` is
+  // set.
+  asio::awaitable<Taken> take(report::AnalysisKey key, const bool* stop = nullptr);
   // Frees the claim on `key`; a failure is logged (the claim then runs out with its lease).
   asio::awaitable<void> release(report::AnalysisKey key);
 

@@ -65,11 +65,15 @@ std::string name_or_empty(const std::string& stock_code) {
   }
 }
 
-std::string analysis_code(const std::string& raw) {
-  const std::string code = canonical_or_raw(raw);
-  if (code.find('.') != std::string::npos || !name_or_empty(code).empty()) return code;
+void refuse_bare_stock_number(const std::string& code, const std::string& name) {
+  if (code.find('.') != std::string::npos || !name.empty()) return;
   if (const auto stock = a_share_code_of_number(code))
     throw ValueError(code + " 不是行情库中的基金代码；若是 A 股股票，请写成 " + *stock + "（沪市 sh.、深市 sz.、北交所 bj.）");
+}
+
+std::string analysis_code(const std::string& raw) {
+  const std::string code = canonical_or_raw(raw);
+  if (code.find('.') == std::string::npos) refuse_bare_stock_number(code, name_or_empty(code));
   return code;
 }
 

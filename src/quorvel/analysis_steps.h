@@ -20,6 +20,8 @@ std::string market_end_date(const std::string& stock_code, const std::string& da
 // ValueError naming the prefixed code for a bare six-digit number that is no fund the store knows
 // but an A-share stock number ("600519": sh.600519 was meant). Reads the store.
 std::string analysis_code(const std::string& raw);
+// The check of analysis_code for a canonical `code` whose display name was read already.
+void refuse_bare_stock_number(const std::string& code, const std::string& name);
 
 // The one day an analysis is about: the instrument's last bar on or before the requested day. The
 // skip check, the claim, the stored records, the files, the messages and the market brief all use

@@ -74,7 +74,7 @@ Outcome plan_instrument(const std::string& code, const BatchOptions& options) {
       o.reason = "无法识别的证券代码 (应如 sh.600000、hk.00700、us.AAPL、510050)";
       return o;
     }
-    analysis_code(code);  // a bare stock number that was meant with its exchange prefix fails here
+    refuse_bare_stock_number(code, o.name);
     const AnalysisDay day = analysis_day(code, o.requested);
     o.date = day.date;
     o.sessions_behind = day.sessions_behind;
@@ -181,8 +181,9 @@ asio::awaitable<Outcome*> BatchRun::claim_next() {
         o = deferred_.front();
         deferred_.pop_front();
         waited = true;
-        auto wait = wait_for_claim(*o);
-        if (!co_await std::move(wait)) co_return nullptr;
+        auto wait = claims_.take(key(*o), &stop_);
+        const AnalysisClaims::Taken taken = co_await std::move(wait);
+        if (!taken.held) co_return nullptr;
       } else {
         co_return nullptr;
       }
@@ -202,21 +203,6 @@ asio::awaitable<Outcome*> BatchRun::claim_next() {
     finish(*o);
   }
   co_return nullptr;
-}
-
-asio::awaitable<bool> BatchRun::wait_for_claim(Outcome& o) {
-  for (bool said = false; !stop_; said = true) {
-    auto attempt = claims_.try_take(key(o));
-    if (co_await std::move(attempt)) co_return true;
-    // Said on the console: a run that died leaves its claims for up to a lease, and the wait must
-    // not look like a hang.
-    if (!said)
-      logger.warning("[分析占用] %s %s 正由另一个运行分析，等待它完成 (该运行若已中止，最多等待 %d 秒)", o.code, o.date,
-                     std::chrono::duration_cast<std::chrono::seconds>(AnalysisClaims::LEASE).count());
-    asio::steady_timer timer(co_await asio::this_coro::executor, AnalysisClaims::POLL);
-    co_await timer.async_wait(asio::use_awaitable);
-  }
-  co_return false;
 }
 
 asio::awaitable<bool> BatchRun::finished_elsewhere(Outcome& o, bool waited) {

@@ -71,8 +71,6 @@ class BatchRun {
   // The next instrument a worker must analyse, claimed for this run, or null when there is none or
   // the run is stopping. Instruments that turn out stored on the way are finished here.
   asio::awaitable<Outcome*> claim_next();
-  // Waits for another run's claim on `outcome`; false when this run stops first.
-  asio::awaitable<bool> wait_for_claim(Outcome& outcome);
   // With the claim held: the analysis another run stored, if any, finishes the outcome.
   asio::awaitable<bool> finished_elsewhere(Outcome& outcome, bool waited);
   // Bars, status and screen of `outcome` (null: nothing to prepare). Never throws.

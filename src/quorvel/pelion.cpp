@@ -115,7 +115,8 @@ asio::awaitable<int> analyze_stock(std::string stock_code, std::string analysis_
   // Another run analysing the same instrument-day is waited for; what it stored is not paid twice.
   quorvel::AnalysisClaims claims;
   auto take = claims.take(key);
-  const bool waited = co_await std::move(take);
+  const quorvel::AnalysisClaims::Taken taken = co_await std::move(take);
+  const bool waited = taken.waited;
   std::exception_ptr failure;
   int status = 0;
   try {

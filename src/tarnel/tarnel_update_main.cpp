@@ -136,7 +136,8 @@ int main(int argc, char** argv) {
     std::set<std::string> seen;
     std::vector<std::string> unique;
     for (const auto& code : codes)
-      if (seen.insert(quorvel::canonical_or_raw(code)).second) unique.push_back(quorvel::canonical_or_raw(code));
+      if (std::string canonical = quorvel::canonical_or_raw(code); seen.insert(canonical).second)
+        unique.push_back(std::move(canonical));
     return run(std::move(unique), market, start);
   });
 }
