@@ -4,6 +4,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <asio/awaitable.hpp>
@@ -89,6 +90,12 @@ class StockAgent {
  public:
   virtual ~StockAgent() = default;
   virtual asio::awaitable<std::string> analyze(const StockAnalysisInputs& inputs) = 0;
+  // The system and user messages `analyze` sends for `inputs`, for the analysis' audit file; empty
+  // texts when the agent cannot tell.
+  virtual std::pair<std::string, std::string> prompt_messages(const StockAnalysisInputs& inputs) const {
+    (void)inputs;
+    return {};
+  }
 
   std::optional<std::string> model_name;
   std::optional<std::string> llm_client_type;

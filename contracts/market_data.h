@@ -3,6 +3,7 @@
 // columns. The free functions below are the names the rest of the system calls; they forward to the
 // current implementation.
 #include <memory>
+#include <optional>
 #include <string>
 #include <utility>
 
@@ -30,6 +31,8 @@ class MarketData {
   virtual std::string get_default_start_date() = 0;
   // Display name of the instrument; empty when unknown.
   virtual std::string get_name_from_code(const std::string& code) = 0;
+  // Shares per board lot of the instrument (the instrument list's lot); nullopt when unknown.
+  virtual std::optional<int> board_lot(const std::string& code) = 0;
   // Last closed A-share trading day at or before `date`; a ValueError for a malformed date.
   virtual std::string normalize_market_end_date(const std::string& date) = 0;
   // Last closed US trading day at or before `date`; a ValueError for a malformed date.
@@ -66,6 +69,7 @@ class ForwardingMarketData : public MarketData {
   }
   std::string get_default_start_date() override { return base_->get_default_start_date(); }
   std::string get_name_from_code(const std::string& code) override { return base_->get_name_from_code(code); }
+  std::optional<int> board_lot(const std::string& code) override { return base_->board_lot(code); }
   std::string normalize_market_end_date(const std::string& d) override { return base_->normalize_market_end_date(d); }
   std::string normalize_us_market_end_date(const std::string& d) override {
     return base_->normalize_us_market_end_date(d);
@@ -99,6 +103,7 @@ inline BarTable get_any_ohlc(const std::string& code, const std::string& start_d
 }
 inline std::string get_default_start_date() { return market_data().get_default_start_date(); }
 inline std::string get_name_from_code(const std::string& code) { return market_data().get_name_from_code(code); }
+inline std::optional<int> board_lot(const std::string& code) { return market_data().board_lot(code); }
 inline std::string normalize_market_end_date(const std::string& date) {
   return market_data().normalize_market_end_date(date);
 }

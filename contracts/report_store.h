@@ -26,6 +26,10 @@ struct AnalysisReport {
   // usable decision. Left unset, the store reads the decision from `content` itself.
   std::optional<nlohmann::ordered_json> decision;
   std::string data_note;  // why the data may mislead (bars older than the requested day); usually empty
+  // The plan's checks against the market's rules and the pre-computed limits (an array of
+  // {name, level, passed, label, detail, values}); unset when the analysis did not check it.
+  std::optional<nlohmann::ordered_json> plan_checks;
+  bool review_required = false;  // a hard check failed: the plan must not be followed as written
 };
 
 // The trading summary written from the analysis' decision.
@@ -70,6 +74,8 @@ struct AnalysisKey {
 struct StoredAnalysis {
   std::optional<nlohmann::ordered_json> decision;  // absent when the analysis held no usable decision
   std::string summary;                             // the trading summary's Markdown
+  nlohmann::ordered_json plan_checks;              // as stored; null when the analysis recorded none
+  bool review_required = false;
 };
 
 class ReportStore {

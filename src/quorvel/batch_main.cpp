@@ -53,6 +53,7 @@ struct Options {
   std::string pool, date = quorvel::today_text();
   int concurrency = DEFAULT_CONCURRENCY;
   bool force = false, verbose = false;
+  double max_exposure = DEFAULT_MAX_EXPOSURE_PCT;  // percent of the account per market and day
 };
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -105,12 +106,18 @@ asio::awaitable<void> show_progress(asio::steady_timer& ticker, const bool& fini
 struct Results {
   const BatchRun& batch;
   Clock::time_point start;
+  double max_exposure_pct = DEFAULT_MAX_EXPOSURE_PCT;
   quorvel::agent::core::UsageTotals usage_before = quorvel::agent::core::usage_ledger().totals();
 
   void print() const {
     const auto& outcomes = batch.outcomes();
     std::cout << "\n";
     print_table(std::cout, outcomes);
+    for (const Exposure& e : exposures(outcomes)) {
+      const std::string line = exposure_line(e, max_exposure_pct);
+      std::cout << line << "\n";
+      if (e.total_pct > max_exposure_pct + 1e-9) logger.warning("[仓位合计] " + line);
+    }
     std::cout << count_line(count_outcomes(outcomes)) << "\n"
               << cost_line(quorvel::agent::core::usage_ledger().totals().since(usage_before), seconds_since(start))
               << "\n";
@@ -154,7 +161,7 @@ int run(const Options& opt, std::vector<std::string> codes) {
   logger.info("批量分析开始: %d 只标的, 日期 %s, 并发 %d%s", codes.size(), opt.date, opt.concurrency,
               opt.force ? ", 强制重新分析" : "");
   BatchRun batch({std::move(codes), opt.date, opt.concurrency, opt.force, client_type()});
-  const Results results{batch, start};
+  const Results results{batch, start, opt.max_exposure};
   Console console(opt.verbose);
   batch.on_outcome = [&](const Outcome& o, std::size_t position) {
     console.outcome(o, position, batch.outcomes().size());
@@ -211,6 +218,9 @@ int main(int argc, char** argv) {
     app.add_option("-c,--concurrency", opt.concurrency, "同时进行的分析数 (默认: 4；LLM 同时请求数另受 LLM_MAX_IN_FLIGHT 限制)")
         ->check(quorvel::integer_range(1, 64));
     app.add_flag("--force", opt.force, "强制重新分析，即使报告已存在");
+    app.add_option("--max-exposure", opt.max_exposure,
+                   "同一市场同一日建议仓位合计的上限（%，默认: 100）；超过时在结尾标出并列出相关标的")
+        ->check(quorvel::number_at_least(0));
     app.add_flag("-v,--verbose", opt.verbose, "在终端输出每只标的的完整分析日志");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
     if (auto status = quorvel::refuse_pool_date("pelion-batch", opt.date, "输入日期")) return *status;

@@ -5,6 +5,7 @@
 
 #include <fmt/format.h>
 
+#include "quorvel/agent/schemas/plan_checks.h"
 #include "quorvel/analysis_steps.h"
 #include "quorvel/utils/number_text.h"
 #include "quorvel/utils/outside_text.h"
@@ -57,8 +58,8 @@ std::string status_text(const Outcome& o, std::size_t reason_chars) {
   switch (o.status) {
     case Status::pending: return "未开始";
     case Status::running: return "进行中";
-    case Status::analysed: return "新分析";
-    case Status::stored: return "已存储";
+    case Status::analysed: return o.review_required ? "新分析 需复核" : "新分析";
+    case Status::stored: return o.review_required ? "已存储 需复核" : "已存储";
     case Status::interrupted: return "已中断";
     case Status::failed: {
       const std::string reason = shown(o.reason);
@@ -122,6 +123,7 @@ std::string outcome_line(const Outcome& o, std::size_t position, std::size_t tot
     case Status::stored:
       line += fmt::format(" → {} | {} / {}", or_dash(shown(o.verdict)), text_field(o, "action"),
                           text_field(o, "direction"));
+      if (o.review_required) line += " | 需复核: " + (o.failed_checks.empty() ? "" : shown(o.failed_checks.front()));
       if (o.status == Status::stored) return line + " | 已存储，跳过 (--force 重新分析)";
       return line + fmt::format(" | {:.2f}s", o.seconds);
     case Status::failed:
@@ -152,6 +154,36 @@ void print_table(std::ostream& out, const std::vector<Outcome>& outcomes) {
   };
   line(head);
   for (const auto& row : rows) line(row);
+}
+
+std::vector<Exposure> exposures(const std::vector<Outcome>& outcomes) {
+  std::vector<Exposure> out;
+  for (const Outcome& o : outcomes) {
+    if (!o.decision || (o.status != Status::analysed && o.status != Status::stored)) continue;
+    const std::string action = text_field(o, "action");
+    if (action != "强烈买入" && action != "建议买入" && action != "谨慎买入") continue;
+    const auto pct = o.decision->find("position_pct");
+    const double p = pct != o.decision->end() && pct->is_string()
+                         ? agent::schemas::position_percent(pct->get<std::string>())
+                         : 0.0;
+    if (!(p > 0)) continue;
+    const std::string m = o.market_type.value_or("");
+    const std::string market = m == "HK" ? "港股" : m == "US" ? "美股" : "A股/ETF";
+    auto it = std::find_if(out.begin(), out.end(), [&](const Exposure& e) { return e.market == market && e.date == o.date; });
+    if (it == out.end()) it = out.insert(out.end(), Exposure{market, o.date, 0, {}});
+    it->total_pct += p;
+    it->positions.emplace_back(o.code, p);
+  }
+  return out;
+}
+
+std::string exposure_line(const Exposure& e, double limit_pct) {
+  std::string line = fmt::format("仓位合计 {} {}：{:g}%", e.market, e.date, round_half_even(e.total_pct, 2));
+  if (e.total_pct > limit_pct + 1e-9) line += fmt::format("，超过上限 {:g}%，需复核", limit_pct);
+  line += "：";
+  for (std::size_t i = 0; i < e.positions.size(); ++i)
+    line += fmt::format("{}{} {:g}%", i ? "、" : "", shown(e.positions[i].first), round_half_even(e.positions[i].second, 2));
+  return line;
 }
 
 std::string count_line(const Counts& c) {

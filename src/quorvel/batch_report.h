@@ -35,6 +35,8 @@ struct Outcome {
   double seconds = 0.0;                            // wall time of the analysis
   std::string requested;                           // the requested day, moved to the market's last closed session
   int sessions_behind = 0;                         // trading days between `date` and `requested`
+  bool review_required = false;                    // the stored plan failed a hard rule check ("需复核")
+  std::vector<std::string> failed_checks;          // the failed checks, hard first
 };
 
 // Finished instruments (analysed, stored, failed, interrupted) count as done.
@@ -57,6 +59,22 @@ std::string outcome_line(const Outcome& outcome, std::size_t position, std::size
 // stale), verdict, action, direction, entry range, stop, targets, reward/risk, confidence and the
 // status (with the reason of a failure).
 void print_table(std::ostream& out, const std::vector<Outcome>& outcomes);
+
+// Default ceiling of the suggested positions of one market and day, percent of the account.
+inline constexpr double DEFAULT_MAX_EXPOSURE_PCT = 100.0;
+
+// The suggested positions of the buys of one account and day: A-shares and funds share the CNY
+// account, Hong Kong and US have their own.
+struct Exposure {
+  std::string market;  // "A股/ETF", "港股", "美股"
+  std::string date;
+  double total_pct = 0;
+  std::vector<std::pair<std::string, double>> positions;  // code, percent; watchlist order
+};
+std::vector<Exposure> exposures(const std::vector<Outcome>& outcomes);
+
+// "仓位合计 A股/ETF 2023-02-03：120%，超过上限 100%，需复核：510050 30%、510300 30%、…"
+std::string exposure_line(const Exposure& exposure, double limit_pct);
 
 // "共 100 只：新分析 95，已存储 2，失败 3，未完成 0"
 std::string count_line(const Counts& counts);

@@ -16,6 +16,7 @@
 
 #include "contracts/errors.h"
 #include "contracts/report_store.h"
+#include "quorvel/agent/schemas/plan_checks.h"
 #include "quorvel/analysis_steps.h"
 #include "quorvel/strategy/ai/basic_ai_selector.h"
 #include "quorvel/strategy/ai/verdict.h"
@@ -49,10 +50,17 @@ std::string failure_reason(const std::string& summary) {
   return summary.empty() ? "分析失败" : summary;
 }
 
+// The decision and its rule checks as the analysis stored them.
+void take_checks(Outcome& o, const report::StoredAnalysis& stored) {
+  o.decision = stored.decision;
+  o.review_required = stored.review_required;
+  o.failed_checks = agent::schemas::failed_check_lines(stored.plan_checks);
+}
+
 // The decision and verdict an earlier run stored for the outcome's instrument-day.
 void apply_stored(Outcome& o, const report::StoredAnalysis& stored) {
   o.status = Status::stored;
-  o.decision = stored.decision;
+  take_checks(o, stored);
   o.verdict = verdict_name(ai::summary_verdict(stored.summary).trade_enum);
   if (!o.decision) {
     o.status = Status::failed;
@@ -315,7 +323,7 @@ asio::awaitable<void> BatchRun::analyse_steps(Prepared& prepared) {
   // The decision as the analysis stored it: the one extracted and checked once.
   auto lookup = run_blocking([k = key(o)] { return report::default_storage().stored_analysis(k); });
   const std::optional<report::StoredAnalysis> stored = co_await std::move(lookup);
-  if (stored) o.decision = stored->decision;
+  if (stored) take_checks(o, *stored);
   if (!o.decision) throw RuntimeError("回复中没有可用的决策 (已按观望存储)");
   o.status = Status::analysed;
 }

@@ -4,6 +4,8 @@
 #include <climits>
 #include <cmath>
 
+#include <fmt/format.h>
+
 #include "quorvel/utils/environment.h"
 #include "tarnel/price_precision.h"
 
@@ -28,11 +30,50 @@ CREATE TABLE IF NOT EXISTS series(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
 )sql";
 
+// Columns added after the first layout; ALTER TABLE ... ADD COLUMN keeps every stored row.
+struct AddedColumn {
+  const char* table;
+  const char* name;
+  const char* type;
+};
+constexpr AddedColumn ADDED_COLUMNS[] = {
+    // Shares per board lot; NULL when unknown.
+    {"instruments", "lot", "INTEGER"},
+};
+
 // Meta key of the one-time rounding of prices stored before writes were rounded.
 constexpr const char* PRICE_NOISE_CLEANED = "migration.price_noise_cleaned";
 
 int64_t day_number(Date d) { return d.time_since_epoch().count(); }
 Date from_day_number(int64_t n) { return Date{date::days{n}}; }
+
+// The columns of ADDED_COLUMNS the store lacks.
+std::vector<const AddedColumn*> missing_columns(Database& db) {
+  std::vector<const AddedColumn*> missing;
+  for (const AddedColumn& c : ADDED_COLUMNS) {
+    bool present = false;
+    for (Statement info = db.prepare(fmt::format("PRAGMA table_info({})", c.table)); info.step();)
+      present = present || info.text(1) == c.name;
+    if (!present) missing.push_back(&c);
+  }
+  return missing;
+}
+
+// Brings a store made by an earlier version up to the current layout.
+void add_missing_columns(Database& db) {
+  if (missing_columns(db).empty()) return;
+  Transaction tx(db);
+  for (const AddedColumn* c : missing_columns(db))  // again: another process may have added them meanwhile
+    db.exec(fmt::format("ALTER TABLE {} ADD COLUMN {} {}", c->table, c->name, c->type));
+  tx.commit();
+}
+
+// The instrument of a row "code, name, market, kind, lot".
+InstrumentEntry read_instrument(const Statement& st) {
+  InstrumentEntry e{st.text(0), st.text(1), st.text(2), st.text(3), ""};
+  if (!st.is_null(4)) e.lot = int(st.integer(4));
+  return e;
+}
 
 }  // namespace
 
@@ -52,10 +93,12 @@ quorvel::sqlite::OpenOptions market_db_options(bool create) {
 
 BarStore::BarStore(const std::filesystem::path& file) : db_(file, market_db_options(true)) {
   db_.exec(SCHEMA);
+  add_missing_columns(db_);
   load_stmt_ = std::make_unique<Statement>(db_.prepare(
       "SELECT day, open, high, low, close, volume, amount FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 "
       "ORDER BY day"));
-  instrument_stmt_ = std::make_unique<Statement>(db_.prepare("SELECT code, name, market, kind FROM instruments WHERE code = ?1"));
+  instrument_stmt_ =
+      std::make_unique<Statement>(db_.prepare("SELECT code, name, market, kind, lot FROM instruments WHERE code = ?1"));
   clean_price_noise_once();
 }
 
@@ -90,13 +133,16 @@ void BarStore::clean_price_noise_once() {
 BarStore::~BarStore() = default;
 
 void BarStore::upsert_instrument(const InstrumentEntry& e) {
-  db_.prepare("INSERT INTO instruments(code, name, market, kind) VALUES (?1, ?2, ?3, ?4) "
-              "ON CONFLICT(code) DO UPDATE SET name = excluded.name, market = excluded.market, kind = excluded.kind")
-      .bind(1, e.code)
-      .bind(2, e.name)
-      .bind(3, e.market)
-      .bind(4, e.kind)
-      .step();
+  Statement st = db_.prepare(
+      "INSERT INTO instruments(code, name, market, kind, lot) VALUES (?1, ?2, ?3, ?4, ?5) "
+      "ON CONFLICT(code) DO UPDATE SET name = excluded.name, market = excluded.market, kind = excluded.kind, "
+      "lot = COALESCE(excluded.lot, lot)");
+  st.bind(1, e.code).bind(2, e.name).bind(3, e.market).bind(4, e.kind);
+  if (e.lot)
+    st.bind(5, std::int64_t{*e.lot});
+  else
+    st.bind_null(5);
+  st.step();
 }
 
 std::size_t BarStore::upsert_bars(const std::string& code, const std::vector<BarRow>& raw_rows) {
@@ -187,15 +233,15 @@ std::optional<InstrumentEntry> BarStore::instrument(const std::string& code) {
   st.reset();
   st.bind(1, code);
   std::optional<InstrumentEntry> entry;
-  if (st.step()) entry = InstrumentEntry{st.text(0), st.text(1), st.text(2), st.text(3), ""};
+  if (st.step()) entry = read_instrument(st);
   st.reset();
   return entry;
 }
 
 std::vector<InstrumentEntry> BarStore::instruments() {
-  Statement st = db_.prepare("SELECT code, name, market, kind FROM instruments ORDER BY code");
+  Statement st = db_.prepare("SELECT code, name, market, kind, lot FROM instruments ORDER BY code");
   std::vector<InstrumentEntry> out;
-  while (st.step()) out.push_back({st.text(0), st.text(1), st.text(2), st.text(3), ""});
+  while (st.step()) out.push_back(read_instrument(st));
   return out;
 }
 

@@ -37,13 +37,15 @@ struct SeriesInfo {
 
 class BarStore {
  public:
-  // Opens the store, creating the file and its tables when missing.
+  // Opens the store, creating the file and its tables when missing; a store written by an earlier
+  // version gains the columns added since (its rows keep their values, the new columns stay NULL).
   explicit BarStore(const std::filesystem::path& file);
   ~BarStore();
 
   Database& db() { return db_; }
 
   // Writes go inside a Transaction(db()) held by the caller.
+  // An entry without a lot keeps the lot already stored for the instrument.
   void upsert_instrument(const InstrumentEntry& entry);
   // Prices are rounded to the batch's price precision first (see price_precision.h).
   std::size_t upsert_bars(const std::string& code, const std::vector<BarRow>& rows);

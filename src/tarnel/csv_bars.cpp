@@ -7,6 +7,7 @@
 #include <cmath>
 #include <fstream>
 #include <limits>
+#include <map>
 #include <set>
 #include <sstream>
 
@@ -82,6 +83,71 @@ std::string check_row(const std::vector<std::string>& f, BarRow& row) {
   return bar_values_problem(row);
 }
 
+// Where each column of an instruments file sits, from its header.
+struct InstrumentColumns {
+  std::size_t code, name, market, kind;
+  std::optional<std::size_t> file, lot;
+  std::size_t required_fields;  // a row must reach the last required column
+  std::size_t fields;           // and may leave out the optional columns after it
+};
+
+InstrumentColumns instrument_columns(const std::string& header, const std::string& source) {
+  const auto bad = [&](const std::string& why) {
+    return quorvel::RuntimeError(
+        fmt::format("{}: 表头应含 code,name,market,kind 列，可另有 file、lot 列（{}）", source, why));
+  };
+  std::map<std::string, std::size_t> at;
+  const auto names = split_csv_line(header);
+  for (std::size_t i = 0; i < names.size(); ++i) {
+    const std::string name = quorvel::trim_text(names[i]);
+    static const std::set<std::string> known{"code", "name", "market", "kind", "file", "lot"};
+    if (!known.count(name)) throw bad(fmt::format("未知的列 '{}'", name));
+    if (!at.emplace(name, i).second) throw bad(fmt::format("列 '{}' 重复", name));
+  }
+  for (const char* required : {"code", "name", "market", "kind"})
+    if (!at.count(required)) throw bad(fmt::format("缺少列 '{}'", required));
+  const auto optional_at = [&](const char* name) {
+    return at.count(name) ? std::optional<std::size_t>(at[name]) : std::nullopt;
+  };
+  InstrumentColumns c{at["code"], at["name"], at["market"], at["kind"], optional_at("file"), optional_at("lot"), 0,
+                      names.size()};
+  c.required_fields = std::max({c.code, c.name, c.market, c.kind}) + 1;
+  return c;
+}
+
+// A whole number above zero, or nothing.
+std::optional<int> positive_integer(const std::string& f) {
+  int v = 0;
+  const auto res = std::from_chars(f.data(), f.data() + f.size(), v);
+  if (f.empty() || res.ec != std::errc() || res.ptr != f.data() + f.size() || v <= 0) return std::nullopt;
+  return v;
+}
+
+// Why the fields cannot be an instrument, or empty when they can.
+std::string check_instrument(const std::vector<std::string>& f, const InstrumentColumns& c, InstrumentEntry& e) {
+  if (f.size() < c.required_fields || f.size() > c.fields)
+    return fmt::format("应有 {} 至 {} 个字段，实际 {} 个", c.required_fields, c.fields, f.size());
+  const auto field = [&](std::optional<std::size_t> i) { return i && *i < f.size() ? quorvel::trim_text(f[*i]) : ""; };
+  try {
+    e.code = parse_instrument_code(f[c.code]).code;
+  } catch (const quorvel::ValueError& err) {
+    return err.what();
+  }
+  e.name = field(c.name);
+  e.market = field(c.market);
+  e.kind = field(c.kind);
+  e.file = field(c.file);
+  static const std::set<std::string> markets{"A", "HK", "US", "ETF"}, kinds{"stock", "index", "etf"};
+  if (!markets.count(e.market) || !kinds.count(e.kind)) return "market 应为 A/HK/US/ETF，kind 应为 stock/index/etf";
+  if (e.file.find("..") != std::string::npos || (!e.file.empty() && e.file.front() == '/'))
+    return "文件路径必须位于清单所在目录之内: " + e.file;
+  if (const std::string lot = field(c.lot); !lot.empty()) {
+    e.lot = positive_integer(lot);
+    if (!e.lot) return fmt::format("lot（每手股数）应为正整数: '{}'", lot);
+  }
+  return "";
+}
+
 }  // namespace
 
 std::string bar_values_problem(const BarRow& row) {
@@ -148,31 +214,13 @@ CsvBars read_bar_csv(const std::filesystem::path& file) { return parse_bar_csv(r
 
 InstrumentList read_instrument_csv(const std::filesystem::path& file) {
   const auto lines = lines_of(read_text(file));
-  if (lines.empty() || quorvel::trim_text(lines[0]).rfind("code,name,market,kind", 0) != 0)
-    throw quorvel::RuntimeError(fmt::format("{}: 表头应为 'code,name,market,kind[,file]'", file.string()));
+  const InstrumentColumns cols = instrument_columns(lines.empty() ? "" : lines[0], file.string());
   InstrumentList out;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     if (quorvel::trim_text(lines[i]).empty()) continue;
-    const auto f = split_csv_line(lines[i]);
-    const auto where = fmt::format("{}:{}", file.string(), i + 1);
-    if (f.size() < 4 || f.size() > 5) {
-      out.rejected.push_back(where + ": 应有 4 或 5 个字段");
-      continue;
-    }
-    InstrumentEntry e{"", quorvel::trim_text(f[1]), quorvel::trim_text(f[2]), quorvel::trim_text(f[3]), f.size() == 5 ? quorvel::trim_text(f[4]) : ""};
-    try {
-      e.code = parse_instrument_code(f[0]).code;
-    } catch (const quorvel::ValueError& err) {
-      out.rejected.push_back(where + ": " + err.what());
-      continue;
-    }
-    static const std::set<std::string> markets{"A", "HK", "US", "ETF"}, kinds{"stock", "index", "etf"};
-    if (!markets.count(e.market) || !kinds.count(e.kind)) {
-      out.rejected.push_back(where + ": market 应为 A/HK/US/ETF，kind 应为 stock/index/etf");
-      continue;
-    }
-    if (e.file.find("..") != std::string::npos || (!e.file.empty() && e.file.front() == '/')) {
-      out.rejected.push_back(where + ": 文件路径必须位于清单所在目录之内: " + e.file);
+    InstrumentEntry e;
+    if (const std::string why = check_instrument(split_csv_line(lines[i]), cols, e); !why.empty()) {
+      out.rejected.push_back(fmt::format("{}:{}: {}", file.string(), i + 1, why));
       continue;
     }
     out.entries.push_back(std::move(e));

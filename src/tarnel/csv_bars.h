@@ -6,6 +6,7 @@
 // missing or not a finite number, the date is malformed or repeated, a price is not positive,
 // high < low, or volume/amount is negative. Accepted rows come back sorted by date.
 #include <filesystem>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -31,14 +32,16 @@ struct CsvBars {
 CsvBars read_bar_csv(const std::filesystem::path& file);
 CsvBars parse_bar_csv(const std::string& text, const std::string& source_name);
 
-// One instrument of an instruments file "code,name,market,kind[,file]"; `file` is relative to the
-// instruments file's folder and may be empty.
+// One instrument of an instruments file. The header names the columns: code, name, market and kind
+// are required, file and lot optional, in any order; a row may leave out trailing columns. `file` is
+// relative to the instruments file's folder and may be empty.
 struct InstrumentEntry {
   std::string code;  // canonical
   std::string name;
   std::string market;  // A, HK, US, ETF
   std::string kind;    // stock, index, etf
   std::string file;
+  std::optional<int> lot = std::nullopt;  // shares per board lot; unknown when absent
 };
 
 struct InstrumentList {
@@ -46,6 +49,8 @@ struct InstrumentList {
   std::vector<std::string> rejected;
 };
 
+// A quorvel::RuntimeError when the file cannot be read or its header lacks a required column or
+// names an unknown one; a bad row is rejected with its file and line.
 InstrumentList read_instrument_csv(const std::filesystem::path& file);
 
 // Splits one CSV line on commas; fields in double quotes may hold commas and doubled quotes.

@@ -110,6 +110,20 @@ std::vector<InstrumentEntry> unreceived(BarStore& store, const InstrumentList& l
   return out;
 }
 
+// Bundled instruments in the store whose lot the store lacks and the bundle gives (a store filled
+// before the list had lots), with that lot; a lot the store knows is never replaced from here.
+std::vector<InstrumentEntry> lots_to_fill(BarStore& store, const InstrumentList& list) {
+  std::vector<InstrumentEntry> out;
+  for (const auto& e : list.entries) {
+    if (!e.lot) continue;
+    auto stored = store.instrument(e.code);
+    if (!stored || stored->lot) continue;
+    stored->lot = e.lot;
+    out.push_back(*stored);
+  }
+  return out;
+}
+
 }  // namespace
 
 void refresh_bundled_calendars(BarStore& store, const std::filesystem::path& data_dir) {
@@ -137,9 +151,10 @@ std::size_t load_missing_bundled(BarStore& store, const std::filesystem::path& d
   refresh_bundled_calendars(store, data_dir);
   const auto csv = data_dir / "instruments.csv";
   const InstrumentList list = read_instrument_csv(csv);
-  if (unreceived(store, list).empty()) return 0;
+  if (unreceived(store, list).empty() && lots_to_fill(store, list).empty()) return 0;
   // BEGIN IMMEDIATE serialises with a concurrent loader; re-check inside the transaction.
   Transaction tx(store.db());
+  for (const auto& e : lots_to_fill(store, list)) store.upsert_instrument(e);
   const auto missing = unreceived(store, list);
   ImportReport report;
   for (const auto& e : missing) {

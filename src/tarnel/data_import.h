@@ -22,8 +22,9 @@ struct ImportReport {
 // empty name and the market of its code.
 ImportReport import_bar_file(BarStore& store, const std::string& code, const std::filesystem::path& file);
 
-// An instruments file ("code,name,market,kind[,file]") and every bar file it names, relative to
-// its folder.
+// An instruments file (columns code, name, market, kind and the optional file and lot; see
+// read_instrument_csv) and every bar file it names, relative to its folder. A row without a lot
+// keeps the lot the store already has for the instrument.
 ImportReport import_instrument_file(BarStore& store, const std::filesystem::path& instruments_csv);
 
 // A data folder: <dir>/instruments.csv with its bar files and <dir>/calendars/*_trading_days.csv.
@@ -36,7 +37,8 @@ void refresh_bundled_calendars(BarStore& store, const std::filesystem::path& dat
 
 // Loads each instrument of the bundled data folder that the store has never received from it (an
 // import of other files does not keep the bundled set out), with the trading calendars; an
-// instrument the store once got from the bundle is not loaded again, even when removed since.
+// instrument the store once got from the bundle is not loaded again, even when removed since. An
+// instrument already stored without a lot takes the bundle's lot.
 // Returns the number of instruments loaded. Safe against another process doing the same at the
 // same moment. The trading calendars are refreshed first (refresh_bundled_calendars).
 std::size_t load_missing_bundled(BarStore& store, const std::filesystem::path& data_dir);

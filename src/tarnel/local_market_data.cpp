@@ -107,6 +107,12 @@ std::string LocalMarketData::get_name_from_code(const std::string& code) {
   return entry ? entry->name : "";
 }
 
+std::optional<int> LocalMarketData::board_lot(const std::string& code) {
+  Lease store = borrow();
+  const auto entry = store->instrument(stored_code(*store, code));
+  return entry ? entry->lot : std::nullopt;
+}
+
 const TradingCalendar& LocalMarketData::trading_calendar(const std::string& requested) {
   const std::string market = requested == "ETF" ? "A" : requested;
   std::lock_guard lock(calendar_mutex_);

@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -28,6 +29,7 @@ class LocalMarketData final : public MarketData {
   BarTable get_index_ohlc(const MarketIndex& index, const std::string& end_date) override;
   std::string get_default_start_date() override;
   std::string get_name_from_code(const std::string& code) override;
+  std::optional<int> board_lot(const std::string& code) override;
   std::string normalize_market_end_date(const std::string& date) override;
   std::string normalize_us_market_end_date(const std::string& date) override;
   std::string normalize_hk_market_end_date(const std::string& date) override;

@@ -31,7 +31,7 @@ int main(int argc, char** argv) {
     app.add_option("files", files, "日线 CSV 文件");
     app.add_option("--db", db, "行情库文件 (默认: $TARNEL_CENTER/tarnel.sqlite 或项目根目录下的 tarnel.sqlite)");
     app.add_option("--code", code, "证券代码，仅在导入单个文件时使用，如 sh.600000");
-    app.add_option("--instruments", instruments, "证券清单 CSV (code,name,market,kind[,file])，连同其中列出的日线文件一并导入");
+    app.add_option("--instruments", instruments, "证券清单 CSV (code,name,market,kind[,file][,lot])，连同其中列出的日线文件一并导入");
     app.add_option("--data-dir", data_dir, "数据目录：instruments.csv 与 calendars/ 下的交易日历");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
     if (files.empty() && instruments.empty() && data_dir.empty()) {

@@ -86,7 +86,18 @@ TEST_F(CheckAsync, AnalyzesStoresAndReadsTheVerdict) {
   EXPECT_EQ(store->summaries[0].content, r.summary_response);
   EXPECT_EQ(store->summaries[0].current_price, 1810.0);
   EXPECT_EQ(store->flushes + llm->closes, 2);
-  EXPECT_TRUE(audit_files().empty());
+  EXPECT_EQ(sent["trading_rules"]["effective_max_position_pct"], 10.0);  // the regime cap; no tighter rule
+  ASSERT_TRUE(a.plan_checks && a.plan_checks->is_array());
+  EXPECT_TRUE(a.review_required);  // the sample's reward/risk from its entry high is 75 / 55 < min_rrr 1.5
+  const auto files = audit_files();  // one audit per analysis, with what replays it
+  ASSERT_EQ(files.size(), 1u);
+  const Json audit = Json::parse(testing::read_file(files[0]));
+  EXPECT_EQ(audit["outcome"], "已存储");
+  EXPECT_EQ(audit["reply"], r.trader_response);
+  EXPECT_EQ(audit["decision"], *a.decision);
+  EXPECT_EQ(audit["plan_checks"], *a.plan_checks);
+  EXPECT_EQ(audit["trading_rules"], sent["trading_rules"]);
+  EXPECT_EQ(audit["calculated_constraints"], sent["calculated_constraints"]);
   for (const char* line : {
            "info|[Agent选择] stock=sh.600519 market_type=A -> agent_type=A",
            "info|[逻辑左移] 约束注入: bias=偏空, min_rrr=1.5, base_score=",
@@ -128,11 +139,50 @@ TEST_F(CheckAsync, FailuresFromTheLlmCallOnGiveWatchAndKeepAPaidReply) {
     const auto files = audit_files();
     ASSERT_EQ(files.size(), reply.empty() ? 0u : 1u);
     if (files.empty()) continue;
-    EXPECT_EQ(testing::read_file(files[0]), reply);
+    const Json audit = Json::parse(testing::read_file(files[0]));
+    EXPECT_EQ(audit["reply"], reply);
+    EXPECT_EQ(audit["outcome"].get<std::string>().rfind("出错: ", 0), 0u);
     EXPECT_EQ(files[0].filename().string().rfind("sh.600519_2023-02-10_20230213T000000", 0), 0u);
     EXPECT_TRUE(log.contains(files[0].string()));
   }
   EXPECT_EQ(llm->closes, 4);  // released after every failure too
+}
+
+TEST_F(CheckAsync, PlansThatBreakTheRulesAreStoredForReview) {
+  const struct {
+    const char* name;
+    const char* bias;
+    Json changes;
+    std::vector<std::string> failed_hard;
+  } rows[] = {
+      {"a buy on a risk-off day", "避险", Json::object(), {"zero_cap", "position_cap"}},
+      {"a position over the cap", "偏空", {{"position_pct", "30%"}}, {"position_cap"}},
+      {"an entry beyond the next limit-up (1991.00)", "偏空",
+       {{"entry_price_low", 1985}, {"entry_price_high", 2000}, {"stop_loss", 1960}, {"target_1", 2100},
+        {"target_2", 2200}},
+       {"limit_band"}},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.name);
+    store->analyses.clear();
+    Json changes{{"stop_loss", 1770}};  // reward/risk 2.14 and 0.85 ATR of risk: within the limits
+    changes.merge_patch(row.changes);
+    llm->stock_reply = [=](const agent::StockAnalysisInputs&) { return decision_reply(changes); };
+    AIAnalysisRequest req = request();
+    req.market_ai_brief = std::string("**▋ A 股大盘市场研判 · [") + row.bias + " / 中]**\n正文";
+    const AIAnalysisResult r = analyze(std::move(req));
+    ASSERT_EQ(store->analyses.size(), 1u);
+    const report::AnalysisReport& a = store->analyses[0];
+    EXPECT_TRUE(a.review_required);
+    EXPECT_EQ((*a.decision)["action"], "建议买入");  // the model's decision is kept as it was given
+    std::vector<std::string> failed;
+    for (const auto& c : *a.plan_checks)
+      if (c["level"] == "hard" && !c["passed"].get<bool>()) failed.push_back(c["name"]);
+    EXPECT_EQ(failed, row.failed_hard);
+    EXPECT_NE(r.summary_response.find("###### 🧾 规则核验（需复核）"), std::string::npos) << r.summary_response;
+    EXPECT_LT(r.summary_response.find("规则核验"), r.summary_response.find("*免责声明"));
+    EXPECT_TRUE(log.contains("warning|[规则核验] sh.600519 2023-02-10 需复核: "));
+  }
 }
 
 TEST_F(CheckAsync, ReplyWithoutDecisionFallsBackToTheWaitNote) {
@@ -146,8 +196,9 @@ TEST_F(CheckAsync, ReplyWithoutDecisionFallsBackToTheWaitNote) {
   EXPECT_EQ(store->analyses[0].llm_model + store->summaries[0].llm_model, "");
   EXPECT_TRUE(log.contains("debug|关闭 LLM 客户端失败: already closed"));
   const Json sent = Json::parse(llm->analyses[0].pattern_info);  // broken text: an empty map, enriched
-  EXPECT_EQ(sent.size(), 2u);
-  EXPECT_TRUE(sent.contains("zx_quant_signals") && sent.contains("calculated_constraints"));
+  EXPECT_EQ(sent.size(), 3u);
+  EXPECT_TRUE(sent.contains("zx_quant_signals") && sent.contains("calculated_constraints") &&
+              sent.contains("trading_rules"));
   EXPECT_EQ(llm->analyses[0].selector_source, "COMBINED");
 }
 

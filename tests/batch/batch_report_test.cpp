@@ -11,7 +11,7 @@ namespace quorvel::batch {
 namespace {
 
 Outcome analysed_row() {
-  Outcome o{"sh.600519", "贵州茅台", "A", "2022-12-30", Status::analysed, "BUY", std::nullopt, "", 1.234, "2022-12-30", 0};
+  Outcome o{"sh.600519", "贵州茅台", "A", "2022-12-30", Status::analysed, "BUY", std::nullopt, "", 1.234, "2022-12-30", 0, false, {}};
   o.decision = nlohmann::ordered_json{{"direction", "看多"}, {"action", "建议买入"},   {"entry_price_low", 1790.0},
                                       {"entry_price_high", 1805.5}, {"stop_loss", 1750.0}, {"target_1", 1880.0},
                                       {"target_2", 0.0},         {"rrr", 1.6},           {"confidence", "中"}};
@@ -19,15 +19,15 @@ Outcome analysed_row() {
 }
 
 std::vector<Outcome> sample_outcomes() {
-  Outcome stored{"hk.00700", "腾讯控股", "HK", "2022-12-30", Status::stored, "WATCH", std::nullopt, "", 0.0, "2023-01-11", 8};
+  Outcome stored{"hk.00700", "腾讯控股", "HK", "2022-12-30", Status::stored, "WATCH", std::nullopt, "", 0.0, "2023-01-11", 8, false, {}};
   stored.decision = nlohmann::ordered_json{{"direction", "中性"}, {"action", "观望等待"}, {"entry_price_low", 0.0},
                                            {"entry_price_high", 0.0}, {"confidence", "低"}};
   return {analysed_row(),
           stored,
           {"us.AAPL", "苹果", "US", "2022-12-30", Status::failed, "", std::nullopt,
-           "[LLM] openai_compatible 请求失败: HTTP 400 | 模型不存在，请检查 OPENAI_COMPATIBLE_MODEL 的取值", 0.5, "2022-12-30", 0},
-          {"xx.1234", "", std::nullopt, "", Status::failed, "", std::nullopt, "无法识别的证券代码", 0.0, "", 0},
-          {"510050", "上证50ETF", "ETF", "2022-12-30", Status::pending, "", std::nullopt, "", 0.0, "2022-12-30", 0}};
+           "[LLM] openai_compatible 请求失败: HTTP 400 | 模型不存在，请检查 OPENAI_COMPATIBLE_MODEL 的取值", 0.5, "2022-12-30", 0, false, {}},
+          {"xx.1234", "", std::nullopt, "", Status::failed, "", std::nullopt, "无法识别的证券代码", 0.0, "", 0, false, {}},
+          {"510050", "上证50ETF", "ETF", "2022-12-30", Status::pending, "", std::nullopt, "", 0.0, "2022-12-30", 0, false, {}}};
 }
 
 TEST(BatchReport, TableShowsDecisionsAndReasonsInWatchlistOrder) {
@@ -69,6 +69,41 @@ TEST(BatchReport, OneLinePerInstrument) {
     SCOPED_TRACE(row.expected);
     EXPECT_EQ(outcome_line(outcomes[row.index], row.index + 1, outcomes.size()), row.expected);
   }
+}
+
+TEST(BatchReport, ReviewAndExposureAreMarked) {
+  // Buys of one account and day add up: A-shares and funds share one account, Hong Kong has its own.
+  auto buy = [](const char* code, const char* market, const char* date, const char* pct, Status status) {
+    Outcome o = analysed_row();
+    o.code = code;
+    o.market_type = market;
+    o.date = date;
+    o.status = status;
+    (*o.decision)["position_pct"] = pct;
+    return o;
+  };
+  std::vector<Outcome> outcomes{buy("510050", "ETF", "2023-02-03", "30%", Status::analysed),
+                                buy("sh.600519", "A", "2023-02-03", "45%", Status::stored),
+                                buy("159949", "ETF", "2023-02-03", "30%", Status::analysed),
+                                buy("hk.00700", "HK", "2023-02-03", "20%", Status::analysed),
+                                buy("sh.600000", "A", "2023-02-06", "30%", Status::analysed),
+                                buy("sh.601988", "A", "2023-02-03", "30%", Status::failed)};
+  (*outcomes[3].decision)["action"] = "观望等待";  // a wait holds no position
+  const auto e = exposures(outcomes);
+  ASSERT_EQ(e.size(), 2u);
+  EXPECT_EQ(exposure_line(e[0], DEFAULT_MAX_EXPOSURE_PCT),
+            "仓位合计 A股/ETF 2023-02-03：105%，超过上限 100%，需复核：510050 30%、sh.600519 45%、159949 30%");
+  EXPECT_EQ(exposure_line(e[1], DEFAULT_MAX_EXPOSURE_PCT), "仓位合计 A股/ETF 2023-02-06：30%：sh.600000 30%");
+  EXPECT_EQ(exposure_line(e[0], 120).find("超过"), std::string::npos);
+
+  Outcome review = analysed_row();
+  review.review_required = true;
+  review.failed_checks = {"仓位上限（硬性）: position_pct 30 > 有效上限 0"};
+  EXPECT_EQ(outcome_line(review, 1, 1),
+            "[1/1] sh.600519 贵州茅台 → BUY | 建议买入 / 看多 | 需复核: 仓位上限（硬性）: position_pct 30 > 有效上限 0 | 1.23s");
+  std::ostringstream table;
+  print_table(table, {review});
+  EXPECT_NE(table.str().find("新分析 需复核"), std::string::npos);
 }
 
 TEST(BatchReport, CostLineSaysNaForCountsNoReplyCarried) {

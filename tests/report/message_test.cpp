@@ -32,7 +32,8 @@ TEST(Message, AnalysisCarriesEveryFieldInOrderAndNullDecision) {
   for (auto it = m.begin(); it != m.end(); ++it) keys.push_back(it.key());
   EXPECT_EQ(keys, (std::vector<std::string>{"id", "type", "schema_version", "created_at", "report_id", "stock_code",
                                             "stock_name", "market_type", "analysis_time", "current_price",
-                                            "llm_client_type", "llm_model", "content", "decision"}));
+                                            "llm_client_type", "llm_model", "content", "decision", "plan_checks",
+                                            "review_required"}));
   EXPECT_EQ(m["type"], "analysis");
   EXPECT_EQ(m["report_id"], 7);
   EXPECT_TRUE(m["decision"].is_null());

@@ -319,11 +319,25 @@ TEST_F(ReportStoreTest, ReportsUnderOtherSpellingsOfACodeJoinTheirInstrumentOnOp
 }
 
 TEST_F(ReportStoreTest, ReopeningKeepsEverything) {
-  store_->save_analysis_with_summary(analysis(), summary());
-  store_.reset();
-  auto again = quorvel::testing::open_store(dir_.path());
+  // The plan's checks travel with the analysis: row, message and the file's header.
+  AnalysisReport checked = analysis();
+  checked.plan_checks = Json::array({Json{{"name", "position_cap"}, {"level", "hard"}, {"passed", false},
+                                          {"label", "仓位上限"}, {"detail", "position_pct 30 > 有效上限 10"}}});
+  checked.review_required = true;
+  store_->save_analysis_with_summary(checked, summary());
+  store_ = quorvel::testing::open_store(dir_.path());
+  auto& again = store_;
   EXPECT_TRUE(again->exists("sh.600000", "2025-06-30", "deepseek"));
   EXPECT_EQ(again->pending_count(), 2u);
+  const auto stored = again->stored_analysis({"sh.600000", "2025-06-30", "deepseek"});
+  ASSERT_TRUE(stored);
+  EXPECT_TRUE(stored->review_required);
+  EXPECT_EQ(stored->plan_checks, *checked.plan_checks);
+  const Json payload = std::get<2>(outbox().at(0));
+  EXPECT_EQ(payload["plan_checks"], *checked.plan_checks);
+  EXPECT_TRUE(payload["review_required"].get<bool>());
+  const auto file = dir_.path() / "2025-06-30" / "sh.600000_analysis_deepseek.md";
+  EXPECT_NE(quorvel::testing::read_file(file).find("- 需复核: "), std::string::npos);
 }
 
 TEST(DefaultReportStore, FollowsReportDirAndInstallsItself) {

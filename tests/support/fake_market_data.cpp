@@ -27,6 +27,11 @@ std::string FakeMarketData::get_name_from_code(const std::string& code) {
   return it == names.end() ? "" : it->second;
 }
 
+std::optional<int> FakeMarketData::board_lot(const std::string& code) {
+  const auto it = lots.find(code);
+  return it == lots.end() ? std::nullopt : std::optional<int>(it->second);
+}
+
 tarnel::BarTable FakeMarketData::generate_weekly_tarnel(const tarnel::BarTable& daily) {
   return tarnel::weekly_bars(daily);
 }

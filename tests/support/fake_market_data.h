@@ -3,6 +3,7 @@
 // the real technical functions, and a count of every indicator call.
 #include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "contracts/market_data.h"
@@ -13,12 +14,14 @@ class FakeMarketData : public tarnel::MarketData {
  public:
   std::map<std::string, tarnel::BarTable> bars;
   std::map<std::string, std::string> names;
+  std::map<std::string, int> lots;  // code -> shares per board lot
   std::map<std::string, int> calls;  // operation name -> number of calls
 
   tarnel::BarTable get_any_ohlc(const std::string& code, const std::string& start, const std::string& end) override;
   tarnel::BarTable get_index_ohlc(const tarnel::MarketIndex& index, const std::string& end_date) override;
   std::string get_default_start_date() override { return "2015-01-01"; }
   std::string get_name_from_code(const std::string& code) override;
+  std::optional<int> board_lot(const std::string& code) override;
   std::string normalize_market_end_date(const std::string& date) override { return date; }
   std::string normalize_us_market_end_date(const std::string& date) override { return date; }
   std::string normalize_hk_market_end_date(const std::string& date) override { return date; }

@@ -63,7 +63,7 @@ class FakeReportStore : public report::ReportStore {
       for (auto s = summaries.rbegin(); s != summaries.rend(); ++s)
         if (s->stock_code == k.code && s->analysis_time == k.date && s->llm_client_type == k.llm_client_type)
           return report::StoredAnalysis{a->decision && !a->decision->is_null() ? a->decision : std::nullopt,
-                                        s->content};
+                                        s->content, a->plan_checks.value_or(nullptr), a->review_required};
     }
     return std::nullopt;
   }

@@ -1,6 +1,8 @@
 #include <charconv>
 #include <cmath>
 #include <fstream>
+#include <memory>
+#include <optional>
 
 #include <gtest/gtest.h>
 
@@ -146,6 +148,72 @@ TEST(BundledData, AnImportIntoANewStoreDoesNotKeepTheBundleOutAndARemovalSticks)
   store.db().exec("DELETE FROM bars WHERE code = 'sh.600000'; DELETE FROM instruments WHERE code = 'sh.600000';");
   EXPECT_EQ(load_missing_bundled(store, data), 0u);
   EXPECT_FALSE(store.instrument("sh.600000").has_value());
+}
+
+TEST(InstrumentCsv, LotColumnIsOptionalByHeaderAndMustBeAPositiveInteger) {
+  TempDir dir;
+  const struct {
+    const char* text;
+    std::optional<int> lot;
+    const char* file;
+    const char* fault;  // the rejection of line 2, or "" when the row is accepted
+  } rows[] = {
+      {"code,name,market,kind,file\nhk.700,腾讯控股,HK,stock,x.csv\n", std::nullopt, "x.csv", ""},
+      {"code,name,market,kind,file,lot\nhk.700,腾讯控股,HK,stock,, 100\n", 100, "", ""},
+      {"code,name,market,kind,file,lot\nhk.700,腾讯控股,HK,stock,x.csv\n", std::nullopt, "x.csv", ""},
+      {"code,lot,name,market,kind\nhk.700,500,腾讯控股,HK,stock\n", 500, "", ""},
+      {"code,name,market,kind,file,lot\nhk.700,腾讯控股,HK,stock,,0\n", std::nullopt, "", "lot（每手股数）应为正整数: '0'"},
+      {"code,name,market,kind,lot\nhk.700,腾讯控股,HK,stock,-100\n", std::nullopt, "", "应为正整数: '-100'"},
+      {"code,name,market,kind,lot\nhk.700,腾讯控股,HK,stock,1.5\n", std::nullopt, "", "应为正整数: '1.5'"},
+      {"code,name,market,kind,lot\nhk.700,腾讯控股,HK,stock,1e3\n", std::nullopt, "", "应为正整数: '1e3'"},
+      {"code,name,market,kind,lot\nhk.700,腾讯控股,HK,stock,100,x\n", std::nullopt, "", "应有 4 至 5 个字段"},
+  };
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.text);
+    write_file(dir / "i.csv", row.text);
+    const InstrumentList list = read_instrument_csv(dir / "i.csv");
+    if (*row.fault) {
+      ASSERT_EQ(list.rejected.size(), 1u);
+      EXPECT_TRUE(list.entries.empty());
+      EXPECT_EQ(list.rejected[0].rfind((dir / "i.csv").string() + ":2: ", 0), 0u) << list.rejected[0];
+      EXPECT_NE(list.rejected[0].find(row.fault), std::string::npos) << list.rejected[0];
+      continue;
+    }
+    ASSERT_EQ(list.entries.size(), 1u) << (list.rejected.empty() ? "" : list.rejected[0]);
+    EXPECT_EQ(list.entries[0].code, "hk.00700");
+    EXPECT_EQ(list.entries[0].name, "腾讯控股");
+    EXPECT_EQ(list.entries[0].file, row.file);
+    EXPECT_EQ(list.entries[0].lot, row.lot);
+  }
+  for (const char* header : {"code,name,market,kind,lots\n", "code,name,market\n", "code,name,market,kind,lot,lot\n"}) {
+    write_file(dir / "i.csv", header);
+    EXPECT_THROW(read_instrument_csv(dir / "i.csv"), quorvel::RuntimeError) << header;
+  }
+}
+
+// A store written before instruments had a lot keeps its rows, gains the column and takes the
+// bundled lots; a later list without lots does not erase them.
+TEST(BundledData, AStoreWithoutLotsIsMigratedAndKeepsKnownLots) {
+  TempDir dir;
+  quorvel::sqlite::Database(dir / "s.sqlite", market_db_options(true))
+      .exec("CREATE TABLE instruments(code TEXT PRIMARY KEY, name TEXT NOT NULL, market TEXT NOT NULL, "
+            "kind TEXT NOT NULL) WITHOUT ROWID; INSERT INTO instruments VALUES('hk.00700', '旧名', 'HK', 'stock');");
+  auto service = std::make_shared<LocalMarketData>(dir / "s.sqlite", quorvel::get_project_root() / "data");
+  quorvel::Service<MarketData>::Guard guard(service);
+  EXPECT_EQ(tarnel::get_name_from_code("hk.00700"), "旧名");
+  EXPECT_EQ(tarnel::board_lot("hk.700"), 100);
+  EXPECT_EQ(tarnel::board_lot("hk.00939"), 1000);
+  EXPECT_EQ(tarnel::board_lot("sh.600000"), std::nullopt);
+  EXPECT_EQ(tarnel::board_lot("hk.00005"), std::nullopt);
+
+  BarStore store(dir / "s.sqlite");
+  write_file(dir / "i.csv", "code,name,market,kind\nhk.00700,腾讯控股,HK,stock\n");
+  import_instrument_file(store, dir / "i.csv");
+  EXPECT_EQ(store.instrument("hk.00700")->lot, 100);
+  EXPECT_EQ(store.instrument("hk.00700")->name, "腾讯控股");
+  write_file(dir / "i.csv", "code,name,market,kind,lot\nhk.00700,腾讯控股,HK,stock,200\n");
+  import_instrument_file(store, dir / "i.csv");
+  EXPECT_EQ(service->board_lot("hk.00700"), 200);
 }
 
 TEST(BundledData, MissingOrUnreadableDataFolderIsAClearError) {

@@ -137,12 +137,15 @@ TEST(PromptRules, EachMarketCarriesItsRulesBlockAfterTheNotes) {
   };
   const Row rows[] = {
       {Market::A, "## 市场规则（A股）",
-       {"T+1 制度下当日买入最早次日才能卖出", "前一交易日跌停 → `action` 为“观望等待”", "人民币 (CNY)", "主板 ±10%",
-        "科创板（688 开头）±20%", "ST / *ST 股 ±5%", "北交所 ±30%", "100 股（1 手）",
+       {"新开仓位的止损最早在下一交易日执行", "收盘价等于跌停价（封跌停）→ `action` 为“观望等待”", "人民币 (CNY)",
+        "主板 ±10%", "科创板（688 开头）±20%", "ST / *ST 股 ±5%", "北交所 ±30%", "100 股（1 手）",
+        "科创板（688 开头）买入不少于 200 股", "`trading_rules.limit_up / limit_down`：入场区间须落在其内",
         "T+1 止损缓冲计入 `calculated_constraints.max_stop_dist_atr` 之内", "无法同时满足时 → `action` 为“观望等待”"}},
-      {Market::US, "## 市场规则（美股）", {"距财报 ≤ 5 个交易日", "美元 (USD)"}},
-      {Market::HK, "## 市场规则（港股）", {"港股无涨跌幅限制", "港币 (HKD)"}},
-      {Market::ETF, "## 市场规则（ETF）", {"小规模 ETF 的流动性陷阱", "人民币 (CNY)"}},
+      {Market::US, "## 市场规则（美股）", {"距财报 ≤ 5 个交易日", "`trading_rules.position_caps.event`", "美元 (USD)"}},
+      {Market::HK, "## 市场规则（港股）", {"港股无涨跌幅限制", "`trading_rules.lot`", "港币 (HKD)"}},
+      {Market::ETF, "## 市场规则（ETF）",
+       {"小规模 ETF 的流动性陷阱", "人民币 (CNY)", "股票类基金 T+1；债券、黄金与跨境基金 T+0", "`trading_rules.settlement`",
+        "跟踪创业板或科创板指数的基金 ±20%", "100 份", "`trading_rules.liquidity_tier`"}},
   };
   for (const Row& row : rows) {
     SCOPED_TRACE(row.heading);
@@ -185,7 +188,9 @@ TEST(PromptRules, DecisionBlockEntryPriceAndHardLimitsAreStatedOnce) {
       "**硬性否决清单**",
       "③ 市场 bias=避险（禁止新开仓）",
       "⑧ 港股仙股",
-      "`calculated_constraints` 中的数值优先于本提示中写出的任何数值",
+      "⑩ `trading_rules.effective_max_position_pct` 为 0",
+      "`position_pct` ≤ `trading_rules.effective_max_position_pct`",
+      "两处限额不一致时，以更严格者为准",
       "即缺失数据：须写明“数据缺失”及原因，不得自行估算或编造",
       "| target_2 | float | ≥ target_1（任一买入时须 > target_1） |",
   };

@@ -75,6 +75,8 @@ Json analysis_message(const MessageHeader& header, const AnalysisReport& r, cons
   m["llm_model"] = r.llm_model;
   m["content"] = r.content;
   m["decision"] = decision ? *decision : Json(nullptr);
+  m["plan_checks"] = r.plan_checks ? *r.plan_checks : Json(nullptr);
+  m["review_required"] = r.review_required;
   return m;
 }
 

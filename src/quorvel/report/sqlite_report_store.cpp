@@ -48,7 +48,9 @@ CREATE TABLE IF NOT EXISTS reports (
   created_at      TEXT NOT NULL,
   file            TEXT,
   decision        TEXT,     -- the decision the analysis extracted, JSON; "null": none; NULL: not recorded
-  data_note       TEXT      -- why the data may mislead (stale bars), shown in the file's header
+  data_note       TEXT,     -- why the data may mislead (stale bars), shown in the file's header
+  plan_checks     TEXT,     -- the plan's rule checks, JSON array; NULL: not checked
+  review_required INTEGER   -- 1 when a hard check failed
 );
 CREATE INDEX IF NOT EXISTS reports_by_code ON reports(stock_code, analysis_date, llm_client_type, kind);
 CREATE INDEX IF NOT EXISTS reports_by_date ON reports(analysis_date);
@@ -93,11 +95,13 @@ constexpr AddedColumn ADDED_COLUMNS[] = {
     // NULL in rows stored before the column existed: their decision is read from the content.
     {"reports", "decision", "TEXT"},
     {"reports", "data_note", "TEXT"},
+    {"reports", "plan_checks", "TEXT"},
+    {"reports", "review_required", "INTEGER"},
 };
 
 constexpr const char* REPORT_COLUMNS =
     "id, kind, stock_code, stock_name, market_type, analysis_date, analysis_time, current_price, "
-    "llm_client_type, llm_model, content, created_at, file, data_note";
+    "llm_client_type, llm_model, content, created_at, file, data_note, review_required";
 
 // The decision column's text for a report about to be stored.
 std::string decision_column(const std::optional<nlohmann::ordered_json>& d) {
@@ -120,6 +124,7 @@ StoredReport read_report(const Statement& s) {
   r.created_at = s.text(11);
   r.file = s.optional_text(12);
   r.data_note = s.text(13);
+  r.review_required = !s.is_null(14) && s.integer(14) != 0;
   return r;
 }
 
@@ -247,11 +252,11 @@ bool SqliteReportStore::exists(const std::string& code, const std::string& date,
 std::optional<StoredAnalysis> SqliteReportStore::stored_analysis(const AnalysisKey& key) {
   std::lock_guard lock(mutex_);
   Statement s(*db_,
-              "SELECT kind, content, decision FROM reports WHERE stock_code = ?1 AND analysis_date = ?2 "
+              "SELECT kind, content, decision, plan_checks, review_required FROM reports WHERE stock_code = ?1 AND analysis_date = ?2 "
               "AND llm_client_type = ?3 AND kind IN ('analysis', 'summary') ORDER BY id DESC");
   s.bind(1, key.code).bind(2, date_key(key.date)).bind(3, key.llm_client_type);
-  std::optional<std::string> content, decision, summary;
-  bool have_analysis = false;
+  std::optional<std::string> content, decision, summary, checks;
+  bool have_analysis = false, review = false;
   while (s.step() && !(have_analysis && summary)) {
     if (s.text(0) == "summary") {
       if (!summary) summary = s.text(1);
@@ -259,11 +264,18 @@ std::optional<StoredAnalysis> SqliteReportStore::stored_analysis(const AnalysisK
       have_analysis = true;
       content = s.text(1);
       decision = s.optional_text(2);
+      checks = s.optional_text(3);
+      review = !s.is_null(4) && s.integer(4) != 0;
     }
   }
   if (!have_analysis || !summary) return std::nullopt;
   StoredAnalysis out;
   out.summary = std::move(*summary);
+  out.review_required = review;
+  if (checks) {
+    out.plan_checks = nlohmann::ordered_json::parse(*checks, nullptr, false);
+    if (out.plan_checks.is_discarded()) out.plan_checks = nullptr;
+  }
   if (!decision) {
     out.decision = decision_from_analysis(*content);  // stored before the decision had a column
   } else if (*decision != "null") {
@@ -302,8 +314,8 @@ std::int64_t SqliteReportStore::insert_report(const PendingSave& save) {
   const StoredReport& row = save.row;
   Statement ins(*db_,
                 "INSERT INTO reports (kind, stock_code, stock_name, market_type, analysis_date, analysis_time, "
-                "current_price, llm_client_type, llm_model, content, created_at, decision, data_note) "
-                "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13)");
+                "current_price, llm_client_type, llm_model, content, created_at, decision, data_note, plan_checks, "
+                "review_required) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)");
   ins.bind(1, kind_name(row.kind)).bind(2, row.stock_code).bind(3, row.stock_name).bind_optional(4, row.market_type);
   ins.bind(5, row.analysis_date).bind(6, row.analysis_time);
   if (row.current_price) {
@@ -314,6 +326,8 @@ std::int64_t SqliteReportStore::insert_report(const PendingSave& save) {
   ins.bind(8, row.llm_client_type).bind(9, row.llm_model).bind(10, row.content).bind(11, row.created_at);
   ins.bind_optional(12, save.decision);
   ins.bind(13, row.data_note);
+  ins.bind_optional(14, save.plan_checks);
+  ins.bind(15, std::int64_t(row.review_required ? 1 : 0));
   ins.run();
   const std::int64_t id = db_->last_insert_id();
 
@@ -402,6 +416,8 @@ SqliteReportStore::PendingSave SqliteReportStore::analysis_save(const AnalysisRe
     decision = *r.decision;
   }
   save.decision = decision_column(decision);
+  save.row.review_required = r.review_required;
+  if (r.plan_checks) save.plan_checks = decision_column(r.plan_checks);
   save.message_id = new_message_id();
   AnalysisReport published = r;
   published.stock_name = save.row.stock_name;

@@ -120,6 +120,7 @@ class SqliteReportStore final : public ReportStore {
   struct PendingSave {
     StoredReport row;
     std::optional<std::string> decision;  // the decision column (analyses only)
+    std::optional<std::string> plan_checks;  // the plan_checks column (analyses only)
     std::string message_id;
     std::function<std::string(std::int64_t report_id, const std::string& created_at)> payload;
   };

@@ -24,6 +24,7 @@ struct StoredReport {
   std::string created_at;                  // ISO UTC
   std::optional<std::string> file;         // Markdown file relative to the report directory, once written
   std::string data_note;                   // shown in the file's header when not empty
+  bool review_required = false;            // a hard plan check failed; shown in the file's header
 };
 
 struct ReportFilter {

@@ -16,6 +16,9 @@ class MarketStockAgent final : public StockAgent {
   MarketStockAgent(const std::string& market, ClientBundle bundle);
 
   asio::awaitable<std::string> analyze(const StockAnalysisInputs& inputs) override;
+  std::pair<std::string, std::string> prompt_messages(const StockAnalysisInputs& inputs) const override {
+    return {system_message(), render_task(inputs)};
+  }
 
   const std::string& market() const { return market_; }
   const std::string& system_message() const { return *system_message_; }

@@ -13,6 +13,7 @@
 #include "quorvel/strategy/ai/indicator_columns.h"
 #include "quorvel/strategy/ai/market_bias.h"
 #include "quorvel/strategy/ai/signal_context.h"
+#include "quorvel/strategy/ai/trading_rules.h"
 #include "quorvel/utils/json_text.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
@@ -38,9 +39,17 @@ void enrich_pattern_info(AnalysisContext& ctx, const std::string& market_ai_brie
   ctx.bias = _extract_market_bias(market_ai_brief);
   ctx.constraints = _calculate_constraints(ctx.bias, ctx.pattern_info_dict, ctx.daily, ctx.weekly_df);
   ctx.pattern_info_dict["calculated_constraints"] = ctx.constraints;
+  const InstrumentFacts instrument{.code = ctx.stock_code,
+                                   .name = ctx.stock_name,
+                                   .market_type = ctx.market_type.value_or("A"),
+                                   .fund = ctx.agent_type == "ETF",
+                                   .lot = tarnel::board_lot(ctx.stock_code)};
+  ctx.pattern_info_dict["trading_rules"] =
+      trading_rules(instrument, ctx.daily, ctx.bias, ctx.constraints, ctx.pattern_info_dict);
   ctx.pattern_info = safe_json_dumps(ctx.pattern_info_dict, false, 2);
   logger.info("[逻辑左移] 约束注入: bias=" + ctx.bias + ", min_rrr=" + scalar_text(ctx.constraints["min_rrr"]) +
-              ", base_score=" + scalar_text(ctx.constraints["base_confidence_score"]));
+              ", base_score=" + scalar_text(ctx.constraints["base_confidence_score"]) + ", effective_max_position_pct=" +
+              scalar_text(ctx.pattern_info_dict["trading_rules"]["effective_max_position_pct"]));
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 
 #include <exception>
 #include <filesystem>
+#include <tuple>
 #include <utility>
 
 
@@ -9,7 +10,7 @@
 #include "quorvel/strategy/ai/analysis_context.h"
 #include "quorvel/strategy/ai/date_alignment.h"
 #include "quorvel/strategy/ai/decision_report.h"
-#include "quorvel/strategy/ai/reply_audit.h"
+#include "quorvel/strategy/ai/analysis_audit.h"
 #include "quorvel/strategy/ai/verdict.h"
 #include "quorvel/strategy/technical/combined_selector.h"
 #include "quorvel/utils/logger.h"
@@ -28,27 +29,23 @@ constexpr std::size_t SUMMARY_LOG_CHARS = 100;
 struct Progress {
   std::string a_time;
   std::optional<std::string> reply;              // set as soon as the model answered
-  std::optional<std::filesystem::path> audit;    // where the paid reply waits until it is stored
+  std::optional<std::filesystem::path> audit;    // the analysis' audit file, once written
+  AnalysisAudit record;
   std::string summary_response;
 };
 
-// Writes the paid reply to its audit file before anything is stored; a failure to write it is
-// logged and the analysis goes on (storing the reply is what matters).
-std::optional<std::filesystem::path> keep_paid_reply(const std::string& code, const std::string& a_time,
-                                                     const std::string& reply) {
+// Writes the audit file in its current state; a failure to write it is logged and the analysis
+// goes on (storing the reply is what matters). True when written.
+bool write_audit_file(Progress& progress) {
   try {
-    return save_paid_reply(code, a_time, reply);
+    if (!progress.audit) progress.audit = audit_file_path(progress.record.stock_code, progress.a_time);
+    progress.record.analysis_time = progress.a_time;
+    write_audit(*progress.audit, progress.record);
+    return true;
   } catch (const std::exception& e) {
-    logger.warning("[审计] LLM 原始回复写入审计文件失败，继续存储分析: " + std::string(e.what()));
-    return std::nullopt;
+    logger.warning("[审计] 审计文件写入失败，继续存储分析: " + std::string(e.what()));
+    return false;
   }
-}
-
-// The stored reply no longer needs its audit copy.
-void drop_audit_copy(const std::optional<std::filesystem::path>& audit) {
-  if (!audit) return;
-  std::error_code ec;
-  std::filesystem::remove(*audit, ec);
 }
 
 agent::StockAnalysisInputs llm_inputs(const AnalysisContext& ctx, const AIAnalysisRequest& request,
@@ -69,17 +66,21 @@ agent::StockAnalysisInputs llm_inputs(const AnalysisContext& ctx, const AIAnalys
 // Everything after the LLM's answer up to the stored reports; throws into the error trap.
 void handle_reply(const AnalysisContext& ctx, const AIAnalysisRequest& request, Progress& progress) {
   const double close = request.stock_status.price.value();
-  DecisionSummary decided = summarize_reply(*progress.reply, *ctx.agent, {ctx.stock_code, progress.a_time, close});
+  DecisionSummary decided =
+      summarize_reply(*progress.reply, *ctx.agent, {ctx.stock_code, progress.a_time, close}, ctx.pattern_info_dict);
   if (decided.decision_dict && !decided.decision_dict->empty())
     reconcile_with_pre_screen(ctx.stock_code, *decided.decision_dict, ctx.pattern_info_dict, ctx.constraints);
+  progress.record.decision = decided.decision;
+  progress.record.plan_checks = decided.decision.is_null() ? nlohmann::ordered_json() : decided.plan_checks;
+  progress.record.review_required = decided.review_required;
   const ReportFields fields{ctx.stock_code, ctx.stock_name, progress.a_time, ctx.market_type, close, request.data_note};
-  store_reports(analysis_record(fields, *progress.reply, decided.decision, *ctx.agent),
+  store_reports(analysis_record(fields, *progress.reply, decided, *ctx.agent),
                 summary_record(fields, decided.summary_response, *ctx.agent));
-  if (!decided.decision.is_null()) {
-    drop_audit_copy(progress.audit);
-  } else if (progress.audit) {
+  const bool usable = !decided.decision.is_null();
+  progress.record.outcome =
+      usable ? "已存储" : "无可用决策: " + (decided.refusal.empty() ? std::string("回复中没有决策 JSON") : decided.refusal);
+  if (write_audit_file(progress) && !usable)
     logger.warning("[审计] 回复中没有可用的决策，LLM 原始回复保留在审计文件: " + progress.audit->string());
-  }
   progress.summary_response = std::move(decided.summary_response);
 }
 
@@ -93,7 +94,16 @@ asio::awaitable<void> ask_and_decide(const AnalysisContext& ctx, const AIAnalysi
   const agent::StockAnalysisInputs inputs = llm_inputs(ctx, request, date);
   auto analyze = ctx.agent->analyze(inputs);
   progress.reply = co_await std::move(analyze);
-  progress.audit = keep_paid_reply(ctx.stock_code, progress.a_time, *progress.reply);
+  AnalysisAudit& record = progress.record;
+  record.stock_code = ctx.stock_code;
+  record.llm_client_type = ctx.agent->llm_client_type.value_or("");
+  record.llm_model = model_label(*ctx.agent);
+  record.outcome = "已收到回复";
+  std::tie(record.system_message, record.user_message) = ctx.agent->prompt_messages(inputs);
+  record.reply = *progress.reply;
+  record.calculated_constraints = ctx.constraints;
+  record.trading_rules = ctx.pattern_info_dict.value("trading_rules", nlohmann::ordered_json());
+  write_audit_file(progress);
   handle_reply(ctx, request, progress);
 }
 
@@ -108,16 +118,13 @@ asio::awaitable<void> release_client(agent::StockAgent& agent) {
 }
 
 // The neutral result of a failed analysis; a reply the model already sent is kept in an audit file.
-AIAnalysisResult failed_result(const AnalysisContext& ctx, const AIAnalysisRequest& request, const Progress& progress,
+AIAnalysisResult failed_result(const AnalysisContext& ctx, const AIAnalysisRequest& request, Progress& progress,
                                const std::string& error) {
   logger.error("AI分析股票 " + ctx.stock_code + " 出错: " + error);
   if (progress.reply) {
-    try {
-      const auto path = progress.audit ? *progress.audit : save_paid_reply(ctx.stock_code, progress.a_time, *progress.reply);
-      logger.error("[审计] 已把 LLM 原始回复保存到审计文件: " + path.string());
-    } catch (const std::exception& e) {
-      logger.error("[审计] LLM 原始回复保存失败: " + std::string(e.what()));
-    }
+    progress.record.outcome = "出错: " + error;
+    if (write_audit_file(progress))
+      logger.error("[审计] 已把 LLM 原始回复保存到审计文件: " + progress.audit->string());
   }
   return {TradeEnum::WATCH, ctx.stock_code, request.stock_status, "分析出错: " + error, ""};
 }

@@ -65,7 +65,7 @@ class BasicAISelector : public AISelector {
   // Failures while preparing the context (data services, indicator functions, signal context,
   // constraints, an absent market type) propagate. From the LLM call on every failure becomes the
   // WATCH result with the summary "分析出错: <error>" and an empty report; a reply that arrived
-  // before the failure is kept in an audit file (reply_audit.h).
+  // before the failure is kept in an audit file (analysis_audit.h).
   asio::awaitable<AIAnalysisResult> check_async(AIAnalysisRequest request);
 
   // Runs check_async to completion on an event loop of its own and returns the first four results.

@@ -2,6 +2,7 @@
 
 #include "quorvel/agent/schemas/decision.h"
 #include "quorvel/agent/schemas/extract.h"
+#include "quorvel/agent/schemas/plan_checks.h"
 #include "quorvel/strategy/ai/analysis_context.h"
 #include "quorvel/strategy/ai/constraints.h"
 #include "quorvel/utils/logger.h"
@@ -20,8 +21,23 @@ std::string model_label(const agent::StockAgent& agent) {
   return agent.model_name ? *agent.model_name : std::string(DEFAULT_MODEL_LABEL);
 }
 
+std::string with_failed_checks(std::string summary, const std::vector<std::string>& failed_lines,
+                               bool review_required) {
+  if (failed_lines.empty()) return summary;
+  std::string section = "###### 🧾 规则核验" + std::string(review_required ? "（需复核）" : "") + "\n";
+  if (review_required) section += "**交易计划未通过硬性规则核验，不可照原样执行。**\n";
+  for (const auto& line : failed_lines) section += "- " + line + "\n";
+  const std::size_t disclaimer = summary.rfind("*免责声明");
+  const std::size_t rule = disclaimer == std::string::npos ? std::string::npos : summary.rfind("---", disclaimer);
+  if (rule == std::string::npos) {
+    if (!summary.empty() && summary.back() != '\n') summary += '\n';
+    return summary + "\n" + section;
+  }
+  return summary.insert(rule, section + "\n");
+}
+
 DecisionSummary summarize_reply(const std::string& trader_response, const agent::StockAgent& agent,
-                                const agent::schemas::AnalysedInstrument& instrument) {
+                                const agent::schemas::AnalysedInstrument& instrument, const Json& pattern_info) {
   DecisionSummary out;
   out.decision_dict = agent::schemas::extract_decision_json(trader_response);
   if (out.decision_dict && !out.decision_dict->empty()) {
@@ -32,7 +48,16 @@ DecisionSummary summarize_reply(const std::string& trader_response, const agent:
       out.decision_dict.reset();
     } else {
       out.decision = decision.to_json();
-      out.summary_response = agent::build_summary_markdown_report(decision, model_label(agent));
+      const auto checks = agent::schemas::check_plan(decision, pattern_info);
+      out.plan_checks = agent::schemas::plan_checks_json(checks);
+      out.review_required = agent::schemas::review_required(checks);
+      const auto failed = agent::schemas::failed_check_lines(checks);
+      if (out.review_required)
+        logger.warning("[规则核验] %s %s 需复核: %s", instrument.code, instrument.date, failed.front());
+      else if (!failed.empty())
+        logger.info("[规则核验] %s %s 提示: %s", instrument.code, instrument.date, failed.front());
+      out.summary_response = with_failed_checks(agent::build_summary_markdown_report(decision, model_label(agent)),
+                                                failed, out.review_required);
       return out;
     }
   }
@@ -53,8 +78,8 @@ void reconcile_with_pre_screen(const std::string& stock_code, const Json& decisi
                  " / max_position_pct=" + scalar_text(constraints["max_position_pct"]) + " 按预筛假设计算");
 }
 
-report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content, const Json& decision,
-                                       const agent::StockAgent& agent) {
+report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,
+                                       const DecisionSummary& decided, const agent::StockAgent& agent) {
   return report::AnalysisReport{.stock_code = f.stock_code,
                                 .stock_name = f.stock_name,
                                 .content = content,
@@ -63,8 +88,11 @@ report::AnalysisReport analysis_record(const ReportFields& f, const std::string&
                                 .current_price = f.current_price,
                                 .llm_client_type = agent.llm_client_type.value_or(""),
                                 .llm_model = agent.model_name.value_or(""),
-                                .decision = decision,
-                                .data_note = f.data_note};
+                                .decision = decided.decision,
+                                .data_note = f.data_note,
+                                .plan_checks = decided.decision.is_null() ? std::nullopt
+                                                                          : std::optional<Json>(decided.plan_checks),
+                                .review_required = decided.review_required};
 }
 
 report::SummaryReport summary_record(const ReportFields& f, const std::string& content,

@@ -5,6 +5,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -23,6 +24,8 @@ struct DecisionSummary {
   nlohmann::ordered_json decision;  // the 23-field decision record; null without a usable decision
   std::string summary_response;
   std::string refusal;  // why a decision the reply held was not used (empty when it was, or there was none)
+  nlohmann::ordered_json plan_checks;  // the plan's rule checks (schemas/plan_checks.h); null without a decision
+  bool review_required = false;        // a hard check failed
 };
 
 // The agent's model name, or DEFAULT_MODEL_LABEL.
@@ -32,9 +35,15 @@ std::string model_label(const agent::StockAgent& agent);
 // summary; without a usable decision the summary is the "> **LLM**: ..." wait note. A decision map
 // that the decision record rejects throws (a ValidationError naming every offending field), as does
 // a malformed categorical value or price; an implausible one (schemas/plausibility.h) is logged and
-// counts as no decision.
+// counts as no decision. A usable decision's plan is checked against the limits of `pattern_info`
+// (schemas/plan_checks.h): failed checks are listed at the end of the summary, and a failed hard
+// check is logged as "需复核" and sets review_required. The decision itself is never changed.
 DecisionSummary summarize_reply(const std::string& trader_response, const agent::StockAgent& agent,
-                                const agent::schemas::AnalysedInstrument& instrument);
+                                const agent::schemas::AnalysedInstrument& instrument,
+                                const nlohmann::ordered_json& pattern_info);
+
+// The summary with a "规则核验" section listing `failed_lines`, placed before its closing disclaimer.
+std::string with_failed_checks(std::string summary, const std::vector<std::string>& failed_lines, bool review_required);
 
 // Warns "[预筛对账] ..." when the model's strategy mode disagrees with the pre-screen hint on
 // whether the setup is a bottom reversal. Changes nothing.
@@ -53,7 +62,7 @@ struct ReportFields {
 };
 
 report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,
-                                       const nlohmann::ordered_json& decision, const agent::StockAgent& agent);
+                                       const DecisionSummary& decided, const agent::StockAgent& agent);
 report::SummaryReport summary_record(const ReportFields& f, const std::string& content, const agent::StockAgent& agent);
 
 // Saves the analysis and the summary record together and flushes the store's queue.

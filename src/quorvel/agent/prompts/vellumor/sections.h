@@ -42,6 +42,7 @@ extern const std::string_view NOTES_MID_US;
 extern const std::string_view NOTES_MID_HK;
 extern const std::string_view NOTES_MID_ETF;
 extern const std::string_view MARKET_RULES_EXTRA_A;  // board limit bands, lot, T+1 buffer vs the cap
+extern const std::string_view MARKET_RULES_EXTRA_ETF;  // settlement by fund type, band, lot, liquidity tier
 
 // Market-specific pieces, in the order in which they appear in a full prompt.
 extern const std::string_view ROLE_A, ROLE_US, ROLE_HK, ROLE_ETF;
@@ -78,7 +79,7 @@ struct MarketPieces {
   std::string_view wait_plan;
   std::string_view notes_mid;
   std::string_view market_label;  // heading of the market rules block: A股, 美股, 港股, ETF
-  std::string_view rules_extra;   // further rule lines of that block (A-shares only)
+  std::string_view rules_extra;   // further rule lines of that block (A-shares and funds)
 };
 
 extern const MarketPieces A_PIECES, US_PIECES, HK_PIECES, ETF_PIECES;

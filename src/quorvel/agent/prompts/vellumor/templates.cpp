@@ -27,7 +27,8 @@ const MarketPieces HK_PIECES{"股票代码", "股票名称", "日线数据", "�
 const MarketPieces ETF_PIECES{"ETF代码", "ETF名称", "日交易数据", "周交易数据", "ETF", "ETF代码、名称",
                               "1.125, 1.138, 1.120, 1.132", ROLE_ETF, STEP1_OPEN_ETF, STEP2_OPEN_ETF,
                               STEP22_OPEN_ETF, ETF_LIQUIDITY_PREMIUM, STEP3_OPEN_ETF, RISK_ETF,
-                              PLANS_ETF, WAIT_PLAN_ENTRY_TRIGGER, NOTES_MID_ETF, "ETF", ""};
+                              PLANS_ETF, WAIT_PLAN_ENTRY_TRIGGER, NOTES_MID_ETF, "ETF",
+                              MARKET_RULES_EXTRA_ETF};
 
 namespace {
 

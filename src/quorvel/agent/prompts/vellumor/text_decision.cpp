@@ -58,8 +58,9 @@ constexpr std::string_view RISK_US = R"TXT(- **美股特有风险**：
 )TXT";
 
 constexpr std::string_view RISK_HK = R"TXT(- **港股特有风险**：
-  - 流动性分级（按近 20 日日均成交额）：≥ 5000 万港币为流动性充足；1000 万 – 5000 万港币为流动性偏弱，仓位上限 ≤ 20%，且须“分批进出”；< 1000 万港币属仙股区间，强制 `action="观望等待"`，不得买入；
-  - 近 5 日内出现过单日涨跌幅超过 ±10% 时，止损缓冲额外增加 0.5 × ATR。
+  - 流动性分级（按近 20 日日均成交额，数值与档位见 `trading_rules.avg_turnover_20d` / `liquidity_tier`）：≥ 5000 万港币为流动性充足；1000 万 – 5000 万港币为流动性偏弱，仓位上限 ≤ 20%，且须“分批进出”；< 1000 万港币属仙股区间，强制 `action="观望等待"`，不得买入；
+  - 近 5 日内出现过单日涨跌幅超过 ±10% 时，止损缓冲额外增加 0.5 × ATR；
+  - 每手股数见 `trading_rules.lot`（数据未载明时为 "unknown"，不得自行假定），按仓位折算的股数向下取整到整手。
 )TXT";
 
 constexpr std::string_view RISK_ETF = R"TXT(- **ETF 特有风险**：
@@ -81,7 +82,7 @@ constexpr std::string_view STEP4_TARGETS_RRR = R"TXT(
   - RRR_max = (Target 2 − 入场价) / (入场价 − 止损价)
   - 入场价一律取 `entry_price_high`（入场区间的最差成交价）；止损距离（ATR 倍数）= (`entry_price_high` − `stop_loss`) / ATR。
   - 硬约束：`rrr` < `calculated_constraints.min_rrr` → 不入场，观望等待。
-- **仓位管理参考**：硬约束：`position_pct` 不得超过 `calculated_constraints.max_position_pct`；在此上限之内，依据信号质量自行确定仓位。
+- **仓位管理参考**：硬约束：`position_pct` 不得超过有效上限 `trading_rules.effective_max_position_pct`（在档位上限 `calculated_constraints.max_position_pct` 之上已计入避险、高波动、流动性与事件等限制）；在此上限之内，依据信号质量自行确定仓位。
 )TXT";
 
 constexpr std::string_view STEP5_HEADER = R"TXT(### 5. 交易决策
@@ -191,7 +192,7 @@ constexpr std::string_view STEP53_SELF_CHECK = R"TXT(
 写 Step 6 的 JSON 之前，逐项核对以下清单：
 - [ ] **硬阈值**：`rrr` < `calculated_constraints.min_rrr` → `action` = 观望等待。
 - [ ] **止损阈值**：止损距离（ATR 倍数，(`entry_price_high` − `stop_loss`) / ATR）> `calculated_constraints.max_stop_dist_atr` → 观望等待。
-- [ ] **仓位阈值**：`position_pct` ≤ `calculated_constraints.max_position_pct`。
+- [ ] **仓位阈值**：`position_pct` ≤ `trading_rules.effective_max_position_pct`（不高于档位上限 `calculated_constraints.max_position_pct`）；为 0 时不得买入。
 - [ ] **价格链**（任一买入）：`stop_loss` < `entry_price_low` ≤ `entry_price_high` < `target_1` < `target_2`。
 - [ ] **持仓者逻辑**：
   - 继续持有：`stop_loss` 为持仓防守位，`target_1/2` 为非零的持仓目标；

@@ -48,6 +48,7 @@ constexpr std::string_view INPUT_ENV_HEAD = R"TXT(### 3. 形态信息初步分�
 > - `urgency`：信号紧迫度 HIGH / MEDIUM / LOW，由信号新鲜度与触发位置综合得出。
 > - `universe_rank / universe_size`：在当日全市场扫描幸存标的中的排名与总数，反映信号的相对稀缺性。
 > - `calculated_constraints`：系统预计算的硬约束。`base_confidence_score` 为建议的置信度基准分（0 ~ 4.5）；`confidence_breakdown` 为该基准分的构成（趋势、量能、共振等分项）；`min_rrr / max_stop_dist_atr` 为最低盈亏比与最大止损距离（ATR 倍数），已按当前市场环境自适应调整。
+> - `trading_rules`：本标的须遵守的市场交易规则。`effective_max_position_pct` 为有效仓位上限（`position_caps` 各项已知上限中的最小者）；`settlement` 为交收制度；`limit_band_pct` 与 `limit_up / limit_down` 为涨跌幅与下一交易日的涨跌停价（港股、美股为 null）；`lot / lot_note` 为交易单位；`avg_turnover_20d / liquidity_tier` 为近 20 日日均成交额（以 `currency` 计，算法见 `turnover_basis`）与流动性档位；`atr` 为最新日线 ATR(14)；`assumed` 列出数据未载明、按通常情形假定的项；"unknown" 表示数据无法确定。
 > - `price_context.support / resistance`：结构性价位。support 取 20 日最低价与 EMA20 中的较低者，resistance 取 20 日最高价与布林上轨中的较高者。它是粗粒度的参考基线，也是 Step 3、Step 4 的默认锚点；你可以用更合适的价位覆盖它，但须在 Step 3 说明偏离理由。`low_5d`：近 5 日最低收盘价（底部反转的止损锚点）。
 > - `classic_pivot_points / fibonacci_pivot_points`：由上周最高价、最低价、收盘价计算的周线枢轴点，各含 P、R1-R3、S1-S3，是支撑/压力与目标价的候选锚点，多个来源重合处最强；S1-S3 适合设置止损与低吸，R1-R3 适合设置目标价。
 > - `zx_quant_signals`：zx-quant 策略引擎的信号快照（策略名称、信号日期、状态、买入/卖出信号、信号等级、止损/止盈参考、触发原因与指标明细）。

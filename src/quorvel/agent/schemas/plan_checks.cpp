@@ -1,0 +1,181 @@
+#include "quorvel/agent/schemas/plan_checks.h"
+
+#include <cmath>
+#include <cstdlib>
+
+#include <fmt/format.h>
+
+namespace quorvel::agent::schemas {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+const Json& member(const Json& map, const char* key) {
+  static const Json null_value;
+  if (!map.is_object()) return null_value;
+  const auto it = map.find(key);
+  return it != map.end() ? *it : null_value;
+}
+
+double number(const Json& map, const char* key) {
+  const Json& v = member(map, key);
+  return v.is_number() ? v.get<double>() : NAN;
+}
+
+// Numbers as people read them: at most four decimals, no trailing zeros.
+std::string num(double v) {
+  std::string s = fmt::format("{:.4f}", v);
+  while (s.back() == '0') s.pop_back();
+  if (s.back() == '.') s.pop_back();
+  return s;
+}
+
+bool is_buy(const StockDecision& d) { return d.action == "强烈买入" || d.action == "建议买入" || d.action == "谨慎买入"; }
+
+PlanCheck check(const char* name, bool hard, bool passed, const char* label, std::string detail, Json values) {
+  return PlanCheck{name, hard, passed, label, std::move(detail), std::move(values)};
+}
+
+void hard_checks(const StockDecision& d, const Json& constraints, const Json& rules, std::vector<PlanCheck>& out) {
+  const double cap = number(rules, "effective_max_position_pct");
+  const double pos = position_percent(d.position_pct);
+  if (std::isfinite(cap)) {
+    out.push_back(check("zero_cap", true, cap > 0, "禁止开仓",
+                        cap > 0 ? fmt::format("有效仓位上限 {} > 0", num(cap))
+                                : fmt::format("有效仓位上限为 {}，不得买入", num(cap)),
+                        Json{{"effective_max_position_pct", cap}}));
+    out.push_back(check("position_cap", true, pos <= cap + 1e-9, "仓位上限",
+                        fmt::format("position_pct {} {} 有效上限 {}", num(pos), pos <= cap + 1e-9 ? "≤" : ">", num(cap)),
+                        Json{{"position_pct", pos}, {"effective_max_position_pct", cap}}));
+  }
+  const double min_rrr = number(constraints, "min_rrr");
+  const double risk = d.entry_price_high - d.stop_loss;
+  if (std::isfinite(min_rrr)) {
+    const double rrr = risk > 0 ? (d.target_1 - d.entry_price_high) / risk : 0.0;
+    const bool ok = risk > 0 && rrr + 1e-9 >= min_rrr;
+    out.push_back(check("min_rrr", true, ok, "盈亏比下限",
+                        risk > 0 ? fmt::format("按入场上沿重算 rrr {} {} min_rrr {}", num(rrr), ok ? "≥" : "<", num(min_rrr))
+                                 : fmt::format("止损 {} 不低于入场上沿 {}，盈亏比无从计算", num(d.stop_loss),
+                                               num(d.entry_price_high)),
+                        Json{{"rrr_from_entry_high", rrr}, {"min_rrr", min_rrr}}));
+  }
+  const double atr = number(rules, "atr");
+  const double max_stop = number(constraints, "max_stop_dist_atr");
+  if (atr > 0 && std::isfinite(max_stop)) {
+    const double dist = risk / atr;
+    const bool ok = dist <= max_stop + 1e-9;
+    out.push_back(check("stop_distance", true, ok, "止损距离",
+                        fmt::format("(入场上沿 − 止损) / ATR = {} {} max_stop_dist_atr {}", num(dist), ok ? "≤" : ">",
+                                    num(max_stop)),
+                        Json{{"stop_dist_atr", dist}, {"max_stop_dist_atr", max_stop}, {"atr", atr}}));
+  }
+  const double up = number(rules, "limit_up"), down = number(rules, "limit_down");
+  if (std::isfinite(up) && std::isfinite(down)) {
+    const bool ok = d.entry_price_low >= down - 1e-9 && d.entry_price_high <= up + 1e-9;
+    out.push_back(check("limit_band", true, ok, "涨跌停价",
+                        fmt::format("入场区间 {}–{} {} 下一交易日跌停价 {} 至涨停价 {} 之内", num(d.entry_price_low),
+                                    num(d.entry_price_high), ok ? "在" : "不在", num(down), num(up)),
+                        Json{{"entry_price_low", d.entry_price_low},
+                             {"entry_price_high", d.entry_price_high},
+                             {"limit_down", down},
+                             {"limit_up", up}}));
+  }
+}
+
+void soft_checks(const StockDecision& d, const Json& pattern_info, const Json& rules, std::vector<PlanCheck>& out) {
+  const double atr = number(rules, "atr");
+  const Json& price = member(pattern_info, "price_context");
+  const bool bottom = d.strategy_mode == "底部反转";
+  const double support = number(price, bottom ? "low_5d" : "support");
+  if (atr > 0) {
+    const double below_entry = (d.entry_price_low - d.stop_loss) / atr;
+    // A stop on either side of its support but closer than the buffer is taken out by a probe of it.
+    const double below_support = std::isfinite(support) ? (support - d.stop_loss) / atr : NAN;
+    bool ok = below_entry >= MIN_STOP_BUFFER_ATR - 1e-9;
+    if (std::isfinite(below_support)) ok = ok && std::abs(below_support) >= MIN_STOP_BUFFER_ATR - 1e-9;
+    std::string detail = fmt::format("止损低于入场下沿 {} ATR", num(below_entry));
+    if (std::isfinite(below_support))
+      detail += fmt::format("，距{} {} {} ATR", bottom ? "近 5 日低点" : "支撑位", num(support), num(std::abs(below_support)));
+    detail += fmt::format("（均须至少 {} ATR）", num(MIN_STOP_BUFFER_ATR));
+    Json values{{"stop_below_entry_low_atr", below_entry}, {"min_buffer_atr", MIN_STOP_BUFFER_ATR}};
+    if (std::isfinite(below_support)) {
+      values[bottom ? "low_5d" : "support"] = support;
+      values["stop_below_anchor_atr"] = below_support;
+    }
+    out.push_back(check("stop_buffer", false, ok, "止损缓冲", std::move(detail), std::move(values)));
+  }
+  if (d.action == "强烈买入") {
+    const bool ok = d.direction == "看多";
+    out.push_back(check("strong_buy_direction", false, ok, "强烈买入方向",
+                        "强烈买入的 direction 为" + d.direction + (ok ? "" : "，不是看多"),
+                        Json{{"direction", d.direction}}));
+  }
+  const double r3 = number(member(pattern_info, "classic_pivot_points"), "R3");
+  if (std::isfinite(r3)) {
+    const double highest = std::max(d.target_1, d.target_2);
+    const bool ok = highest <= r3 + 1e-9;
+    out.push_back(check("target_beyond_r3", false, ok, "目标价与 R3",
+                        fmt::format("最高目标 {} {} 周线经典枢轴 R3 {}", num(highest), ok ? "不高于" : "高于", num(r3)),
+                        Json{{"target", highest}, {"classic_R3", r3}}));
+  }
+}
+
+}  // namespace
+
+double position_percent(const std::string& position_pct) {
+  const char* text = position_pct.c_str();
+  char* end = nullptr;
+  const double v = std::strtod(text, &end);
+  return end == text || !std::isfinite(v) ? 0.0 : v;
+}
+
+std::vector<PlanCheck> check_plan(const StockDecision& decision, const Json& pattern_info) {
+  std::vector<PlanCheck> out;
+  if (!is_buy(decision)) return out;
+  const Json& rules = member(pattern_info, "trading_rules");
+  hard_checks(decision, member(pattern_info, "calculated_constraints"), rules, out);
+  soft_checks(decision, pattern_info, rules, out);
+  return out;
+}
+
+bool review_required(const std::vector<PlanCheck>& checks) {
+  for (const auto& c : checks)
+    if (c.hard && !c.passed) return true;
+  return false;
+}
+
+Json plan_checks_json(const std::vector<PlanCheck>& checks) {
+  Json out = Json::array();
+  for (const auto& c : checks)
+    out.push_back(Json{{"name", c.name},
+                       {"level", c.hard ? "hard" : "soft"},
+                       {"passed", c.passed},
+                       {"label", c.label},
+                       {"detail", c.detail},
+                       {"values", c.values}});
+  return out;
+}
+
+std::vector<std::string> failed_check_lines(const std::vector<PlanCheck>& checks) {
+  std::vector<std::string> hard, soft;
+  for (const auto& c : checks)
+    if (!c.passed) (c.hard ? hard : soft).push_back(c.label + (c.hard ? "（硬性）: " : "（提示）: ") + c.detail);
+  hard.insert(hard.end(), soft.begin(), soft.end());
+  return hard;
+}
+
+std::vector<std::string> failed_check_lines(const Json& plan_checks) {
+  std::vector<PlanCheck> checks;
+  if (plan_checks.is_array())
+    for (const auto& c : plan_checks) {
+      if (!c.is_object() || !member(c, "passed").is_boolean() || !member(c, "label").is_string() ||
+          !member(c, "detail").is_string())
+        continue;
+      checks.push_back(PlanCheck{"", member(c, "level") == "hard", member(c, "passed").get<bool>(),
+                                 member(c, "label").get<std::string>(), member(c, "detail").get<std::string>(), {}});
+    }
+  return failed_check_lines(checks);
+}
+
+}  // namespace quorvel::agent::schemas
