@@ -30,13 +30,8 @@ CREATE TABLE IF NOT EXISTS series(
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
 )sql";
 
-// Columns added after the first layout; ALTER TABLE ... ADD COLUMN keeps every stored row.
-struct AddedColumn {
-  const char* table;
-  const char* name;
-  const char* type;
-};
-constexpr AddedColumn ADDED_COLUMNS[] = {
+// Columns added after the first layout.
+constexpr quorvel::sqlite::AddedColumn ADDED_COLUMNS[] = {
     // Shares per board lot; NULL when unknown.
     {"instruments", "lot", "INTEGER"},
 };
@@ -47,24 +42,11 @@ constexpr const char* PRICE_NOISE_CLEANED = "migration.price_noise_cleaned";
 int64_t day_number(Date d) { return d.time_since_epoch().count(); }
 Date from_day_number(int64_t n) { return Date{date::days{n}}; }
 
-// The columns of ADDED_COLUMNS the store lacks.
-std::vector<const AddedColumn*> missing_columns(Database& db) {
-  std::vector<const AddedColumn*> missing;
-  for (const AddedColumn& c : ADDED_COLUMNS) {
-    bool present = false;
-    for (Statement info = db.prepare(fmt::format("PRAGMA table_info({})", c.table)); info.step();)
-      present = present || info.text(1) == c.name;
-    if (!present) missing.push_back(&c);
-  }
-  return missing;
-}
-
 // Brings a store made by an earlier version up to the current layout.
 void add_missing_columns(Database& db) {
-  if (missing_columns(db).empty()) return;
+  if (quorvel::sqlite::missing_columns(db, ADDED_COLUMNS).empty()) return;
   Transaction tx(db);
-  for (const AddedColumn* c : missing_columns(db))  // again: another process may have added them meanwhile
-    db.exec(fmt::format("ALTER TABLE {} ADD COLUMN {} {}", c->table, c->name, c->type));
+  quorvel::sqlite::add_missing_columns(db, ADDED_COLUMNS);  // checks again: another process may have added them
   tx.commit();
 }
 

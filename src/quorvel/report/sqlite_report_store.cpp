@@ -82,13 +82,8 @@ CREATE TABLE IF NOT EXISTS analysis_claims (
 );
 )sql";
 
-// Columns added after the first layout; ALTER TABLE ... ADD COLUMN keeps every stored row.
-struct AddedColumn {
-  const char* table;
-  const char* name;
-  const char* type;
-};
-constexpr AddedColumn ADDED_COLUMNS[] = {
+// Columns added after the first layout.
+constexpr sqlite::AddedColumn ADDED_COLUMNS[] = {
     {"outbox", "claimed_by", "TEXT"},
     {"outbox", "lease_until", "INTEGER"},
     // The decision an analysis extracted from its reply, as JSON; the text "null" when it held none.
@@ -201,16 +196,8 @@ void SqliteReportStore::create_schema() {
 }
 
 void SqliteReportStore::add_missing_columns() {
-  std::set<std::pair<std::string, std::string>> present;
-  for (const char* table : {"outbox", "reports"}) {
-    Statement info(*db_, fmt::format("PRAGMA table_info({})", table));
-    while (info.step()) present.insert({table, info.text(1)});
-  }
-  for (const auto& [table, name, type] : ADDED_COLUMNS) {
-    if (present.count({table, name})) continue;
-    db_->exec(fmt::format("ALTER TABLE {} ADD COLUMN {} {}", table, name, type));
+  for (const auto& [table, name, type] : sqlite::add_missing_columns(*db_, ADDED_COLUMNS))
     logger.info("[报告存储] 已升级报告数据库: 表 %s 新增列 %s (%s)", table, name, database_file().string());
-  }
 }
 
 void SqliteReportStore::merge_code_spellings() {

@@ -198,4 +198,21 @@ RelaxedSync::RelaxedSync(Database& db) : db_(db) { db_.exec("PRAGMA synchronous=
 
 RelaxedSync::~RelaxedSync() { sqlite3_exec(db_.handle(), "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr); }
 
+std::vector<AddedColumn> missing_columns(Database& db, std::span<const AddedColumn> columns) {
+  std::vector<AddedColumn> missing;
+  for (const AddedColumn& c : columns) {
+    bool present = false;
+    for (Statement info = db.prepare(fmt::format("PRAGMA table_info({})", c.table)); info.step();)
+      present = present || info.text(1) == c.name;
+    if (!present) missing.push_back(c);
+  }
+  return missing;
+}
+
+std::vector<AddedColumn> add_missing_columns(Database& db, std::span<const AddedColumn> columns) {
+  const std::vector<AddedColumn> missing = missing_columns(db, columns);
+  for (const AddedColumn& c : missing) db.exec(fmt::format("ALTER TABLE {} ADD COLUMN {} {}", c.table, c.name, c.type));
+  return missing;
+}
+
 }  // namespace quorvel::sqlite

@@ -10,8 +10,10 @@
 #include <cstdint>
 #include <filesystem>
 #include <optional>
+#include <span>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "contracts/errors.h"
 
@@ -129,5 +131,19 @@ class RelaxedSync {
  private:
   Database& db_;
 };
+
+// A column added to a table after its first layout; ALTER TABLE ... ADD COLUMN keeps every row.
+struct AddedColumn {
+  const char* table;
+  const char* name;
+  const char* type;
+};
+
+// The columns of `columns` the database's tables lack.
+std::vector<AddedColumn> missing_columns(Database& db, std::span<const AddedColumn> columns);
+
+// Adds the missing ones and returns them; call it inside a Transaction, so that a second process
+// opening the same file at once finds them added (or adds them itself) and never both.
+std::vector<AddedColumn> add_missing_columns(Database& db, std::span<const AddedColumn> columns);
 
 }  // namespace quorvel::sqlite
