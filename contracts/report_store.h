@@ -42,6 +42,7 @@ struct SummaryReport {
   std::string llm_client_type;
   std::string llm_model;
   std::string data_note;  // as in AnalysisReport
+  bool review_required = false;  // as in AnalysisReport; shown in the file's header
 };
 
 // The market AI brief of one market and day.

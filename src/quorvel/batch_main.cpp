@@ -116,7 +116,7 @@ struct Results {
     for (const Exposure& e : exposures(outcomes)) {
       const std::string line = exposure_line(e, max_exposure_pct);
       std::cout << line << "\n";
-      if (e.total_pct > max_exposure_pct + 1e-9) logger.warning("[仓位合计] " + line);
+      if (e.total_pct > max_exposure_pct + 1e-9 || !e.unreadable.empty()) logger.warning("[仓位合计] " + line);
     }
     std::cout << count_line(count_outcomes(outcomes)) << "\n"
               << cost_line(quorvel::agent::core::usage_ledger().totals().since(usage_before), seconds_since(start))

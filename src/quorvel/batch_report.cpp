@@ -163,26 +163,36 @@ std::vector<Exposure> exposures(const std::vector<Outcome>& outcomes) {
     const std::string action = text_field(o, "action");
     if (action != "强烈买入" && action != "建议买入" && action != "谨慎买入") continue;
     const auto pct = o.decision->find("position_pct");
-    const double p = pct != o.decision->end() && pct->is_string()
-                         ? agent::schemas::position_percent(pct->get<std::string>())
-                         : 0.0;
-    if (!(p > 0)) continue;
+    const std::optional<double> p = pct != o.decision->end() && pct->is_string()
+                                        ? agent::schemas::position_percent(pct->get<std::string>())
+                                        : std::nullopt;
+    if (p && !(*p > 0)) continue;
     const std::string m = o.market_type.value_or("");
     const std::string market = m == "HK" ? "港股" : m == "US" ? "美股" : "A股/ETF";
-    auto it = std::find_if(out.begin(), out.end(), [&](const Exposure& e) { return e.market == market && e.date == o.date; });
-    if (it == out.end()) it = out.insert(out.end(), Exposure{market, o.date, 0, {}});
-    it->total_pct += p;
-    it->positions.emplace_back(o.code, p);
+    // The day the trader acts on: a stale instrument's plan still lands in today's account.
+    const std::string day = o.requested.empty() ? o.date : o.requested;
+    auto it = std::find_if(out.begin(), out.end(), [&](const Exposure& e) { return e.market == market && e.date == day; });
+    if (it == out.end()) it = out.insert(out.end(), Exposure{market, day, 0, {}, {}});
+    if (p) {
+      it->total_pct += *p;
+      it->positions.emplace_back(o.code, *p);
+    } else {
+      it->unreadable.push_back(o.code);
+    }
   }
   return out;
 }
 
 std::string exposure_line(const Exposure& e, double limit_pct) {
   std::string line = fmt::format("仓位合计 {} {}：{:g}%", e.market, e.date, round_half_even(e.total_pct, 2));
-  if (e.total_pct > limit_pct + 1e-9) line += fmt::format("，超过上限 {:g}%，需复核", limit_pct);
+  if (e.total_pct > limit_pct + 1e-9) line += fmt::format("，超过上限 {:g}%，需复核", limit_pct + 0.0);
   line += "：";
   for (std::size_t i = 0; i < e.positions.size(); ++i)
     line += fmt::format("{}{} {:g}%", i ? "、" : "", shown(e.positions[i].first), round_half_even(e.positions[i].second, 2));
+  if (!e.unreadable.empty()) {
+    line += "；仓位无法识别（需复核）：";
+    for (std::size_t i = 0; i < e.unreadable.size(); ++i) line += (i ? "、" : "") + shown(e.unreadable[i]);
+  }
   return line;
 }
 

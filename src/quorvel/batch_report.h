@@ -63,13 +63,15 @@ void print_table(std::ostream& out, const std::vector<Outcome>& outcomes);
 // Default ceiling of the suggested positions of one market and day, percent of the account.
 inline constexpr double DEFAULT_MAX_EXPOSURE_PCT = 100.0;
 
-// The suggested positions of the buys of one account and day: A-shares and funds share the CNY
-// account, Hong Kong and US have their own.
+// The suggested positions of the buys of one account and the requested day (a stale instrument's
+// plan is acted on that day too): A-shares and funds share the CNY account, Hong Kong and US have
+// their own.
 struct Exposure {
   std::string market;  // "A股/ETF", "港股", "美股"
   std::string date;
   double total_pct = 0;
   std::vector<std::pair<std::string, double>> positions;  // code, percent; watchlist order
+  std::vector<std::string> unreadable;                    // buys whose position_pct is not a percentage
 };
 std::vector<Exposure> exposures(const std::vector<Outcome>& outcomes);
 

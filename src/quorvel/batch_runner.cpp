@@ -50,11 +50,17 @@ std::string failure_reason(const std::string& summary) {
   return summary.empty() ? "分析失败" : summary;
 }
 
-// The decision and its rule checks as the analysis stored them.
+// The decision and its rule checks as the analysis stored them. A buy stored by a version that did
+// not check plans needs review like one that failed: nobody checked it.
 void take_checks(Outcome& o, const report::StoredAnalysis& stored) {
   o.decision = stored.decision;
   o.review_required = stored.review_required;
   o.failed_checks = agent::schemas::failed_check_lines(stored.plan_checks);
+  const bool buy = o.decision && o.decision->value("action", std::string("观望等待")) != "观望等待";
+  if (buy && stored.plan_checks.is_null()) {
+    o.review_required = true;
+    o.failed_checks.insert(o.failed_checks.begin(), "未核验: 该分析由旧版本存储，交易计划未经规则核验 (--force 重新分析)");
+  }
 }
 
 // The decision and verdict an earlier run stored for the outcome's instrument-day.

@@ -12,14 +12,23 @@ using Json = nlohmann::ordered_json;
 
 // Twenty sessions ending 2023-02-10 at `close`, each with `turnover` traded (amount column when
 // `with_amount`, else only volume), ATR 2.
-tarnel::BarTable bars(double close, double turnover, bool with_amount = true) {
+tarnel::BarTable bars(double close, double turnover, bool with_amount = true, const char* last = "2023-02-10",
+                      std::size_t rows = 20) {
   tarnel::BarTable t;
-  tarnel::Date day = tarnel::parse_date("2023-01-13");
-  for (int i = 0; i < 20; ++i) t.append_row(day + date::days{i}, {});
-  t.set_column("close", std::vector<double>(20, close));
-  t.set_column("volume", std::vector<double>(20, turnover / close));
-  if (with_amount) t.set_column("amount", std::vector<double>(20, turnover));
-  t.set_column("ATR", std::vector<double>(20, 2.0));
+  const tarnel::Date end = tarnel::parse_date(last);
+  for (std::size_t i = rows; i-- > 0;) t.append_row(end - date::days{i}, {});
+  t.set_column("close", std::vector<double>(rows, close));
+  t.set_column("volume", std::vector<double>(rows, turnover / close));
+  if (with_amount) t.set_column("amount", std::vector<double>(rows, turnover));
+  t.set_column("ATR", std::vector<double>(rows, 2.0));
+  return t;
+}
+
+// The same table whose last session closed 10% under the one before.
+tarnel::BarTable sealed_at_limit_down(tarnel::BarTable t) {
+  std::vector<double> close = t.column("close");
+  close.back() = close[close.size() - 2] * 0.9;
+  t.set_column("close", close);
   return t;
 }
 
@@ -48,7 +57,18 @@ TEST(TradingRules, EveryLimitOfTheMarketInOnePlace) {
       {"STAR: ±20%, 200 shares minimum", {"sh.688981", "中芯国际", "A", false, std::nullopt}, bars(40.0, 1e9), "偏多",
        normal, {{"limit_band_pct", 20.0}, {"limit_up", 48.0}, {"lot", 200}}},
       {"ST: ±5%", {"sz.000001", "*ST平安", "A", false, std::nullopt}, bars(10.0, 1e9), "偏多", normal,
-       {{"limit_band_pct", 5.0}, {"limit_up", 10.5}, {"limit_down", 9.5}}},
+       {{"limit_band_pct", 5.0}, {"limit_up", 10.5}, {"limit_down", 9.5}, {"last_close_at_limit_down", false}}},
+      {"ST on ChiNext keeps ±20%", {"sz.300999", "*ST样本", "A", false, std::nullopt}, bars(10.0, 1e9), "偏多",
+       normal, {{"limit_band_pct", 20.0}}},
+      {"ChiNext before 2020-08-24 (Friday 08-21: the next session is the first at ±20%)",
+       {"sz.300750", "宁德时代", "A", false, std::nullopt}, bars(200, 1e9, true, "2020-08-21"), "偏多", normal,
+       {{"limit_band_pct", 20.0}}},
+      {"a ChiNext fund before then: ±10%", {"159949", "创业板50ETF", "ETF", true, std::nullopt},
+       bars(0.502, 2e8, true, "2019-06-03"), "偏多", normal, {{"limit_band_pct", 10.0}, {"limit_up", 0.552}}},
+      {"a new listing's first sessions have no band", {"sh.688981", "中芯国际", "A", false, std::nullopt},
+       bars(80, 1e9, true, "2020-07-20", 3), "偏多", normal, {{"limit_up", nullptr}, {"last_close_at_limit_down", nullptr}}},
+      {"sealed at limit-down", {"sh.600000", "浦发银行", "A", false, std::nullopt}, sealed_at_limit_down(bars(7.24, 1e9)),
+       "偏多", normal, {{"last_close_at_limit_down", true}}},
       {"Hong Kong weak liquidity caps at 20%, lot from the list", {"hk.00700", "腾讯控股", "HK", false, 100},
        bars(300, 3e7, false), "偏多", normal,
        {{"effective_max_position_pct", 20.0}, {"settlement", "T+0"}, {"limit_up", nullptr}, {"lot", 100},

@@ -77,7 +77,7 @@ TEST(BatchReport, ReviewAndExposureAreMarked) {
     Outcome o = analysed_row();
     o.code = code;
     o.market_type = market;
-    o.date = date;
+    o.date = o.requested = date;
     o.status = status;
     (*o.decision)["position_pct"] = pct;
     return o;
@@ -87,12 +87,15 @@ TEST(BatchReport, ReviewAndExposureAreMarked) {
                                 buy("159949", "ETF", "2023-02-03", "30%", Status::analysed),
                                 buy("hk.00700", "HK", "2023-02-03", "20%", Status::analysed),
                                 buy("sh.600000", "A", "2023-02-06", "30%", Status::analysed),
-                                buy("sh.601988", "A", "2023-02-03", "30%", Status::failed)};
+                                buy("sh.601988", "A", "2023-02-03", "30%", Status::failed),
+                                buy("sh.601398", "A", "2023-02-03", "一成", Status::analysed)};
   (*outcomes[3].decision)["action"] = "观望等待";  // a wait holds no position
+  outcomes[1].date = "2023-01-20";                 // stale bars: the plan is still acted on 02-03
   const auto e = exposures(outcomes);
   ASSERT_EQ(e.size(), 2u);
   EXPECT_EQ(exposure_line(e[0], DEFAULT_MAX_EXPOSURE_PCT),
-            "仓位合计 A股/ETF 2023-02-03：105%，超过上限 100%，需复核：510050 30%、sh.600519 45%、159949 30%");
+            "仓位合计 A股/ETF 2023-02-03：105%，超过上限 100%，需复核：510050 30%、sh.600519 45%、159949 30%"
+            "；仓位无法识别（需复核）：sh.601398");
   EXPECT_EQ(exposure_line(e[1], DEFAULT_MAX_EXPOSURE_PCT), "仓位合计 A股/ETF 2023-02-06：30%：sh.600000 30%");
   EXPECT_EQ(exposure_line(e[0], 120).find("超过"), std::string::npos);
 

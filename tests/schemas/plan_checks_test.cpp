@@ -43,6 +43,12 @@ TEST(PlanChecks, EachRuleFailsOnlyOnItsOwnBreach) {
       {"risk-off day", [](StockDecision&, Json& p) { p["trading_rules"]["effective_max_position_pct"] = 0; },
        {"zero_cap", "position_cap"}},
       {"position over the effective cap", [](StockDecision& d, Json&) { d.position_pct = "10.5%"; }, {"position_cap"}},
+      {"a range is held to its upper bound", [](StockDecision& d, Json&) { d.position_pct = "5%-15%"; }, {"position_cap"}},
+      {"a size that is not a percentage", [](StockDecision& d, Json&) { d.position_pct = "三成"; }, {"position_cap"}},
+      {"a buy the prompt forbids", [](StockDecision& d, Json& p) { d.direction = "看空"; p["trading_rules"]["last_close_at_limit_down"] = true; },
+       {"veto"}},
+      {"no ATR: the stop distance cannot be verified", [](StockDecision&, Json& p) { p["trading_rules"]["atr"] = nullptr; },
+       {"stop_distance"}},
       {"reward/risk from the entry's upper bound", [](StockDecision& d, Json&) { d.target_1 = 1870; }, {"min_rrr"}},
       {"stop under the entry high: no risk at all", [](StockDecision& d, Json&) { d.stop_loss = 1806; },
        {"min_rrr", "stop_buffer"}},
@@ -60,7 +66,8 @@ TEST(PlanChecks, EachRuleFailsOnlyOnItsOwnBreach) {
       {"strong buy that is not bullish", [](StockDecision& d, Json&) { d.action = "强烈买入"; d.direction = "中性"; },
        {"strong_buy_direction"}},
       {"target above R3", [](StockDecision& d, Json&) { d.target_2 = 2000; }, {"target_beyond_r3"}},
-      {"missing limits run no check", [](StockDecision& d, Json& p) { p.erase("trading_rules"); d.position_pct = "90%"; }, {}},
+      {"without the market's rules only the stop distance is missed",
+       [](StockDecision& d, Json& p) { p.erase("trading_rules"); d.position_pct = "90%"; }, {"stop_distance"}},
   };
   for (const auto& row : rows) {
     SCOPED_TRACE(row.name);
@@ -92,7 +99,10 @@ TEST(PlanChecks, ReportsTheNumbersAndPutsHardFailuresFirst) {
   ASSERT_EQ(lines.size(), 2u);
   EXPECT_EQ(lines[0], "仓位上限（硬性）: position_pct 30 > 有效上限 10");
   EXPECT_EQ(lines[1], "目标价与 R3（提示）: 最高目标 2010 高于 周线经典枢轴 R3 1999.43");
-  EXPECT_EQ(position_percent("15.5%") + position_percent("abc"), 15.5);
+  EXPECT_EQ(position_percent("15.5%"), 15.5);
+  EXPECT_EQ(position_percent(" 20 ～ 40% "), 40.0);
+  for (const char* unreadable : {"全仓", "约30%", "-10%", "１００%", "NaN%", "3成"})
+    EXPECT_FALSE(position_percent(unreadable)) << unreadable;
 }
 
 }  // namespace

@@ -41,7 +41,7 @@ std::string render_markdown(const StoredReport& r) {
   out += fmt::format("- 分析时间: {}\n", one_line(r.analysis_time));
   if (r.current_price) out += fmt::format("- 当前价格: {}\n", *r.current_price);
   if (!r.data_note.empty()) out += fmt::format("- 数据说明: {}\n", one_line(r.data_note));
-  if (r.review_required) out += "- 需复核: 交易计划未通过硬性规则核验（见文末规则核验）\n";
+  if (r.review_required) out += "- 需复核: 交易计划未通过硬性规则核验（交易摘要的“规则核验”一节列出未通过的检查）\n";
   out += fmt::format("- 模型: {} / {}\n", one_line(r.llm_client_type.empty() ? "-" : r.llm_client_type),
                      one_line(r.llm_model.empty() ? "-" : r.llm_model));
   out += fmt::format("- 报告编号: {}\n", r.id);

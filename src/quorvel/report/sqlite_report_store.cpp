@@ -30,7 +30,9 @@ using SteadyClock = std::chrono::steady_clock;
 
 // 2: outbox claims (claimed_by, lease_until). A program that knows only 1 refuses the database, as
 // a flusher that ignored claims would send messages a second time.
-constexpr int SCHEMA_VERSION = 2;
+// 3: plan checks (reports.plan_checks, review_required). A program that knows only 2 refuses it, as
+// it would store buy plans that nobody checked beside ones that were.
+constexpr int SCHEMA_VERSION = 3;
 
 constexpr const char* SCHEMA_SQL = R"sql(
 CREATE TABLE IF NOT EXISTS reports (
@@ -422,6 +424,7 @@ SqliteReportStore::PendingSave SqliteReportStore::summary_save(const SummaryRepo
   save.row = stock_row(ReportKind::summary, r.stock_code, r.stock_name, r.analysis_time, r.current_price,
                        r.llm_client_type, r.llm_model, r.content);
   save.row.data_note = r.data_note;
+  save.row.review_required = r.review_required;
   // The summary record has no market; derive it from the code so listings can filter by market.
   save.row.market_type = get_market_type(r.stock_code, r.stock_name);
   save.message_id = new_message_id();

@@ -1,7 +1,8 @@
 #include "quorvel/agent/schemas/plan_checks.h"
 
 #include <cmath>
-#include <cstdlib>
+#include <algorithm>
+#include <regex>
 
 #include <fmt/format.h>
 
@@ -37,17 +38,34 @@ PlanCheck check(const char* name, bool hard, bool passed, const char* label, std
   return PlanCheck{name, hard, passed, label, std::move(detail), std::move(values)};
 }
 
+// The prompt's outright bans on a buy, in its own words; empty when none applies.
+std::vector<std::string> vetoes(const StockDecision& d, const Json& rules) {
+  std::vector<std::string> why;
+  if (d.direction == "看空") why.push_back("direction 为看空");
+  if (d.strategy_mode == "均线压缩") why.push_back("strategy_mode 为均线压缩（突破确认前不入场）");
+  if (d.holder_action == "清仓离场") why.push_back("holder_action 为清仓离场");
+  if (member(rules, "last_close_at_limit_down") == true) why.push_back("最近一个交易日收盘封跌停");
+  return why;
+}
+
 void hard_checks(const StockDecision& d, const Json& constraints, const Json& rules, std::vector<PlanCheck>& out) {
+  const auto why = vetoes(d, rules);
+  std::string reasons;
+  for (const auto& w : why) reasons += (reasons.empty() ? "" : "；") + w;
+  out.push_back(check("veto", true, why.empty(), "买入禁令", why.empty() ? "无禁止买入的情形" : reasons + "，不得买入",
+                      Json{{"direction", d.direction}, {"strategy_mode", d.strategy_mode}, {"holder_action", d.holder_action}}));
   const double cap = number(rules, "effective_max_position_pct");
-  const double pos = position_percent(d.position_pct);
+  const std::optional<double> pos = position_percent(d.position_pct);
   if (std::isfinite(cap)) {
     out.push_back(check("zero_cap", true, cap > 0, "禁止开仓",
                         cap > 0 ? fmt::format("有效仓位上限 {} > 0", num(cap))
                                 : fmt::format("有效仓位上限为 {}，不得买入", num(cap)),
                         Json{{"effective_max_position_pct", cap}}));
-    out.push_back(check("position_cap", true, pos <= cap + 1e-9, "仓位上限",
-                        fmt::format("position_pct {} {} 有效上限 {}", num(pos), pos <= cap + 1e-9 ? "≤" : ">", num(cap)),
-                        Json{{"position_pct", pos}, {"effective_max_position_pct", cap}}));
+    const bool ok = pos && *pos <= cap + 1e-9;
+    out.push_back(check("position_cap", true, ok, "仓位上限",
+                        pos ? fmt::format("position_pct {} {} 有效上限 {}", num(*pos), ok ? "≤" : ">", num(cap))
+                            : fmt::format("position_pct “{}” 不是可核验的百分比，有效上限 {}", d.position_pct, num(cap)),
+                        Json{{"position_pct", pos ? Json(*pos) : Json(d.position_pct)}, {"effective_max_position_pct", cap}}));
   }
   const double min_rrr = number(constraints, "min_rrr");
   const double risk = d.entry_price_high - d.stop_loss;
@@ -62,7 +80,10 @@ void hard_checks(const StockDecision& d, const Json& constraints, const Json& ru
   }
   const double atr = number(rules, "atr");
   const double max_stop = number(constraints, "max_stop_dist_atr");
-  if (atr > 0 && std::isfinite(max_stop)) {
+  if (std::isfinite(max_stop) && !(atr > 0)) {
+    out.push_back(check("stop_distance", true, false, "止损距离", "ATR 缺失，止损距离无法核验",
+                        Json{{"atr", nullptr}, {"max_stop_dist_atr", max_stop}}));
+  } else if (std::isfinite(max_stop)) {
     const double dist = risk / atr;
     const bool ok = dist <= max_stop + 1e-9;
     out.push_back(check("stop_distance", true, ok, "止损距离",
@@ -123,11 +144,12 @@ void soft_checks(const StockDecision& d, const Json& pattern_info, const Json& r
 
 }  // namespace
 
-double position_percent(const std::string& position_pct) {
-  const char* text = position_pct.c_str();
-  char* end = nullptr;
-  const double v = std::strtod(text, &end);
-  return end == text || !std::isfinite(v) ? 0.0 : v;
+std::optional<double> position_percent(const std::string& position_pct) {
+  static const std::regex plain(R"(^\s*(\d+(?:\.\d+)?)\s*%?\s*(?:(?:-|~|～|至|到)\s*(\d+(?:\.\d+)?)\s*%?\s*)?$)");
+  std::smatch m;
+  if (!std::regex_match(position_pct, m, plain)) return std::nullopt;
+  const double low = std::stod(m[1].str());
+  return m[2].matched ? std::max(low, std::stod(m[2].str())) : low;
 }
 
 std::vector<PlanCheck> check_plan(const StockDecision& decision, const Json& pattern_info) {

@@ -104,7 +104,8 @@ report::SummaryReport summary_record(const ReportFields& f, const std::string& c
                                .current_price = f.current_price,
                                .llm_client_type = agent.llm_client_type.value_or(""),
                                .llm_model = agent.model_name.value_or(""),
-                               .data_note = f.data_note};
+                               .data_note = f.data_note,
+                               .review_required = f.review_required};
 }
 
 void store_reports(const report::AnalysisReport& analysis, const report::SummaryReport& summary) {

@@ -59,6 +59,7 @@ struct ReportFields {
   std::optional<std::string> market_type;
   double current_price = 0.0;  // quote currency
   std::string data_note;       // for the reports' header; empty when there is nothing to say
+  bool review_required = false;  // the plan failed a hard rule check; in the reports' header
 };
 
 report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,

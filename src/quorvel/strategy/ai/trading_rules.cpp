@@ -5,6 +5,7 @@
 #include <mutex>
 #include <vector>
 
+#include "contracts/market_data.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/number_text.h"
@@ -45,7 +46,7 @@ struct Settlement {
 };
 
 // A fund's settlement and band from its category and name; what is not named is assumed.
-Settlement fund_rules(const InstrumentFacts& inst, Json& assumed) {
+Settlement fund_rules(const InstrumentFacts& inst, tarnel::Date next_day, Json& assumed) {
   const std::string category = fund_category(inst.code);
   Settlement s{"T+1", 0.10};
   if (contains(category, "债") || contains(category, "黄金") || contains(category, "商品") ||
@@ -53,9 +54,11 @@ Settlement fund_rules(const InstrumentFacts& inst, Json& assumed) {
     s.rule = "T+0";
   else if (category.empty())
     assumed.push_back("交收制度：ETF 分类未知，按股票型基金 T+1 假设");
-  const bool growth_board = contains(category, "创业板") || contains(category, "科创") ||
-                            contains(inst.name, "创业板") || contains(inst.name, "科创");
-  if (growth_board) {
+  const bool chinext = contains(category, "创业板") || contains(inst.name, "创业板");
+  const bool growth_board = chinext || contains(category, "科创") || contains(inst.name, "科创");
+  if (chinext && next_day < CHINEXT_WIDE_BAND_FROM) {
+    assumed.push_back("涨跌幅 ±10%：创业板指数基金在 2020-08-24 之前按 ±10%");
+  } else if (growth_board) {
     s.band = 0.20;
     if (!contains(category, "创业板") && !contains(category, "科创"))
       assumed.push_back("涨跌幅 ±20%：按基金名称判断其跟踪创业板/科创板指数");
@@ -67,8 +70,27 @@ Settlement fund_rules(const InstrumentFacts& inst, Json& assumed) {
 
 Settlement stock_rules(const InstrumentFacts& inst, tarnel::Date next_day) {
   if (inst.market_type == "HK" || inst.market_type == "US") return {"T+0", 0};
-  if (contains(inst.name, "ST")) return {"T+1", 0.05};
-  return {"T+1", tarnel::limit_band(inst.code, next_day)};
+  const double band = tarnel::limit_band(inst.code, next_day);
+  // ST shares of the main boards trade within ±5%; ChiNext, STAR and Beijing keep their own band.
+  if (contains(inst.name, "ST") && band <= 0.10) return {"T+1", 0.05};
+  return {"T+1", band};
+}
+
+// The session after `last`: the next weekday (a holiday in between changes no band).
+tarnel::Date next_session(tarnel::Date last) {
+  tarnel::Date d = last + date::days{1};
+  while (date::weekday{d} == date::Saturday || date::weekday{d} == date::Sunday) d += date::days{1};
+  return d;
+}
+
+// Whether the index's volatility state describes the analysis day: not when the index's last bar
+// lies more than INDEX_STATE_MAX_LAG_SESSIONS sessions before the instrument's.
+bool index_state_current(const Json& context, const tarnel::BarTable& daily, const std::string& market) {
+  const auto as_of = context.find("as_of");
+  if (as_of == context.end() || !as_of->is_string() || daily.empty()) return true;
+  const std::string last = tarnel::date_text(daily.index().back());
+  if (as_of->get<std::string>() >= last) return true;
+  return tarnel::count_trading_days(market, as_of->get<std::string>(), last) <= INDEX_STATE_MAX_LAG_SESSIONS;
 }
 
 // Round half up to the tick, as exchanges round limit prices.
@@ -139,8 +161,8 @@ Json trading_rules(const InstrumentFacts& inst, const tarnel::BarTable& daily, c
                    const Json& constraints, const Json& pattern_info) {
   Json assumed = Json::array();
   const bool banded_market = inst.fund || (inst.market_type != "HK" && inst.market_type != "US");
-  const tarnel::Date next_day = daily.empty() ? tarnel::Date{} : daily.index().back() + date::days{1};
-  const Settlement settle = inst.fund ? fund_rules(inst, assumed) : stock_rules(inst, next_day);
+  const tarnel::Date next_day = daily.empty() ? tarnel::Date{} : next_session(daily.index().back());
+  const Settlement settle = inst.fund ? fund_rules(inst, next_day, assumed) : stock_rules(inst, next_day);
   const Turnover turnover = average_turnover(daily);
 
   // Every cap the prompt's rules set; the effective cap is the smallest known one.
@@ -149,7 +171,9 @@ Json trading_rules(const InstrumentFacts& inst, const tarnel::BarTable& daily, c
   caps["max_position_pct"] = rounded_or_null(regime_cap, 2);
   if (bias == "避险") caps["risk_off"] = 0;
   const auto context = pattern_info.is_object() ? pattern_info.find("market_context") : pattern_info.end();
-  const Json* vol = context != pattern_info.end() && context->is_object() && context->contains("vol_regime")
+  const bool has_context = context != pattern_info.end() && context->is_object();
+  const Json* vol = has_context && context->contains("vol_regime") &&
+                            index_state_current(*context, daily, inst.fund ? "A" : inst.market_type)
                         ? &(*context)["vol_regime"]
                         : nullptr;
   if (vol && vol->is_string() && vol->get<std::string>() == "high_vol")
@@ -175,9 +199,12 @@ Json trading_rules(const InstrumentFacts& inst, const tarnel::BarTable& daily, c
   rules["position_caps"] = std::move(caps);
   rules["settlement"] = settle.rule;
   const double close = daily.empty() ? NAN : daily.last("close");
-  if (banded_market && settle.band > 0 && close > 0) {
-    const double tick = tarnel::price_tick(inst.code);
-    const int digits = tick < 0.01 ? 3 : 2;
+  const double tick = tarnel::price_tick(inst.code);
+  const int digits = tick < 0.01 ? 3 : 2;
+  const bool young = banded_market && daily.rows() < tarnel::UNBANDED_FIRST_SESSIONS;
+  if (young)
+    assumed.push_back("涨跌停价：行情不足五个交易日，可能处于上市初期（无涨跌幅限制），未给出");
+  if (banded_market && !young && settle.band > 0 && close > 0) {
     rules["limit_band_pct"] = round_half_even(settle.band * 100, 0);
     rules["limit_up"] = round_half_even(to_tick(close * (1 + settle.band), tick), digits);
     rules["limit_down"] = round_half_even(to_tick(close * (1 - settle.band), tick), digits);
@@ -185,6 +212,13 @@ Json trading_rules(const InstrumentFacts& inst, const tarnel::BarTable& daily, c
     rules["limit_band_pct"] = nullptr;
     rules["limit_up"] = nullptr;
     rules["limit_down"] = nullptr;
+  }
+  // The last session closed sealed at its limit-down price (the prompt forbids a buy then).
+  if (banded_market && !young && daily.rows() >= 2 && settle.band > 0) {
+    const double prev = daily.at("close", daily.rows() - 2);
+    rules["last_close_at_limit_down"] = prev > 0 && std::abs(close - to_tick(prev * (1 - settle.band), tick)) < tick / 2;
+  } else {
+    rules["last_close_at_limit_down"] = nullptr;
   }
   auto [lot, lot_note] = lot_of(inst);
   rules["lot"] = std::move(lot);

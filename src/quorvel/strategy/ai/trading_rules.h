@@ -8,13 +8,16 @@
 // Member "trading_rules" of pattern_info, in this order:
 //   effective_max_position_pct  number: the smallest of position_caps' known caps
 //   position_caps     object: rule -> cap in percent, "unknown" when the rule applies but its
-//                     input is not available. Rules: max_position_pct (always), risk_off (0 on a
+//                     input is not available (high_vol: an index state missing or older than
+//                     INDEX_STATE_MAX_LAG_SESSIONS sessions). Rules: max_position_pct (always), risk_off (0 on a
 //                     避险 day), high_vol (75% of max_position_pct when the index is in high_vol),
 //                     liquidity (Hong Kong and funds, by avg_turnover_20d), event (US, unknown:
 //                     no event calendar offline)
 //   settlement        "T+1" or "T+0"
 //   limit_band_pct    number, or null where the market has no band (Hong Kong, US)
-//   limit_up, limit_down  the next session's limit prices from the last close, or null
+//   limit_up, limit_down  the next session's limit prices from the last close, or null (no band,
+//                     or fewer than five sessions of data: a new listing trades without one)
+//   last_close_at_limit_down  the last session closed at its limit-down price, or null without a band
 //   lot               shares per order unit (number), or "unknown"
 //   lot_note          how the lot applies (STAR: 200 minimum), when there is something to say
 //   currency          "CNY", "HKD" or "USD"
@@ -45,6 +48,10 @@ inline constexpr double FUND_POOR_LIQUIDITY_CAP = 10.0;
 // Share of the regime's cap kept when the index is in the high-volatility state.
 inline constexpr double HIGH_VOL_CAP_SHARE = 0.75;
 inline constexpr std::size_t TURNOVER_SESSIONS = 20;
+// An index state older than this many sessions says nothing of the analysis day's volatility.
+inline constexpr int INDEX_STATE_MAX_LAG_SESSIONS = 5;
+// ChiNext (and its index funds) trade within ±20% from this day on, ±10% before.
+inline constexpr tarnel::Date CHINEXT_WIDE_BAND_FROM{date::year{2020} / 8 / 24};
 
 struct InstrumentFacts {
   std::string code;         // canonical
