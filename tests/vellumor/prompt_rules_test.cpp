@@ -138,7 +138,7 @@ TEST(PromptRules, EachMarketCarriesItsRulesBlockAfterTheNotes) {
   const Row rows[] = {
       {Market::A, "## 市场规则（A股）",
        {"新开仓位的止损最早在下一交易日执行", "收盘价等于跌停价（封跌停）→ `action` 为“观望等待”", "人民币 (CNY)",
-        "主板 ±10%", "科创板（688 开头）±20%", "ST / *ST 股 ±5%", "北交所 ±30%", "100 股（1 手）",
+        "主板 ±10%", "科创板（688 开头）±20%", "主板 ST / *ST 股 ±5%", "北交所 ±30%", "100 股（1 手）",
         "科创板（688 开头）买入不少于 200 股", "`trading_rules.limit_up / limit_down`：入场区间须落在其内",
         "T+1 止损缓冲计入 `calculated_constraints.max_stop_dist_atr` 之内", "无法同时满足时 → `action` 为“观望等待”"}},
       {Market::US, "## 市场规则（美股）", {"距财报 ≤ 5 个交易日", "`trading_rules.position_caps.event`", "美元 (USD)"}},

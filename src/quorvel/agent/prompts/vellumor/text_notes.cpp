@@ -36,7 +36,7 @@ constexpr std::string_view NOTES_MID_ETF = R"TXT(5. **JSON 规范**：所有数�
 // Rules of the A-share market that its market notes do not spell out: the daily limit bands by
 // board and what the next session's limit prices bound, the trading lot, and how the T+1 stop
 // buffer fits the stop-distance cap.
-constexpr std::string_view MARKET_RULES_EXTRA_A = R"TXT(- **涨跌幅限制（按板块）**：主板 ±10%；创业板（300/301 开头）与科创板（688 开头）±20%；ST / *ST 股 ±5%；北交所 ±30%（新股上市初期另有规定）。本标的的涨跌幅见 `trading_rules.limit_band_pct`，下一交易日的涨跌停价见 `trading_rules.limit_up / limit_down`：入场区间须落在其内；止损价与目标价可以超出这一范围，但只能在之后的交易日到达（止损价低于跌停价时，跌停当日可能无法成交）。
+constexpr std::string_view MARKET_RULES_EXTRA_A = R"TXT(- **涨跌幅限制（按板块）**：主板 ±10%；创业板（300/301 开头）与科创板（688 开头）±20%；主板 ST / *ST 股 ±5%（创业板、科创板与北交所的 ST 股仍按本板块幅度）；北交所 ±30%（新股上市前五个交易日另有规定）。本标的的涨跌幅见 `trading_rules.limit_band_pct`，下一交易日的涨跌停价见 `trading_rules.limit_up / limit_down`：入场区间须落在其内；止损价与目标价可以超出这一范围，但只能在之后的交易日到达（止损价低于跌停价时，跌停当日可能无法成交）。
 - **交易单位**：主板与创业板买入以 100 股（1 手）为单位；科创板（688 开头）买入不少于 200 股，超出部分按 1 股递增。以 `trading_rules.lot` 与 `trading_rules.lot_note` 为准，按仓位折算的股数向下取整到可成交的数量。
 - **T+1 缓冲与止损上限**：T+1 止损缓冲计入 `calculated_constraints.max_stop_dist_atr` 之内（止损距离按 `entry_price_high` 计算）；缓冲与上限无法同时满足时 → `action` 为“观望等待”。
 )TXT";
