@@ -7,6 +7,8 @@
 
 #include "quorvel/agent/core/stock_agent.h"
 #include "quorvel/agent/offline/offline_client.h"
+#include "quorvel/strategy/ai/constraints.h"
+#include "quorvel/strategy/ai/trading_rules.h"
 #include "quorvel/utils/json_text.h"
 #include "quorvel/utils/number_text.h"
 #include "tarnel/dates.h"
@@ -187,7 +189,7 @@ Json sample_pattern_info(const tarnel::BarTable& d, const tarnel::BarTable& week
                          {"high_20d", r3(highest(d, "high", 20))},
                          {"ema20", r3(d.last("EMA_20"))},
                          {"upper_band", r3(d.last("upper_band"))}};
-  return Json{
+  Json out{
       {"symbol", c.code},
       {"as_of", d.last_date()},
       {"mode", "all"},
@@ -225,6 +227,14 @@ Json sample_pattern_info(const tarnel::BarTable& d, const tarnel::BarTable& week
       {"market_context", Json{{"index", "—"}, {"as_of", d.last_date()}, {"vol_regime", c.vol_regime}}},
       {"zx_quant_signals", zx_quant_signals(c.market, d)},
       {"calculated_constraints", constraints_json(c.constraints)}};
+  if (c.real_constraints) out["calculated_constraints"] = strategy::ai::_calculate_constraints(c.bias, out, d, weekly);
+  const strategy::ai::InstrumentFacts instrument{.code = c.code,
+                                                 .name = c.name.empty() ? c.code : c.name,
+                                                 .market_type = c.market == "ETF" ? "A" : c.market,
+                                                 .fund = c.market == "ETF",
+                                                 .lot = c.lot};
+  out["trading_rules"] = strategy::ai::trading_rules(instrument, d, c.bias, out["calculated_constraints"], out);
+  return out;
 }
 
 std::string sample_market_brief(const std::string& market, const std::string& bias) {
@@ -242,7 +252,7 @@ StockPromptSample make_stock_prompt_sample(const tarnel::BarTable& history, cons
   auto& in = s.inputs;
   in.stock_code = c.code;
   in.market_type = c.market;
-  in.stock_name = c.code;
+  in.stock_name = c.name.empty() ? c.code : c.name;
   in.analysis_time = s.daily.last_date();
   in.current_price = number_text(s.daily.last("close"));
   in.stock_data = tarnel::rows_to_json(s.daily.tail(60));

@@ -1,8 +1,10 @@
 #pragma once
 // Realistic stock-analysis prompts built from real bars: the indicator columns the AI selector adds,
 // the compact bar JSON, a pattern_info with the pattern service's members computed from the bars,
-// a market brief with a chosen bias, rendered through the real per-market templates.
+// a market brief with a chosen bias, rendered through the real per-market templates. pattern_info
+// carries trading_rules as the AI selector computes them.
 // Shared by the offline-analyst tests and the prompt-size benchmark (no test framework inside).
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -39,6 +41,9 @@ struct StockPromptCase {
   std::vector<std::string> risk_flags;
   std::string vol_regime = "normal_vol";
   bool with_price_context = true;  // false writes price_context as null
+  bool real_constraints = false;   // true: calculated_constraints by the AI selector's own function
+  std::string name;                // the instrument's name; the code when empty
+  std::optional<int> lot;          // board lot, when the instrument list knows it
 };
 
 // The daily (or weekly) table with the AI selector's indicator columns: EMAs, RSI, MACD, bands,

@@ -4,7 +4,11 @@
 
 #include <fmt/format.h>
 
+#include "quorvel/agent/offline/offline_stock_claims.h"
+#include "quorvel/agent/offline/offline_stock_exits.h"
 #include "quorvel/agent/offline/offline_stock_sections.h"
+#include "quorvel/agent/offline/offline_stock_setup.h"
+#include "quorvel/agent/offline/offline_stock_trailing.h"
 
 namespace quorvel::agent::offline {
 
@@ -44,6 +48,21 @@ std::string market_risk(const SectionInputs& in) {
          "；财报与宏观事件日历缺失，无法评估。\n";
 }
 
+// "止损 9.50 低于锚点「EMA20（趋势回踩点）」10.20 共 1.40×ATR（缓冲 ≥ 1.0×ATR：…），低于
+// entry_price_low 10.20 共 1.40×ATR；止损距离 1.45 < 1.5×ATR": the stop, its anchor and the
+// distances the stop rules bound.
+std::string stop_claim(const SectionInputs& in, const BuyCandidate& b) {
+  const double atr = in.r.atr;
+  std::string out = fmt::format(
+      "止损 {} 低于锚点「{}」{} 共 {:.2f}×ATR（缓冲 ≥ {:.1f}×ATR：{}），低于 entry_price_low {} 共 {:.2f}×ATR；{}×ATR "
+      "上限",
+      in.px(b.stop), b.defence.source, in.px(b.defence.price), (b.defence.price - b.stop) / atr, b.buffer_atr,
+      b.buffer_reason, in.px(b.entry_low), (b.entry_low - b.stop) / atr,
+      exact_claim("止损距离", (b.entry_high - b.stop) / atr, stop_cap_atr(in.r)));
+  for (const auto& note : b.entry_notes) out += "；" + note;
+  return out;
+}
+
 std::string step3(const SectionInputs& in) {
   const auto& r = in.r;
   const auto& p = in.p;
@@ -55,14 +74,12 @@ std::string step3(const SectionInputs& in) {
   out += "- **关键防守位**：" + in.px(defence.price) + "（" + (defence.source.empty() ? "—" : defence.source) +
          "），失守即视为结构破坏。\n";
   out += market_risk(in);
-  out += fmt::format("- **波动率评估**：ATR {}，占收盘 {}%；SAR {}；vol_regime={}。\n", in.px(r.atr),
+  out += fmt::format("- **波动率评估**：ATR {}，占收盘 {}%；SAR {}；vol_regime={}。\n", r.atr,
                      num(r.atr / r.close * 100), in.px(r.sar), r.vol_regime.value_or("缺失（不做调整）"));
-  out +=
-      "- **止损定价**：" +
-      (p.candidate ? fmt::format("{} 得到止损 {}，距 entry_price_high {}×ATR", p.candidate->stop_rule,
-                                 in.px(p.candidate->stop), num((p.candidate->entry_high - p.candidate->stop) / r.atr))
-                   : "未形成买入区间：" + (p.candidate_problem.empty() ? p.no_buy_reason : p.candidate_problem)) +
-      "。\n";
+  out += "- **止损定价**：" +
+         (p.candidate ? stop_claim(in, *p.candidate)
+                      : "未形成买入区间：" + (p.candidate_problem.empty() ? p.no_buy_reason : p.candidate_problem)) +
+         "。\n";
   return out;
 }
 
@@ -85,9 +102,8 @@ std::string step4(const SectionInputs& in) {
            (p.candidate_problem.empty() ? p.no_buy_reason : p.candidate_problem) + "），不计算盈亏比。\n";
   }
   if (!r.constraints) return out + "- **仓位管理**：calculated_constraints 缺失，仓位上限无从核验，不开新仓。\n";
-  out += fmt::format("- **仓位管理**：max_position_pct {}%{}，可用上限 {}%；本次 position_pct {}%。\n",
-                     num(r.constraints->max_position_pct, 0), r.vol_regime == "high_vol" ? "，high_vol 降至 75%" : "",
-                     num(p.position_cap, 0), p.position_pct);
+  out += fmt::format("- **仓位管理**：{}；可用上限 {}%；本次 position_pct {}%。\n", p.cap_basis, p.position_cap,
+                     p.position_pct);
   return out;
 }
 
@@ -110,9 +126,10 @@ std::string step51(const SectionInputs& in) {
   if (!(p.stop_loss > 0))
     return out + "  - **持仓策略**：数据缺失，无法给出防守位与目标位，按原有计划执行并等待数据恢复。\n";
   const std::string defence = in.px(p.stop_loss);
-  out += "  - **持仓策略**：防守位 " + defence + "，收盘跌破即执行；" +
-         (p.exit_signals.empty() ? std::string("暂无主动离场信号") : "已出现离场信号：" + p.exit_signals.front()) +
-         "。\n";
+  std::string signals;
+  for (const auto& s : p.exit_signals) signals += (signals.empty() ? "" : "；") + s;
+  out += "  - **持仓策略**：防守位 " + defence + "，收盘跌破即执行；" + p.strategy_mode + "离场信号（" +
+         watched_exit_signals(p.strategy_mode) + "）" + (signals.empty() ? "均未出现" : "已出现：" + signals) + "。\n";
   out += "  - **持仓周期**：" + (p.holder_action == "继续持有" ? p.holding_period : std::string("无（逢高减仓）")) +
          "。\n";
   out += fmt::format("  - **止盈计划**：到达 {} 减仓 30-50%，到达 {} 再减仓或清仓。\n", in.px(p.target_1),
@@ -133,11 +150,26 @@ std::string buy_plan(const SectionInputs& in) {
   out +=
       fmt::format("  - **时间止损**：第 {} 日收盘若向目标运行不足 1×ATR（{}）即离场；第 {} 日浮盈低于 0.5×ATR 离场。\n",
                   n / 2, in.px(atr), n * 3 / 4);
-  out += fmt::format(
-      "  - **浮盈保护**：① 到 {} → 止损移至 {}；② 到 {} → 止损移至 {}；③ 到 {} → 减仓 30-50%，余仓止损移至 {}。\n",
-      in.px(p.entry_high + atr), in.px(p.entry_low), in.px(p.entry_high + 1.5 * atr), in.px(p.entry_high + 0.5 * atr),
-      in.px(p.target_1), in.px(p.entry_low + atr));
+  const PriceGrid g(in.r);
+  out += "  - **浮盈保护**：" +
+         trailing_text(g, trailing_tiers(g, p.entry_low, p.entry_high, p.stop_loss, p.target_1, atr)) + "。\n";
   return out;
+}
+
+// What would have to happen before the frame gives an entry.
+std::string wait_trigger(const SectionInputs& in) {
+  const auto& p = in.p;
+  const auto& r = in.r;
+  if (p.strategy_mode == "趋势跟随" && p.entry_high > 0)
+    return "回踩 " + in.px(p.entry_low) + "–" + in.px(p.entry_high) + " 企稳且 rrr ≥ min_rrr 时重新评估";
+  if (p.strategy_mode == "区间震荡")
+    return "回落至区间下沿 " + in.px(r.support.price) + " 附近企稳、止损距离落入上限时重新评估";
+  if (p.strategy_mode == "底部反转")
+    return "守住近 5 日低点 " + in.px(r.low_5d.price) + " 并出现更高的低点或收复 EMA5 " + in.px(r.ema5) +
+           "、方向不再看空时重新评估";
+  if (p.strategy_mode == "均线压缩")
+    return "放量突破压缩区（量比>1.3 且收盘站上 " + in.px(p.resistance) + "）后重新评估";
+  return "日收盘站稳 " + in.px(p.resistance) + " 且量比>1.3 时重新评估";
 }
 
 std::string step52(const SectionInputs& in) {
@@ -152,27 +184,45 @@ std::string step52(const SectionInputs& in) {
   logic += p.no_buy_reason.empty() ? "，满足全部硬约束" : "；" + p.no_buy_reason;
   out += "- **核心逻辑**：" + logic + "。\n";
   if (is_buy(p)) return out + buy_plan(in);
-  const std::string trigger = p.entry_high > 0 ? fmt::format("回踩 {}–{} 企稳且 rrr ≥ min_rrr 时重新评估",
-                                                             in.px(p.entry_low), in.px(p.entry_high))
-                                               : "日收盘站稳 " + in.px(p.resistance) + " 且量比>1.3 时重新评估";
-  return out + "- **观望计划**：" + trigger + "；关注支撑 " + in.px(p.support) + "、压力 " + in.px(p.resistance) +
-         "。\n";
+  return out + "- **观望计划**：" + wait_trigger(in) + "；关注支撑 " + in.px(p.support) + "、压力 " +
+         in.px(p.resistance) + "。\n";
+}
+
+// Whether the entry range lies inside the next session's limit prices.
+std::string limit_line(const SectionInputs& in) {
+  const auto& p = in.p;
+  if (!in.r.rules || !in.r.rules->has_band()) return "无涨跌幅限制数据，不检验";
+  const auto& m = *in.r.rules;
+  if (!is_buy(p)) return "观望不检验";
+  return "入场区间 " + in.px(p.entry_low) + "–" + in.px(p.entry_high) + " 在次日跌停价 " + in.px(m.limit_down) +
+         " 至涨停价 " + in.px(m.limit_up) + " 之内";
+}
+
+// The plan checker's verdict on the emitted buy.
+std::string checks_line(const TradePlan& p) {
+  if (!p.checks_run) return "观望，不核验买入计划";
+  std::string failed;
+  for (const auto& line : p.failed_checks) failed += (failed.empty() ? "" : "；") + line;
+  if (!is_buy(p)) return "买入计划未通过核验，已改为观望：" + failed;
+  return failed.empty() ? "check_plan 全部通过" : "硬性检查全部通过；提示：" + failed;
 }
 
 std::string step53(const SectionInputs& in) {
   const auto& p = in.p;
   const auto& r = in.r;
   const auto* k = r.constraints ? &*r.constraints : nullptr;
-  std::string out = "- [x] **硬阈值**：" +
-                    (is_buy(p) ? fmt::format("rrr {:.3f} ≥ min_rrr {:.2f}", p.rrr, k->min_rrr) : "观望，rrr 记 0") +
-                    "。\n";
-  out +=
-      "- [x] **止损阈值**：" +
-      (is_buy(p) ? fmt::format("{}×ATR ≤ {:.2f}×ATR", num((p.entry_high - p.stop_loss) / r.atr), k->max_stop_dist_atr)
-                 : std::string("观望不适用")) +
-      "。\n";
+  std::string out =
+      "- [x] **硬阈值**：" +
+      (is_buy(p) ? exact_claim("rrr", p.rrr, k->min_rrr) + "（min_rrr）" : std::string("观望，rrr 记 0")) + "。\n";
+  out += "- [x] **止损阈值**：" +
+         (is_buy(p) ? exact_claim("止损距离", (p.entry_high - p.stop_loss) / r.atr, k->max_stop_dist_atr) +
+                          "×ATR（max_stop_dist_atr）"
+                    : std::string("观望不适用")) +
+         "。\n";
   out += "- [x] **仓位阈值**：" + fmt::format("position_pct {}%", p.position_pct) +
-         (k ? fmt::format(" ≤ {}%", num(k->max_position_pct, 0)) : "") + "。\n";
+         (k || p.position_cap > 0 ? fmt::format(" ≤ 有效上限 {}%", p.position_cap) : "") + "。\n";
+  out += "- [x] **涨跌停价**：" + limit_line(in) + "。\n";
+  out += "- [x] **计划核验**：" + checks_line(p) + "。\n";
   out += "- [x] **价格链**：" +
          (is_buy(p) ? fmt::format("{} < {} ≤ {} < {} < {}", in.px(p.stop_loss), in.px(p.entry_low), in.px(p.entry_high),
                                   in.px(p.target_1), in.px(p.target_2))

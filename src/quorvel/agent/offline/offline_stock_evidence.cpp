@@ -3,7 +3,9 @@
 
 #include <fmt/format.h>
 
+#include "quorvel/agent/offline/offline_stock_claims.h"
 #include "quorvel/agent/offline/offline_stock_sections.h"
+#include "quorvel/utils/number_text.h"
 
 namespace quorvel::agent::offline {
 
@@ -13,9 +15,26 @@ using Json = nlohmann::ordered_json;
 
 bool finite(double v) { return std::isfinite(v); }
 
+// +1, -1 or 0 as `now` is above, below or equal to `before`.
+int trend_sign(double now, double before) { return now > before ? 1 : now < before ? -1 : 0; }
+
 std::string join(const std::vector<std::string>& items, const char* sep) {
   std::string out;
   for (const auto& s : items) out += (out.empty() ? "" : sep) + s;
+  return out;
+}
+
+// Settlement, limit prices, lot and currency as trading_rules states them.
+std::string rules_line(const SectionInputs& in) {
+  const MarketRules& m = *in.r.rules;
+  std::string out = (m.settlement.empty() ? std::string("交收制度未给出") : m.settlement) + "；";
+  out += m.has_band() ? fmt::format("次日跌停价 {} / 涨停价 {}（±{}%）", in.px(m.limit_down), in.px(m.limit_up),
+                                    m.limit_band_pct)
+                      : std::string("无涨跌幅限制");
+  out += "；交易单位 " + (m.lot == "unknown" || m.lot.empty() ? std::string("未知") : m.lot + " 股");
+  if (!m.lot_note.empty()) out += "（" + m.lot_note + "）";
+  if (!m.currency.empty()) out += "；币种 " + m.currency;
+  if (!m.assumed.empty()) out += "；按常规假设：" + join(m.assumed, "；");
   return out;
 }
 
@@ -30,6 +49,7 @@ std::string step0(const SectionInputs& in) {
     out += "- 当日行情波动大：入场区间以 current_price 为基准\n";
   if (f.market == "A" && r.max_abs_move_pct > 20) out += "- 疑似除权除息或数据异常：日线中出现单日涨跌幅超过 ±20%\n";
   if (!r.missing.empty()) out += "- **数据缺失**（不做估算）：" + join(r.missing, "、") + "\n";
+  if (r.rules) out += "- **交易规则**（trading_rules）：" + rules_line(in) + "\n";
   return out;
 }
 
@@ -46,13 +66,11 @@ std::string step1(const SectionInputs& in) {
   const auto& r = in.r;
   const auto& p = in.p;
   const double chg5 = (r.close / r.close_5d_ago - 1) * 100;
-  std::string out = fmt::format(
-      "- **自由描述**：收盘 {}，{} EMA20 {}（偏离 {}×ATR）；EMA5/10/20/60 = {}/{}/{}/{}，均线{}；近 5 日收盘 {} → "
-      "{}（{}%）；"
-      "量比 {}。\n",
-      in.px(r.close), r.close >= r.ema20 ? "位于" : "低于", in.px(r.ema20), num(r.dist_ema20_atr), in.px(r.ema5),
-      in.px(r.ema10), in.px(r.ema20), in.px(r.ema60), r.alignment, in.px(r.close_5d_ago), in.px(r.close),
-      finite(chg5) ? fmt::format("{:+.2f}", chg5) : "—", num(r.volume_ratio));
+  std::string out =
+      fmt::format("- **自由描述**：收盘 {}，{} EMA20 {}（偏离 {}×ATR）；{}；近 5 日收盘 {} → {}（{}%）；量比 {}。\n",
+                  in.px(r.close), position_word(r.close, r.ema20, r.decimals), in.px(r.ema20), num(r.dist_ema20_atr),
+                  alignment_claim(r), in.px(r.close_5d_ago), in.px(r.close),
+                  finite(chg5) ? fmt::format("{:+.2f}", chg5) : "—", num(r.volume_ratio));
   out += "- **核心矛盾**：" + core_question(in) + "\n";
   std::string rs = "rs_20d 缺失，无法判断相对强弱";
   if (r.rs_20d)
@@ -141,31 +159,39 @@ std::string candle_patterns(const SectionInputs& in) {
 
 std::string step21(const SectionInputs& in) {
   const auto& r = in.r;
+  const std::string week = position_word(r.week_ema5, r.week_ema20, r.decimals);
   std::string out = r.weekly_rows == 0 || !finite(r.week_ema20)
                         ? "- **周线级别**：周线数据或周线 EMA 缺失，无法判断中期方向。\n"
                         : fmt::format("- **周线级别**：周线 EMA5 {} {} EMA20 {}，中期方向{}。\n", in.px(r.week_ema5),
-                                      r.week_ema5 > r.week_ema20 ? "高于" : "低于", in.px(r.week_ema20),
-                                      r.week_ema5 > r.week_ema20 ? "向上" : "向下");
-  out += fmt::format("- **日线级别**：收盘 {} 为 VWMA {} 的 {} 倍；布林带 {}–{}；SAR {}（{}）。\n", in.px(r.close),
+                                      week, in.px(r.week_ema20),
+                                      week == "高于"   ? "向上"
+                                      : week == "低于" ? "向下"
+                                                       : "未定");
+  out += fmt::format("- **日线级别**：收盘 {} 为 VWMA {} 的 {} 倍；布林带 {}–{}；SAR {}（{}收盘）。\n", in.px(r.close),
                      in.px(r.vwma), num(r.close / r.vwma, 3), in.px(r.lower_band), in.px(r.upper_band), in.px(r.sar),
-                     r.sar < r.close ? "位于价格下方" : "位于价格上方");
-  std::string vwma = "vwma_slope 缺失，资金验证只看价格与 VWMA 的位置";
+                     position_word(r.sar, r.close, r.decimals));
+  // Against VWMA x 0.98 at the price's decimals, so that the stated relation is the printed one.
+  const Comparison vwma_check{"收盘", r.close, round_half_even(r.vwma * 0.98, r.decimals), r.decimals};
+  std::string vwma = "vwma_slope 缺失，" + vwma_check.text() + "（VWMA×0.98）";
   if (!r.vwma_slope.empty())
-    vwma = "vwma_slope=" + r.vwma_slope +
-           (r.close >= r.vwma * 0.98 && r.vwma_slope == "positive" ? "，Price ≥ VWMA×0.98，上涨有资金推动"
-            : r.close > r.ema20 && r.close < r.vwma * 0.98 ? "，价格高于 EMA20 却低于 VWMA×0.98，警惕虚涨"
-                                                           : "，资金验证未通过");
+    vwma = "vwma_slope=" + r.vwma_slope + "，" + vwma_check.text() + "（VWMA×0.98）" +
+           (vwma_check.at_least() && r.vwma_slope == "positive" ? "，上涨有资金推动"
+            : r.close > r.ema20 && vwma_check.below() ? "，价格高于 EMA20 却低于 VWMA×0.98，警惕虚涨"
+                                                      : "，资金验证未通过");
   out += "- **VWMA 资金验证**：" + vwma + "。\n";
   out += "- **近期关键K线**：" + recent_candles(in) + "。\n";
   out += "- **K线组合形态**：" + candle_patterns(in) + "。\n";
-  out += fmt::format("- **趋势强度与共振**：ADX {}（3 日前 {}，{}）；日线均线{}，{}。\n", num(r.adx), num(r.adx_3d_ago),
-                     r.adx >= r.adx_3d_ago ? "上升" : "回落", r.alignment,
-                     (r.ema5 > r.ema20) == (r.week_ema5 > r.week_ema20) ? "日周同向" : "日周背离");
-  out += fmt::format("- **防鞭打机制**：偏离 EMA20 {}×ATR，{}上限 {:.1f}×ATR，{}。\n", num(r.dist_ema20_atr), r.tier,
-                     r.deviation_cap,
-                     !(r.dist_ema20_atr > r.deviation_cap) ? "未触发"
-                     : in.p.squeeze_exemption              ? "超限但满足 ADX>30 逼空豁免"
-                                                           : "触发，趋势追入降级为观望");
+  out += fmt::format("- **趋势强度与共振**：ADX {}（3 日前 {}，{}）；日线 {}，{}。\n", num(r.adx), num(r.adx_3d_ago),
+                     r.adx > r.adx_3d_ago   ? "上升"
+                     : r.adx < r.adx_3d_ago ? "回落"
+                                            : "持平",
+                     alignment_claim(r), (r.ema5 > r.ema20) == (r.week_ema5 > r.week_ema20) ? "日周同向" : "日周背离");
+  const std::string deviation = exact_claim("偏离 EMA20 的 ATR 倍数", r.dist_ema20_atr, r.deviation_cap);
+  out += "- **防鞭打机制**：" + deviation + "（" + r.tier + "上限），" +
+         (!(r.dist_ema20_atr > r.deviation_cap) ? std::string("未触发")
+          : in.p.squeeze_exemption              ? "超限但满足逼空豁免（" + in.p.squeeze_reason + "）"
+                                                : std::string("触发，趋势追入降级为观望")) +
+         "。\n";
   out += "- **量化策略信号核验**：" + quant_signals(in.f.pattern) + "。\n";
   return out;
 }
@@ -194,10 +220,16 @@ std::string step22(const SectionInputs& in) {
   else if (r.volume_ratio > 1.3 && r.close < r.prev_close)
     volume += "，放量收跌，上方抛压沉重";
   std::string out = "- **量能**：" + volume + "。\n";
-  const bool obv_up = r.obv > r.obv_10d_ago, price_up = r.close > r.close_10d_ago;
+  const int obv_dir = trend_sign(r.obv, r.obv_10d_ago), price_dir = trend_sign(r.close, r.close_10d_ago);
   out += finite(r.obv) && finite(r.obv_10d_ago)
-             ? fmt::format("- **OBV/MFI 验证**：OBV 较 10 日前{}，价格{}，{}；MFI {}。\n", obv_up ? "上升" : "下降",
-                           price_up ? "上涨" : "下跌", obv_up == price_up ? "量价同步" : "量价背离", num(r.mfi))
+             ? fmt::format("- **OBV/MFI 验证**：OBV 较 10 日前{}，价格{}，{}；MFI {}。\n",
+                           obv_dir > 0   ? "上升"
+                           : obv_dir < 0 ? "下降"
+                                         : "持平",
+                           price_dir > 0   ? "上涨"
+                           : price_dir < 0 ? "下跌"
+                                           : "持平",
+                           obv_dir == price_dir ? "量价同步" : "量价背离", num(r.mfi))
              : "- **OBV/MFI 验证**：OBV 缺失，跳过；MFI " + num(r.mfi) + "。\n";
   if (!r.risk_flags)
     out += "- **risk_flags**：缺失，无法逐条响应。\n";
@@ -231,11 +263,13 @@ std::string divergence(const SectionInputs& in) {
 
 std::string step23(const SectionInputs& in) {
   const auto& r = in.r;
-  const auto& h = r.macd_hist_last3;
+  const auto& h = r.macd_hist_last4;
   std::string out = finite(r.macd_hist)
-                        ? fmt::format("- **MACD**：DIF {} / DEA {} / 柱 {}（近 3 日 {}→{}→{}），{}。\n", num(r.macd, 3),
-                                      num(r.macd_signal, 3), num(r.macd_hist, 3), num(h[0], 3), num(h[1], 3),
-                                      num(h[2], 3), r.macd > r.macd_signal ? "DIF 在 DEA 上方" : "DIF 在 DEA 下方")
+                        ? fmt::format("- **MACD**：DIF {} / DEA {} / 柱 {}（近 3 日 {}→{}→{}），DIF {} DEA。\n", r.macd,
+                                      r.macd_signal, r.macd_hist, h[1], h[2], h[3],
+                                      r.macd > r.macd_signal   ? "高于"
+                                      : r.macd < r.macd_signal ? "低于"
+                                                               : "等于")
                         : "- **MACD**：缺失，跳过。\n";
   out += finite(r.rsi) ? fmt::format("- **RSI/KDJ**：RSI {}（RSI_6 {}），{}；J 值 {}。\n", num(r.rsi), num(r.rsi6),
                                      r.rsi > 70   ? "超买区"
@@ -250,14 +284,13 @@ std::string step23(const SectionInputs& in) {
 std::string step24(const SectionInputs& in) {
   const auto& r = in.r;
   const auto& p = in.p;
-  const bool obv_up = r.obv > r.obv_10d_ago, price_up = r.close > r.close_10d_ago;
-  std::string stage = p.no_buy_reason.empty() ? "可执行入场"
-                      : p.strategy_mode == "底部反转"
-                          ? (r.close > r.ema5 && r.macd_hist_last3[2] > r.macd_hist_last3[1] ? "反转确认" : "筑底观察")
-                          : "不具备可执行入场条件";
+  const bool in_step = trend_sign(r.obv, r.obv_10d_ago) == trend_sign(r.close, r.close_10d_ago);
+  const auto& h = r.macd_hist_last4;
+  std::string stage = p.no_buy_reason.empty()         ? "可执行入场"
+                      : p.strategy_mode == "底部反转" ? (r.close > r.ema5 && h[3] > h[2] ? "反转确认" : "筑底观察")
+                                                      : "不具备可执行入场条件";
   std::string out = std::string("1. **量价是裁判**：") +
-                    (obv_up == price_up ? "OBV 与价格同向，量价配合。" : "OBV 与价格背离，降低对价格信号的信任。") +
-                    "\n";
+                    (in_step ? "OBV 与价格同向，量价配合。" : "OBV 与价格背离，降低对价格信号的信任。") + "\n";
   out += std::string("2. **周线定中期**：") +
          (finite(r.week_ema20)
               ? (r.week_ema5 > r.week_ema20 ? "周线向上，顺势。" : "周线向下，属逆势风险，下调置信度与仓位。")

@@ -16,12 +16,6 @@ using Json = nlohmann::ordered_json;
 
 constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 
-// Value of the column `back` rows before the last; NaN when the column or the row is missing.
-double back_of(const tarnel::BarTable& t, const char* name, std::size_t back = 0) {
-  if (!t.has_column(name) || t.rows() <= back) return NaN;
-  return t.column(name)[t.rows() - 1 - back];
-}
-
 // Lowest / highest finite value of the column over the last n rows; NaN when there is none.
 double extreme(const tarnel::BarTable& t, const char* name, std::size_t n, bool highest) {
   if (!t.has_column(name)) return NaN;
@@ -74,7 +68,8 @@ void add_missing(StockReading& r, const std::string& name, const std::string& re
 void note_null_members(const Json& pattern, StockReading& r, const std::string& prefix = "", int depth = 0) {
   if (!pattern.is_object() || depth > 1) return;
   for (const auto& [key, value] : pattern.items()) {
-    if (key.ends_with("_reason")) continue;
+    // trading_rules writes null for a rule that does not apply (no band, no liquidity tier).
+    if (key.ends_with("_reason") || (depth == 0 && key == "trading_rules" && value.is_object())) continue;
     if (value.is_null()) {
       const Json* reason = at_path(pattern, {(key + "_reason").c_str()});
       add_missing(r, prefix + key, reason && reason->is_string() ? reason->get<std::string>() : "");
@@ -178,7 +173,7 @@ void read_bar_health(const tarnel::BarTable& d, StockReading& r) {
   if (d.rows() >= 3 && d.has_column("volume")) {
     bool same = true;
     for (const char* c : {"open", "high", "low", "close", "volume"})
-      same = same && back_of(d, c, 0) == back_of(d, c, 1) && back_of(d, c, 1) == back_of(d, c, 2);
+      same = same && last_value(d, c, 0) == last_value(d, c, 1) && last_value(d, c, 1) == last_value(d, c, 2);
     r.suspect_data = r.suspect_data || same;
   }
   for (std::size_t i = 1; i < d.rows(); ++i) {
@@ -188,44 +183,59 @@ void read_bar_health(const tarnel::BarTable& d, StockReading& r) {
   double sum = 0;
   std::size_t n = 0;
   for (std::size_t back = 0; back < 20 && d.has_column("volume"); ++back) {
-    const double v = back_of(d, "close", back) * back_of(d, "volume", back);
+    const double v = last_value(d, "close", back) * last_value(d, "volume", back);
     if (std::isfinite(v)) sum += v, ++n;
   }
-  r.turnover_20d = n ? sum / double(n) : NaN;
-  for (std::size_t back = 0; std::isfinite(back_of(d, "Volume_Ratio", back)) && back_of(d, "Volume_Ratio", back) < 0.7;
-       ++back)
+  r.turnover_20d = r.rules && std::isfinite(r.rules->avg_turnover) ? r.rules->avg_turnover : n ? sum / double(n) : NaN;
+  for (std::size_t back = 0;
+       std::isfinite(last_value(d, "Volume_Ratio", back)) && last_value(d, "Volume_Ratio", back) < 0.7; ++back)
     ++r.quiet_volume_days;
+}
+
+// The stack of the EMAs over all four lines; over EMA5/10/20 only when EMA60 is missing.
+void read_alignment(StockReading& r) {
+  std::vector<double> lines{r.ema5, r.ema10, r.ema20};
+  r.alignment_lines = "EMA5/10/20";
+  if (std::isfinite(r.ema60)) lines.push_back(r.ema60), r.alignment_lines = "EMA5/10/20/60";
+  bool up = true, down = true;
+  for (std::size_t i = 1; i < lines.size(); ++i) {
+    up = up && lines[i - 1] > lines[i];
+    down = down && lines[i - 1] < lines[i];
+  }
+  r.alignment = up ? "多头排列" : down ? "空头排列" : "交织";
 }
 
 void read_indicators(const StockPromptFacts& f, StockReading& r) {
   const auto& d = f.daily;
-  r.close = back_of(d, "close"), r.prev_close = back_of(d, "close", 1);
+  r.close = last_value(d, "close"), r.prev_close = last_value(d, "close", 1);
   r.price = std::isfinite(f.current_price) && f.current_price > 0 ? f.current_price : r.close;
-  r.atr = back_of(d, "ATR"), r.ema5 = back_of(d, "EMA_5"), r.ema10 = back_of(d, "EMA_10");
-  r.ema20 = back_of(d, "EMA_20"), r.ema60 = back_of(d, "EMA_60"), r.vwma = back_of(d, "VWMA");
-  r.adx = back_of(d, "ADX"), r.adx_3d_ago = back_of(d, "ADX", 3), r.rsi = back_of(d, "RSI"),
-  r.rsi6 = back_of(d, "RSI_6");
-  r.macd = back_of(d, "MACD"), r.macd_signal = back_of(d, "MACD_signal"), r.macd_hist = back_of(d, "MACD_hist");
-  r.k = back_of(d, "K"), r.d = back_of(d, "D"), r.j = back_of(d, "J"), r.volume_ratio = back_of(d, "Volume_Ratio");
-  r.mfi = back_of(d, "MFI"), r.sar = back_of(d, "SAR"), r.upper_band = back_of(d, "upper_band");
-  r.lower_band = back_of(d, "lower_band"), r.obv = back_of(d, "OBV"), r.obv_10d_ago = back_of(d, "OBV", 10);
-  r.close_10d_ago = back_of(d, "close", 10), r.close_5d_ago = back_of(d, "close", 5);
+  r.atr = last_value(d, "ATR"), r.ema5 = last_value(d, "EMA_5"), r.ema10 = last_value(d, "EMA_10");
+  r.ema20 = last_value(d, "EMA_20"), r.ema60 = last_value(d, "EMA_60"), r.vwma = last_value(d, "VWMA");
+  r.adx = last_value(d, "ADX"), r.adx_3d_ago = last_value(d, "ADX", 3), r.rsi = last_value(d, "RSI"),
+  r.rsi6 = last_value(d, "RSI_6");
+  r.macd = last_value(d, "MACD"), r.macd_signal = last_value(d, "MACD_signal"),
+  r.macd_hist = last_value(d, "MACD_hist");
+  r.k = last_value(d, "K"), r.d = last_value(d, "D"), r.j = last_value(d, "J"),
+  r.volume_ratio = last_value(d, "Volume_Ratio");
+  r.mfi = last_value(d, "MFI"), r.sar = last_value(d, "SAR"), r.upper_band = last_value(d, "upper_band");
+  r.lower_band = last_value(d, "lower_band"), r.obv = last_value(d, "OBV"), r.obv_10d_ago = last_value(d, "OBV", 10);
+  r.close_10d_ago = last_value(d, "close", 10), r.close_5d_ago = last_value(d, "close", 5);
   r.atr_low_20d = extreme(d, "ATR", 20, false);
-  for (std::size_t back : {2, 1, 0}) r.macd_hist_last3.push_back(back_of(d, "MACD_hist", back));
-  r.week_ema5 = back_of(f.weekly, "EMA_5"), r.week_ema20 = back_of(f.weekly, "EMA_20");
-  r.week_close = back_of(f.weekly, "close");
-  if (r.ema5 > r.ema10 && r.ema10 > r.ema20)
-    r.alignment = "多头排列";
-  else if (r.ema5 < r.ema10 && r.ema10 < r.ema20)
-    r.alignment = "空头排列";
-  else
-    r.alignment = "交织";
-  r.dist_ema20_atr = (r.close - r.ema20) / r.atr;
+  for (std::size_t back : {3, 2, 1, 0}) r.macd_hist_last4.push_back(last_value(d, "MACD_hist", back));
+  r.low_60d = extreme(d, "low", 60, false), r.high_60d = extreme(d, "high", 60, true);
+  r.week_ema5 = last_value(f.weekly, "EMA_5"), r.week_ema20 = last_value(f.weekly, "EMA_20");
+  r.week_close = last_value(f.weekly, "close");
+  read_alignment(r);
   for (const char* name : {"ATR", "EMA_20", "VWMA", "ADX", "RSI", "MACD_hist"})
-    if (std::isnan(back_of(d, name))) r.missing.push_back(std::string("日线 ") + name);
+    if (std::isnan(last_value(d, name))) r.missing.push_back(std::string("日线 ") + name);
 }
 
 }  // namespace
+
+double last_value(const tarnel::BarTable& t, const char* name, std::size_t back) {
+  if (!t.has_column(name) || t.rows() <= back) return NaN;
+  return t.column(name)[t.rows() - 1 - back];
+}
 
 std::string price_text(double v, int decimals) {
   return std::isfinite(v) ? fmt::format("{:.{}f}", v, decimals) : std::string("—");
@@ -250,7 +260,11 @@ StockReading read_stock(const StockPromptFacts& f) {
   if (r.weekly_rows == 0) r.missing.push_back("周线数据");
   if (!f.pattern_readable) r.missing.push_back("pattern_info");
   note_null_members(f.pattern, r);
+  r.rules = read_market_rules(f.pattern);
+  r.t_plus_1 = r.rules && !r.rules->settlement.empty() ? r.rules->settlement == "T+1" : f.market == "A";
   read_indicators(f, r);
+  if (r.rules && r.rules->atr > 0) r.atr = r.rules->atr;
+  r.dist_ema20_atr = (r.close - r.ema20) / r.atr;
   read_bar_health(f.daily, r);
   read_tier(f.bias, r);
   read_pattern(f, r);

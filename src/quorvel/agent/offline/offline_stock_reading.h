@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "quorvel/agent/offline/offline_stock_prompt.h"
+#include "quorvel/agent/offline/offline_stock_rules.h"
 
 namespace quorvel::agent::offline {
 
@@ -27,13 +28,16 @@ struct StockReading {
   std::size_t daily_rows = 0, weekly_rows = 0;
   int decimals = 2;                 // price decimals of the instrument
   double close, prev_close, price;  // last close, the one before, the prompt's current price
+  // Last daily values; atr is trading_rules.atr when the prompt gives it (the unit of distances).
   double atr, ema5, ema10, ema20, ema60, vwma, adx, adx_3d_ago, rsi, rsi6, macd, macd_signal, macd_hist, k, d, j,
       volume_ratio, mfi, sar, upper_band, lower_band, obv, obv_10d_ago, close_10d_ago, close_5d_ago;
   double atr_low_20d;                   // lowest ATR of the last 20 days
-  std::vector<double> macd_hist_last3;  // oldest first
+  std::vector<double> macd_hist_last4;  // oldest first
+  double low_60d, high_60d;             // lowest low and highest high of the last 60 daily rows
   int quiet_volume_days = 0;            // consecutive last days with Volume_Ratio < 0.7
   double week_ema5, week_ema20, week_close;
-  std::string alignment;              // "多头排列", "空头排列" or "交织"
+  std::string alignment;              // over alignment_lines: "多头排列", "空头排列" or "交织"
+  std::string alignment_lines;        // "EMA5/10/20/60", or "EMA5/10/20" when EMA60 is missing
   std::string vwma_slope;             // "positive", "negative", "flat" or "" when missing
   double dist_ema20_atr;              // (close - EMA20) / ATR
   Level support, resistance, low_5d;  // from price_context, else computed from the bars
@@ -44,14 +48,19 @@ struct StockReading {
   std::optional<std::string> vol_regime;
   std::optional<double> rs_20d;
   std::optional<Constraints> constraints;
-  std::string strategy_hint;    // pre_screen.strategy_hint, else strategy_type; "" when absent
-  bool suspect_data = false;    // close <= 0 or the last 3 bars identical
-  double max_abs_move_pct = 0;  // largest single-day close-to-close move in the daily rows
-  double turnover_20d;          // mean close x volume of the last 20 days (quote currency)
-  std::string tier;             // 强势档 / 中性档 / 弱势档
+  std::optional<MarketRules> rules;  // pattern_info.trading_rules; absent in older prompts
+  bool t_plus_1 = false;             // settlement T+1 (trading_rules, else the A-share family)
+  std::string strategy_hint;         // pre_screen.strategy_hint, else strategy_type; "" when absent
+  bool suspect_data = false;         // close <= 0 or the last 3 bars identical
+  double max_abs_move_pct = 0;       // largest single-day close-to-close move in the daily rows
+  double turnover_20d;               // trading_rules.avg_turnover_20d, else mean close x volume of 20 days
+  std::string tier;                  // 强势档 / 中性档 / 弱势档
   double adx_threshold, deviation_cap, stop_cap_by_tier;  // ADX, EMA20 deviation and stop caps in ATR
   std::vector<std::string> missing;                       // inputs the prompt lacks, named as the prompt names them
 };
+
+// Value of the column `back` rows before the last; NaN when the column or the row is missing.
+double last_value(const tarnel::BarTable& t, const char* name, std::size_t back = 0);
 
 // NaN-safe formatting of a price with the instrument's decimals ("—" for NaN).
 std::string price_text(double v, int decimals);
