@@ -82,7 +82,7 @@ TEST_F(OfflineStockWalk, DecisionsKeepTheRulesAndStateOnlyTrueClaims) {
       {"hk.00939", "HK"}, {"hk.01113", "HK"}, {"hk.09988", "HK"}, {"us.AAPL", "US"},  {"us.NVDA", "US"}};
   const char* biases[] = {"偏多", "震荡", "偏空", "避险"};
   const char* regimes[] = {"normal_vol", "high_vol", "low_vol"};
-  constexpr std::size_t DAYS = 16, WARM_UP = 130;
+  constexpr std::size_t DAYS = 40, WARM_UP = 130;
   int days = 0, buys = 0, soft = 0;
   std::map<std::string, int> soft_by_check, claims;
   for (std::size_t i = 0; i < std::size(instruments); ++i) {
