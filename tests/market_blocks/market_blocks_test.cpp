@@ -18,16 +18,7 @@ namespace {
 
 class Blocks : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new testing::TempDir();
-    data_ = std::make_shared<tarnel::LocalMarketData>(*dir_ / "s.sqlite", get_project_root() / "data");
-  }
-  static void TearDownTestSuite() {
-    data_.reset();
-    delete dir_;
-  }
-  static inline testing::TempDir* dir_ = nullptr;
-  static inline std::shared_ptr<tarnel::LocalMarketData> data_;
+  std::shared_ptr<tarnel::LocalMarketData> data_ = testing::bundled_market_data();
   Service<tarnel::MarketData>::Guard market{data_};
   TarnelMarketBlocks blocks;
 };

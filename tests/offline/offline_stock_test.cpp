@@ -45,6 +45,16 @@ std::string reply_to(const testing::StockPromptSample& s) {
   return facts ? write_offline_stock_analysis(*facts) : "";
 }
 
+// The reply to the sample's prompt rendered with another pattern_info.
+std::string reply_with(const testing::StockPromptSample& s, const nlohmann::ordered_json& pattern, const char* market) {
+  auto inputs = s.inputs;
+  inputs.pattern_info = pattern.dump(2);
+  const auto facts = parse_stock_prompt(
+      s.system_message, core::MarketStockAgent(market, make_offline_client_bundle()).render_task(inputs));
+  EXPECT_TRUE(facts);
+  return facts ? write_offline_stock_analysis(*facts) : "";
+}
+
 std::size_t count(const std::string& text, const std::string& needle) {
   std::size_t n = 0;
   for (auto p = text.find(needle); p != std::string::npos; p = text.find(needle, p + 1)) ++n;
@@ -59,16 +69,7 @@ const ConstraintSet STRONG{1.2, 1.5, 30, 3.0, "强势档"};
 // bias and volatility state, with the constraints and trading rules the AI selector computes.
 class OfflineStockWalk : public ::testing::Test {
  protected:
-  static void SetUpTestSuite() {
-    dir_ = new testing::TempDir();
-    data_ = std::make_shared<tarnel::LocalMarketData>(*dir_ / "s.sqlite", get_project_root() / "data");
-  }
-  static void TearDownTestSuite() {
-    data_.reset();
-    delete dir_;
-  }
-  static inline testing::TempDir* dir_ = nullptr;
-  static inline std::shared_ptr<tarnel::LocalMarketData> data_;
+  std::shared_ptr<tarnel::LocalMarketData> data_ = testing::bundled_market_data();
 };
 
 // Every decision passes the decision validator and the plan checker's hard checks, and every
@@ -191,12 +192,7 @@ TEST(OfflineStock, BuysFollowTheTradingRules) {
     SCOPED_TRACE(row.label);
     auto pattern = nlohmann::ordered_json::parse(s.inputs.pattern_info);
     pattern["trading_rules"].update(row.rules);
-    auto inputs = s.inputs;
-    inputs.pattern_info = pattern.dump(2);
-    const auto facts = parse_stock_prompt(
-        s.system_message, core::MarketStockAgent("US", make_offline_client_bundle()).render_task(inputs));
-    ASSERT_TRUE(facts);
-    const std::string reply = write_offline_stock_analysis(*facts);
+    const std::string reply = reply_with(s, pattern, "US");
     EXPECT_NE(reply.find(row.stated), std::string::npos) << reply;
     const auto d = decision_of(reply);
     EXPECT_EQ(d.action != "观望等待", row.buy);
@@ -225,12 +221,7 @@ TEST(OfflineStock, MissingPatternMembersAreReportedAsMissing) {
     SCOPED_TRACE(row.member);
     auto pattern = nlohmann::ordered_json::parse(s.inputs.pattern_info);
     pattern[row.member] = nullptr;
-    auto inputs = s.inputs;
-    inputs.pattern_info = pattern.dump(2);
-    const auto facts = parse_stock_prompt(
-        s.system_message, core::MarketStockAgent("A", make_offline_client_bundle()).render_task(inputs));
-    ASSERT_TRUE(facts);
-    const std::string reply = write_offline_stock_analysis(*facts);
+    const std::string reply = reply_with(s, pattern, "A");
     EXPECT_NE(reply.find(row.reported), std::string::npos) << reply;
     EXPECT_NE(reply.find("universe_rank（" + s.daily.last_date() + " 尚未运行市场筛选）"),
               std::string::npos);  // with its reason

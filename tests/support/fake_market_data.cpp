@@ -1,7 +1,9 @@
 #include "support/fake_market_data.h"
 
 #include "quorvel/utils/environment.h"
+#include "support/test_support.h"
 #include "tarnel/csv_bars.h"
+#include "tarnel/local_market_data.h"
 #include "tarnel/dates.h"
 #include "tarnel/rows_json.h"
 #include "tarnel/technical.h"
@@ -100,6 +102,12 @@ int FakeMarketData::count_trading_days(const std::string&, const std::string& af
   for (tarnel::Date d = first + date::days{1}; d <= last; d += date::days{1})
     if (date::weekday(d) != date::Saturday && date::weekday(d) != date::Sunday) ++n;
   return n;
+}
+
+std::shared_ptr<tarnel::LocalMarketData> bundled_market_data() {
+  static TempDir dir;
+  static const auto data = std::make_shared<tarnel::LocalMarketData>(dir / "s.sqlite", get_project_root() / "data");
+  return data;
 }
 
 }  // namespace quorvel::testing

@@ -8,6 +8,10 @@
 
 #include "contracts/market_data.h"
 
+namespace tarnel {
+class LocalMarketData;
+}
+
 namespace quorvel::testing {
 
 class FakeMarketData : public tarnel::MarketData {
@@ -54,5 +58,9 @@ class BarsBuilder {
 
 // The real bars of a bundled instrument file (data/bars/...), read straight from the CSV.
 tarnel::BarTable bundled_bars(const std::string& relative_file);
+
+// The local market-data service over the bundled data (split-adjusted series, names, lots,
+// calendars), loaded once per test process into a temporary store that lives until it ends.
+std::shared_ptr<tarnel::LocalMarketData> bundled_market_data();
 
 }  // namespace quorvel::testing
