@@ -89,9 +89,14 @@ asio::awaitable<bool> stored(const quorvel::report::AnalysisKey& key) {
   co_return co_await std::move(lookup);
 }
 
-void log_skip(const quorvel::report::AnalysisKey& key) {
+// Says the stored analysis is used, and that its plan needs review when a hard check failed.
+asio::awaitable<void> log_skip(const quorvel::report::AnalysisKey& key) {
   logger.info("股票 " + key.code + " 在 " + key.date + " 的分析报告 (" + key.llm_client_type +
               ") 已存在，跳过执行。 (使用 --force 强制重新分析)");
+  auto lookup = quorvel::run_blocking([&] { return quorvel::report::default_storage().stored_analysis(key); });
+  const auto stored = co_await std::move(lookup);
+  if (stored && stored->review_required)
+    logger.warning("[规则核验] " + key.code + " " + key.date + " 已存储的交易计划需复核（未通过硬性规则核验）");
 }
 
 // The analysis of `stock_code` for the closed session `analysis_time`; its exit status.
@@ -108,7 +113,8 @@ asio::awaitable<int> analyze_stock(std::string stock_code, std::string analysis_
   if (!force) {
     auto lookup = stored(key);
     if (co_await std::move(lookup)) {
-      log_skip(key);
+      auto skip = log_skip(key);
+      co_await std::move(skip);
       co_return 0;
     }
   }
@@ -122,7 +128,8 @@ asio::awaitable<int> analyze_stock(std::string stock_code, std::string analysis_
   try {
     auto again = stored(key);
     if ((waited || !force) && co_await std::move(again)) {
-      log_skip(key);
+      auto skip = log_skip(key);
+      co_await std::move(skip);
     } else {
       auto work = quorvel::with_companion(analyse_claimed(status, stock_code, day), claims.keep_renewed());
       co_await std::move(work);
