@@ -1,7 +1,7 @@
 // The AI analysis end to end on real bundled bars with a scripted agent, pattern service and store.
 #include <gtest/gtest.h>
 
-#include "ai/decision_replies.h"
+#include "support/decision_replies.h"
 #include "contracts/clock.h"
 #include "quorvel/agent/core/summary_report.h"
 #include "quorvel/indicators/status_computation.h"

@@ -4,7 +4,7 @@
 
 #include <gtest/gtest.h>
 
-#include "ai/decision_replies.h"
+#include "support/decision_replies.h"
 #include "support/fake_llm_server.h"
 #include "support/test_support.h"
 

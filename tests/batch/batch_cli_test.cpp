@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "ai/decision_replies.h"
+#include "support/decision_replies.h"
 #include "support/fake_llm_server.h"
 #include "quorvel/utils/utf8_text.h"
 #include "support/test_support.h"

@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "ai/decision_replies.h"
+#include "support/decision_replies.h"
 #include "quorvel/report/sqlite_report_store.h"
 #include "quorvel/utils/sqlite_db.h"
 #include "support/fake_llm_server.h"

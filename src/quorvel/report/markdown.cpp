@@ -21,6 +21,7 @@ std::string_view kind_title(ReportKind kind) {
     case ReportKind::analysis: return "分析报告";
     case ReportKind::summary: return "总结报告";
     case ReportKind::solvara: return "大盘 AI 简报";
+    case ReportKind::score: return "计划评分";
   }
   return "报告";
 }

@@ -31,12 +31,13 @@ std::string_view kind_name(ReportKind kind) {
     case ReportKind::analysis: return "analysis";
     case ReportKind::summary: return "summary";
     case ReportKind::solvara: return "solvara";
+    case ReportKind::score: return "score";
   }
   return "analysis";
 }
 
 std::optional<ReportKind> parse_kind(std::string_view name) {
-  for (const ReportKind k : {ReportKind::analysis, ReportKind::summary, ReportKind::solvara})
+  for (const ReportKind k : {ReportKind::analysis, ReportKind::summary, ReportKind::solvara, ReportKind::score})
     if (kind_name(k) == name) return k;
   return std::nullopt;
 }
@@ -46,6 +47,7 @@ std::string_view stream_name(ReportKind kind) {
     case ReportKind::analysis: return "quorvel:analysis";
     case ReportKind::summary: return "quorvel:summary";
     case ReportKind::solvara: return "quorvel:solvara";
+    case ReportKind::score: return "quorvel:score";
   }
   return "quorvel:analysis";
 }
@@ -104,6 +106,17 @@ Json solvara_message(const MessageHeader& header, const SolvaraReport& r) {
 
 std::string message_text(const Json& message) {
   return message.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json score_message(const MessageHeader& header, const StoredPlan& plan, const std::string& status, const Json& score) {
+  Json m = header_members(header, ReportKind::score);
+  m["stock_code"] = plan.code;
+  m["market_type"] = plan.market_type.empty() ? Json(nullptr) : Json(plan.market_type);
+  m["analysis_time"] = plan.date;
+  m["llm_client_type"] = plan.llm_client_type;
+  m["status"] = status;
+  m["score"] = score;
+  return m;
 }
 
 }  // namespace quorvel::report

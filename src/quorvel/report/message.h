@@ -11,12 +11,13 @@
 #include <nlohmann/json.hpp>
 
 #include "contracts/report_store.h"
+#include "quorvel/report/plan_ledger.h"
 
 namespace quorvel::report {
 
-enum class ReportKind { analysis, summary, solvara };
+enum class ReportKind { analysis, summary, solvara, score };
 
-// "analysis", "summary", "solvara".
+// "analysis", "summary", "solvara", "score" (a plan's result; no report row of its own).
 std::string_view kind_name(ReportKind kind);
 std::optional<ReportKind> parse_kind(std::string_view name);
 
@@ -49,6 +50,9 @@ nlohmann::ordered_json analysis_message(const MessageHeader& header, const Analy
                                         const std::optional<nlohmann::ordered_json>& decision);
 nlohmann::ordered_json summary_message(const MessageHeader& header, const SummaryReport& report);
 nlohmann::ordered_json solvara_message(const MessageHeader& header, const SolvaraReport& report);
+// report_id is the scored analysis.
+nlohmann::ordered_json score_message(const MessageHeader& header, const StoredPlan& plan, const std::string& status,
+                                     const nlohmann::ordered_json& score);
 
 // Compact JSON text of a message. Invalid UTF-8 in a text is replaced by U+FFFD (JSON cannot carry
 // it); valid text, including any Unicode, quotes and new-lines, passes through unchanged.

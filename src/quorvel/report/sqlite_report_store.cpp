@@ -74,6 +74,12 @@ CREATE TABLE IF NOT EXISTS outbox (
   lease_until     INTEGER   -- its claim holds until then, ms since 1970 UTC; NULL: free to take
 );
 CREATE INDEX IF NOT EXISTS outbox_pending ON outbox(seq) WHERE delivered_at IS NULL;
+CREATE TABLE IF NOT EXISTS plan_scores (
+  report_id       INTEGER PRIMARY KEY REFERENCES reports(id),  -- the scored analysis
+  status          TEXT NOT NULL,     -- scored / not_scorable
+  score           TEXT NOT NULL,     -- the result, JSON
+  scored_at       TEXT NOT NULL
+);
 CREATE TABLE IF NOT EXISTS analysis_claims (
   stock_code      TEXT NOT NULL,
   analysis_date   TEXT NOT NULL,

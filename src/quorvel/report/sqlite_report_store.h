@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "contracts/report_store.h"
+#include "quorvel/report/plan_ledger.h"
 #include "quorvel/report/publisher.h"
 #include "quorvel/utils/sqlite_db.h"
 #include "quorvel/report/stored_report.h"
@@ -108,6 +109,15 @@ class SqliteReportStore final : public ReportStore {
     std::size_t failed = 0;
   };
   FilesWritten write_missing_files(bool check_disk = false);
+
+  // The plan ledger (plan_ledger.h). The latest analysis of each instrument-day and client that
+  // holds a decision and has no final result yet, oldest day first.
+  std::vector<StoredPlan> plans_to_score(const PlanFilter& filter);
+  // Stores the results with one "score" message each, in one transaction; a result already stored
+  // for its analysis is left as it is (an update run twice at once scores a plan once).
+  std::size_t save_plan_results(std::span<const PlanResult> results);
+  // The stored results with their plans, oldest day first.
+  std::vector<ScoredPlan> scored_plans(const PlanFilter& filter);
 
   const std::filesystem::path& directory() const { return options_.directory; }
   std::filesystem::path database_file() const { return options_.directory / DATABASE_FILE_NAME; }
