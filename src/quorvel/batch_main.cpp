@@ -25,7 +25,6 @@
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
-#include <spdlog/sinks/stdout_sinks.h>
 
 #include "contracts/errors.h"
 #include "quorvel/agent/core/usage_ledger.h"
@@ -57,13 +56,6 @@ struct Options {
 };
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-// Log lines below warning level go to the log file only; the console keeps the instrument lines
-// and the progress readable while several analyses log at once.
-void quiet_console_log() {
-  for (auto& sink : logger.backend().sinks())
-    if (dynamic_cast<spdlog::sinks::stderr_sink_mt*>(sink.get())) sink->set_level(spdlog::level::warn);
-}
 
 // Standard error of the run: a line per instrument and, on a terminal, a progress line kept at the bottom.
 class Console {
@@ -236,7 +228,7 @@ int main(int argc, char** argv) {
       return 2;
     }
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
-    if (!opt.verbose) quiet_console_log();
+    if (!opt.verbose) quorvel::quiet_console_log();
     return run(opt, std::move(codes));
   });
 }

@@ -50,10 +50,10 @@ int run(int argc, char** argv) {
                "quorvel-ledger"};
   app.require_subcommand(1);
   std::string dir;
-  app.add_option("--dir", dir, "报告目录 (默认按 REPORT_DIR / TARNEL_CENTER 规则)");
   quorvel::report::PlanFilter filter;
   std::string format = "table";
   auto add_filter = [&](CLI::App* sub) {
+    sub->add_option("--dir", dir, "报告目录 (默认按 REPORT_DIR / TARNEL_CENTER 规则；回放的目录见 pelion-replay 的结尾)");
     sub->add_option("--market", filter.market, "市场: A, HK, US, ETF")->check(CLI::IsMember({"A", "HK", "US", "ETF"}));
     sub->add_option("--from", filter.from, "分析日期起 YYYY-MM-DD (含)");
     sub->add_option("--to", filter.to, "分析日期止 YYYY-MM-DD (含)");

@@ -177,4 +177,9 @@ void setup_logging(const std::string& log_dir, const std::string& level) {
   }
 }
 
+void quiet_console_log() {
+  for (auto& sink : logger.backend().sinks())
+    if (dynamic_cast<spdlog::sinks::stderr_sink_mt*>(sink.get())) sink->set_level(spdlog::level::warn);
+}
+
 }  // namespace quorvel

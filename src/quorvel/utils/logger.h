@@ -83,4 +83,8 @@ extern Logger logger;
 // "WARNING", "ERROR"). A directory that cannot be created leaves file logging off and says so.
 void setup_logging(const std::string& log_dir, const std::string& level = "INFO");
 
+// Lines below warning level go to the log file only: the console of a long run keeps its own
+// progress lines readable while several analyses log at once.
+void quiet_console_log();
+
 }  // namespace quorvel

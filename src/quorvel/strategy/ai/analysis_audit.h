@@ -6,7 +6,8 @@
 // paid reply there, and written again with the outcome when the analysis ends.
 //
 // Files: <report directory>/audit/<code>_<date>_<UTC timestamp with microseconds>.json, one JSON
-// object (members in the order of AnalysisAudit). Code and date pass through the report store's
+// object (members in the order of AnalysisAudit). With QUORVEL_AUDIT_SHARED_SYSTEM set (replays),
+// system_message is {"file": "system/<hash>.md"}: each distinct system message is stored once. Code and date pass through the report store's
 // file-name rules; the timestamp comes from the clock service.
 #include <filesystem>
 #include <string>
