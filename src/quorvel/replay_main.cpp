@@ -3,7 +3,8 @@
 // session or before (the bar reads end at the session; a brief is made from its own day). It works
 // in a store of its own (default: <report directory>/replay, with its own brief cache and audit
 // folder) and never publishes, so it never makes a live run skip an analysis, never feeds its
-// briefs to live runs and never reaches the live queue. Resumable: a session's stored analyses are
+// briefs to live runs and never reaches the live queue. It reads the bars the local store holds
+// (each series once, sliced per session), never the online providers. Resumable: a session's stored analyses are
 // skipped when the replay runs again. The offline analyst answers unless LLM_CLIENT_TYPE names a
 // model; then the number of LLM calls is printed first and more than 50 need --yes.
 //
@@ -32,6 +33,7 @@
 #include "quorvel/utils/run_sync.h"
 #include "tarnel/code_list.h"
 #include "tarnel/dates.h"
+#include "tarnel/online/online_market_data.h"
 
 namespace {
 
@@ -70,6 +72,7 @@ void use_replay_store(const std::filesystem::path& dir) {
   setenv("QUORVEL_SOLVARA_DIR", (dir / "solvaras").c_str(), 1);
   setenv("QUORVEL_AUDIT_SHARED_SYSTEM", "1", 1);
   unsetenv("QUORVEL_MQ_URL");
+  setenv("TARNEL_ONLINE", "0", 1);  // history as stored: fill it first with tarnel-update
   if (!quorvel::env_value("LLM_CLIENT_TYPE")) setenv("LLM_CLIENT_TYPE", "offline", 1);
 }
 
@@ -89,6 +92,7 @@ int run(const Options& opt) {
       std::filesystem::absolute(opt.dir.empty() ? quorvel::report_directory() / "replay" : std::filesystem::path(opt.dir));
   use_replay_store(dir);
   quorvel::install_runtime_services();
+  tarnel::online::install_market_data(tarnel::parse_date(opt.to));  // each series read once, sliced per session
   std::set<std::string> markets;
   for (const auto& code : codes) {
     const std::string m = quorvel::get_market_type(code, "").value_or("A");

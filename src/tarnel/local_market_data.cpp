@@ -79,9 +79,31 @@ BarTable LocalMarketData::get_any_ohlc(const std::string& code, const std::strin
   Lease store = borrow();
   const std::string stored = stored_code(*store, code);
   if (first > last) return BarTable::with_base_columns();
-  BarTable bars = store->load(stored, first, last);
+  BarTable bars = load(*store, stored, first, last);
   if (needs_split_adjustment(*store, stored)) bars = adjust_for_corporate_actions(std::move(bars), stored);
   return bars;
+}
+
+void LocalMarketData::keep_series_in_memory(Date through) {
+  std::lock_guard lock(memory_mutex_);
+  memory_through_ = through;
+  memory_.clear();
+}
+
+BarTable LocalMarketData::load(BarStore& store, const std::string& stored, Date first, Date last) {
+  std::shared_ptr<const BarTable> series;
+  {
+    std::lock_guard lock(memory_mutex_);
+    if (!memory_through_ || last > *memory_through_) return store.load(stored, first, last);
+    const auto it = memory_.find(stored);
+    if (it != memory_.end()) series = it->second;
+  }
+  if (!series) {
+    auto loaded = std::make_shared<const BarTable>(store.load(stored, Date{date::days{0}}, *memory_through_));
+    std::lock_guard lock(memory_mutex_);
+    series = memory_.emplace(stored, std::move(loaded)).first->second;
+  }
+  return series->slice(first, last);
 }
 
 bool LocalMarketData::needs_split_adjustment(BarStore& store, const std::string& stored) {
@@ -96,7 +118,7 @@ bool LocalMarketData::needs_split_adjustment(BarStore& store, const std::string&
 BarTable LocalMarketData::get_index_ohlc(const MarketIndex& index, const std::string& end_date) {
   const Date last = parse_date(end_date);
   Lease store = borrow();
-  return store->load(std::string(index.code), Date{date::days{0}}, last);
+  return load(*store, std::string(index.code), Date{date::days{0}}, last);
 }
 
 std::string LocalMarketData::get_default_start_date() { return DEFAULT_HISTORY_START; }

@@ -3,6 +3,7 @@
 // data folder the first time it is opened empty. Thread-safe: each thread borrows its own
 // connection from a small pool.
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -58,6 +59,12 @@ class LocalMarketData final : public MarketData {
   // Logs once per market and process that `d` lies beyond the market's trading-day list.
   void warn_if_beyond_calendar(const std::string& market, Date d);
 
+  // From now on reads of bars up to `through` come from memory: each stored series is read once,
+  // up to `through`, and sliced per request; the split adjustment still runs on the slice, so every
+  // read returns what the store would give. For replays, which read the same series thousands of
+  // times; bars stored after this call are not seen.
+  void keep_series_in_memory(Date through);
+
  private:
   class Lease;
   Lease borrow();
@@ -65,6 +72,8 @@ class LocalMarketData final : public MarketData {
   std::string stored_code(BarStore& store, const std::string& code);
   // Whether bars of the stored code are a raw or unknown A-share stock or fund series.
   static bool needs_split_adjustment(BarStore& store, const std::string& stored);
+  // The stored rows of `stored` in [first, last], from memory when keep_series_in_memory covers them.
+  BarTable load(BarStore& store, const std::string& stored, Date first, Date last);
 
   std::filesystem::path store_file_;
   std::mutex pool_mutex_;
@@ -72,6 +81,9 @@ class LocalMarketData final : public MarketData {
   std::mutex calendar_mutex_;
   std::vector<std::pair<std::string, std::unique_ptr<TradingCalendar>>> calendars_;
   std::vector<std::string> warned_markets_;  // guarded by calendar_mutex_
+  std::mutex memory_mutex_;
+  std::optional<Date> memory_through_;  // guarded by memory_mutex_
+  std::map<std::string, std::shared_ptr<const BarTable>> memory_;  // stored code -> rows up to memory_through_
 };
 
 // Creates the local service for the configured data root and makes it the current one.

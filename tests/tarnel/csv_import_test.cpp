@@ -126,6 +126,24 @@ TEST(BundledData, EmptyStoreLoadsOnceAndResolvesNamesAndFundCodes) {
   const BarTable idx = service.get_index_ohlc(indices::CSI500, "2023-02-10");
   EXPECT_EQ(idx.last_date(), "2023-02-10");
   EXPECT_EQ(idx.index().front(), parse_date("2017-01-03"));
+  // Series kept in memory read exactly as from the store, split adjustment on the slice included;
+  // a read past the kept day goes to the store.
+  LocalMarketData memory(dir / "s.sqlite", quorvel::get_project_root() / "data");
+  memory.keep_series_in_memory(parse_date("2023-06-30"));
+  for (const char* code : {"sh.600519", "sh.600000", "sz.300750", "510050", "hk.00700", "us.AAPL"})
+    for (const auto& [from, to] : {std::pair{"2015-01-01", "2019-06-03"}, std::pair{"2021-03-01", "2023-02-10"},
+                                   std::pair{"2022-01-01", "2024-08-20"}}) {
+      SCOPED_TRACE(std::string(code) + " " + from + " " + to);
+      const BarTable stored = service.get_any_ohlc(code, from, to), kept = memory.get_any_ohlc(code, from, to);
+      EXPECT_EQ(kept.index(), stored.index());
+      ASSERT_EQ(kept.column_names(), stored.column_names());
+      for (const auto& name : stored.column_names())  // NaN (no amount) counts as equal to NaN
+        for (std::size_t i = 0; i < stored.rows(); ++i)
+          ASSERT_TRUE(kept.at(name, i) == stored.at(name, i) || (std::isnan(kept.at(name, i)) && std::isnan(stored.at(name, i))))
+              << name << " row " << i;
+      EXPECT_EQ(kept.adjustments().size(), stored.adjustments().size());
+    }
+  EXPECT_EQ(memory.get_index_ohlc(indices::CSI500, "2023-02-10"), idx);
   // A second open of the filled store does not load again.
   BarStore store(dir / "s.sqlite");
   const auto count = store.instrument_count();

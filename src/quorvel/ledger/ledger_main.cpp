@@ -83,9 +83,13 @@ int run(int argc, char** argv) {
     tarnel::online::install_market_data();  // the local store, filled online unless TARNEL_ONLINE=0
     return update(*store, filter);
   }
-  quorvel::ledger::print_ledger_report(std::cout, quorvel::ledger::build_ledger_report(
-                                                      quorvel::ledger::ledger_entries(*store, filter)),
-                                       format);
+  const auto entries = quorvel::ledger::ledger_entries(*store, filter);
+  quorvel::ledger::print_ledger_report(std::cout, quorvel::ledger::build_ledger_report(entries), format);
+  std::size_t unscorable = 0;
+  for (const auto& e : entries) unscorable += e.score.status == "not_scorable";
+  if (unscorable > 0)
+    fmt::print(stderr, "另有 {} 个计划无法评分（停牌、价格缺失等，原因见 score 消息的 reason），未计入统计\n", unscorable);
+  if (entries.empty()) fmt::print(stderr, "还没有已评分的计划：先运行 quorvel-ledger update\n");
   return 0;
 }
 

@@ -56,9 +56,10 @@ std::string OnlineMarketData::get_name_from_code(const std::string& code) {
   return name.empty() ? base().get_name_from_code(code) : name;
 }
 
-std::shared_ptr<MarketData> install_market_data() {
+std::shared_ptr<MarketData> install_market_data(std::optional<Date> keep_in_memory_through) {
   const OnlineConfig config = online_config_from_env();
   auto local = std::make_shared<LocalMarketData>(default_store_path(), quorvel::get_project_root() / "data");
+  if (keep_in_memory_through) local->keep_series_in_memory(*keep_in_memory_through);
   std::shared_ptr<MarketData> service = local;
   if (config.enabled) service = std::make_shared<OnlineMarketData>(local, config);
   quorvel::Service<MarketData>::install(service);

@@ -6,6 +6,7 @@
 // returned as they are. Thread-safe.
 #include <map>
 #include <memory>
+#include <optional>
 #include <mutex>
 #include <string>
 
@@ -37,7 +38,9 @@ class OnlineMarketData final : public ForwardingMarketData {
 };
 
 // Creates the local service for the configured data root and makes it the current one, wrapped in
-// the online filler unless TARNEL_ONLINE switches that off.
-std::shared_ptr<MarketData> install_market_data();
+// the online filler unless TARNEL_ONLINE switches that off. With `keep_in_memory_through` the local
+// service serves bars up to that day from memory (LocalMarketData::keep_series_in_memory): a replay
+// reads history that is stored already.
+std::shared_ptr<MarketData> install_market_data(std::optional<Date> keep_in_memory_through = std::nullopt);
 
 }  // namespace tarnel::online
