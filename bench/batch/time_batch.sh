@@ -22,12 +22,17 @@ unset QUORVEL_MQ_URL
 
 PORT=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])')
 python3 - "$PORT" "$LATENCY" "$WORK/requests" <<'PY' &
-import http.server, json, socketserver, sys, threading, time
+import http.server, json, re, socketserver, sys, threading, time
 port, latency, log = int(sys.argv[1]), float(sys.argv[2]), sys.argv[3]
 lock = threading.Lock()
-DECISION = {"stock_code": "-", "analysis_time": "-", "direction": "中性", "action": "观望等待",
-            "holder_action": "继续持有", "strategy_mode": "空仓等待", "confidence": "低", "key_watch": "-"}
-ANALYSIS = "## 分析\n基准测试回复。\n```json\n" + json.dumps(DECISION, ensure_ascii=False) + "\n```\n"
+def analysis(user):
+    # A wait about the instrument and day the prompt names (its 6.2 example carries them).
+    pick = lambda pattern: (re.search(pattern, user) or [None, "-"])[1]
+    decision = {"stock_code": pick(r'"stock_code": "([^"]*)"'), "analysis_time": pick(r'"analysis_time": "([^"]*)"'),
+                "current_price": float(pick(r'"current_price": ([0-9.]+)').replace("-", "0")),
+                "direction": "中性", "action": "观望等待", "holder_action": "清仓离场", "strategy_mode": "空仓等待",
+                "confidence": "低", "key_watch": "-"}
+    return "## 分析\n基准测试回复。\n```json\n" + json.dumps(decision, ensure_ascii=False) + "\n```\n"
 class H(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     def do_POST(self):
@@ -39,7 +44,7 @@ class H(http.server.BaseHTTPRequestHandler):
             open(log, "a").write(kind + "\n")
         time.sleep(latency)
         body = json.dumps({"id": "b", "model": "fake", "choices": [{"index": 0, "message": {"role": "assistant",
-               "content": "**▋ 大盘市场研判 · 震荡 / 中**" if brief else ANALYSIS}}],
+               "content": "**▋ 大盘市场研判 · 震荡 / 中**" if brief else analysis(user)}}],
                "usage": {"prompt_tokens": 1000, "completion_tokens": 100, "prompt_cache_hit_tokens": 800}}).encode()
         self.send_response(200); self.send_header("Content-Type", "application/json")
         self.send_header("Content-Length", str(len(body))); self.end_headers(); self.wfile.write(body)
@@ -53,21 +58,8 @@ SERVER=$!
 
 # The bundled data first (it loads into an empty store only), then the benchmark's own instruments.
 "$BIN/tarnel-bars" sh.600519 --start "$DATE" --end "$DATE" >/dev/null 2>&1
-PER=$(( (N + 3) / 4 ))
-mkdir -p "$WORK/bars"
-cp "$ROOT/data/bars/a/sh.600519.csv" "$ROOT/data/bars/etf/510050.csv" "$ROOT/data/bars/hk/00700.csv" \
-  "$ROOT/data/bars/us/AAPL.csv" "$WORK/bars/"
-{
-  echo "code,name,market,kind,file"
-  for i in $(seq 1 "$PER"); do
-    printf 'sh.601%03d,基准A%02d,A,stock,bars/sh.600519.csv\n' "$i" "$i"
-    printf '512%03d,基准ETF%02d,ETF,etf,bars/510050.csv\n' "$i" "$i"
-    printf 'hk.08%03d,基准港股%02d,HK,stock,bars/00700.csv\n' "$i" "$i"
-    printf 'us.BQ%s,基准美股%02d,US,stock,bars/AAPL.csv\n' "$(printf '%03d' "$i" | tr 0-9 A-J)" "$i"
-  done
-} > "$WORK/instruments.csv"
-"$BIN/tarnel-import" --instruments "$WORK/instruments.csv" >/dev/null
-tail -n +2 "$WORK/instruments.csv" | cut -d, -f1 | head -n "$N" > "$WORK/watchlist.txt"
+source "$ROOT/bench/support/instrument_copies.sh"
+make_copies "$N" "$WORK" "$ROOT" "$BIN"
 
 cd "$WORK"  # logs/ goes into the working directory
 run() {

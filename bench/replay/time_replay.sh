@@ -17,21 +17,8 @@ trap '[ -n "${KEEP:-}" ] && echo "work folder: $WORK" || rm -rf "$WORK"' EXIT
 export TARNEL_CENTER="$WORK" REPORT_DIR="$WORK/report" LLM_CLIENT_TYPE=offline TARNEL_ONLINE=0
 unset QUORVEL_MQ_URL
 
-PER=$(( (N + 3) / 4 ))
-mkdir -p "$WORK/bars"
-cp "$ROOT/data/bars/a/sh.600519.csv" "$ROOT/data/bars/etf/510050.csv" "$ROOT/data/bars/hk/00700.csv" \
-  "$ROOT/data/bars/us/AAPL.csv" "$WORK/bars/"
-{
-  echo "code,name,market,kind,file"
-  for i in $(seq 1 "$PER"); do
-    printf 'sh.601%03d,基准A%02d,A,stock,bars/sh.600519.csv\n' "$i" "$i"
-    printf '512%03d,基准ETF%02d,ETF,etf,bars/510050.csv\n' "$i" "$i"
-    printf 'hk.08%03d,基准港股%02d,HK,stock,bars/00700.csv\n' "$i" "$i"
-    printf 'us.BQ%s,基准美股%02d,US,stock,bars/AAPL.csv\n' "$(printf '%03d' "$i" | tr 0-9 A-J)" "$i"
-  done
-} > "$WORK/instruments.csv"
-"$BIN/tarnel-import" --instruments "$WORK/instruments.csv" >/dev/null
-tail -n +2 "$WORK/instruments.csv" | cut -d, -f1 | head -n "$N" > "$WORK/watchlist.txt"
+source "$ROOT/bench/support/instrument_copies.sh"
+make_copies "$N" "$WORK" "$ROOT" "$BIN"
 
 # The first of the last S sessions of the A-share calendar up to 2022-12-30.
 FROM=$(awk -F, 'NR>1 && $1<="2022-12-30"{print $1}' "$ROOT/data/calendars/sse_trading_days.csv" | tail -n "$SESSIONS" | head -1)

@@ -8,7 +8,7 @@
 #include "quorvel/agent/schemas/plan_checks.h"
 #include "quorvel/analysis_steps.h"
 #include "quorvel/utils/number_text.h"
-#include "quorvel/utils/outside_text.h"
+#include "quorvel/utils/table_text.h"
 #include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::batch {
@@ -20,11 +20,7 @@ constexpr std::size_t TABLE_REASON_CHARS = 48;
 
 // Codes and names come from the pool file and the providers, reasons and decision texts from the
 // LLM: all of it is shown as outside text, on one line.
-std::string shown(std::string_view text) {
-  std::string out = outside_text(text);
-  std::replace_if(out.begin(), out.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
-  return out;
-}
+std::string shown(std::string_view text) { return cell_text(text); }
 
 std::string text_field(const Outcome& o, const char* key) {
   if (!o.decision || !o.decision->contains(key) || !(*o.decision)[key].is_string()) return "-";
@@ -75,11 +71,6 @@ std::string as_of(const Outcome& o) {
   if (o.date.empty()) return "-";
   if (o.sessions_behind <= STALE_SESSIONS) return o.date;
   return fmt::format("{} (滞后{}个交易日)", o.date, o.sessions_behind);
-}
-
-std::string pad(const std::string& s, std::size_t width) {
-  const std::size_t w = display_width(s);
-  return s + std::string(w < width ? width - w : 0, ' ');
 }
 
 std::string seconds_text(double s) {
@@ -141,19 +132,7 @@ void print_table(std::ostream& out, const std::vector<Outcome>& outcomes) {
                     text_field(o, "direction"), entry_range(o), or_dash(amount(real_field(o, "stop_loss"))),
                     targets(o), or_dash(amount(real_field(o, "rrr"))), text_field(o, "confidence"),
                     status_text(o, TABLE_REASON_CHARS)});
-  std::vector<std::size_t> width(head.size());
-  for (std::size_t c = 0; c < head.size(); ++c) {
-    width[c] = display_width(head[c]);
-    for (const auto& row : rows) width[c] = std::max(width[c], display_width(row[c]));
-  }
-  auto line = [&](const std::vector<std::string>& row) {
-    std::string text;
-    for (std::size_t c = 0; c < row.size(); ++c)
-      text += (c ? "  " : "") + (c + 1 < row.size() ? pad(row[c], width[c]) : row[c]);
-    out << text << "\n";
-  };
-  line(head);
-  for (const auto& row : rows) line(row);
+  print_aligned_table(out, head, rows);
 }
 
 std::vector<Exposure> exposures(const std::vector<Outcome>& outcomes) {

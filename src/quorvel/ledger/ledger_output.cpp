@@ -9,7 +9,7 @@
 
 #include "quorvel/utils/number_text.h"
 #include "quorvel/utils/outside_text.h"
-#include "quorvel/utils/utf8_text.h"
+#include "quorvel/utils/table_text.h"
 
 namespace quorvel::ledger {
 
@@ -104,25 +104,14 @@ std::string value_label(const GroupStats& g) {
   if (g.dimension == "overall") return "-";
   if (g.value.empty()) return "未知";
   if (g.dimension == "market") return label(g.value);
-  std::string text = outside_text(g.value);
-  std::replace_if(text.begin(), text.end(), [](char c) { return c == '\n' || c == '\t'; }, ' ');
-  return text;
+  return cell_text(g.value);
 }
 
-std::string pad(const std::string& s, std::size_t width) {
-  const std::size_t w = display_width(s);
-  return s + std::string(w < width ? width - w : 0, ' ');
-}
-
-void aligned(std::ostream& out, const std::vector<std::vector<std::string>>& rows) {
-  std::vector<std::size_t> width(rows.front().size());
-  for (const auto& row : rows)
-    for (std::size_t c = 0; c < row.size(); ++c) width[c] = std::max(width[c], display_width(row[c]));
-  for (const auto& row : rows) {
-    std::string text;
-    for (std::size_t c = 0; c < row.size(); ++c) text += (c ? "  " : "") + (c + 1 < row.size() ? pad(row[c], width[c]) : row[c]);
-    out << text << "\n";
-  }
+// The first row is the head.
+void aligned(std::ostream& out, std::vector<std::vector<std::string>> rows) {
+  const std::vector<std::string> head = std::move(rows.front());
+  rows.erase(rows.begin());
+  print_aligned_table(out, head, rows);
 }
 
 std::vector<std::string> heads(std::vector<std::string> first, const std::vector<Field>& fields) {
@@ -169,14 +158,6 @@ const std::vector<std::string>& csv_keys() {
     return k;
   }();
   return keys;
-}
-
-std::string csv_field(const std::string& text) {
-  const std::string s = outside_text(text);
-  if (s.find_first_of(",\"\r\n") == std::string::npos) return s;
-  std::string out = "\"";
-  for (char c : s) out += c == '"' ? std::string("\"\"") : std::string(1, c);
-  return out + "\"";
 }
 
 void csv_row(std::ostream& out, const std::string& dimension, const std::string& value, const std::vector<Field>& fields) {
