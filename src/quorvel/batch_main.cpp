@@ -32,6 +32,7 @@
 #include "quorvel/batch_report.h"
 #include "quorvel/batch_runner.h"
 #include "quorvel/command_dates.h"
+#include "quorvel/pool_members.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
@@ -216,19 +217,10 @@ int main(int argc, char** argv) {
     app.add_flag("-v,--verbose", opt.verbose, "在终端输出每只标的的完整分析日志");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
     if (auto status = quorvel::refuse_pool_date("pelion-batch", opt.date, "输入日期")) return *status;
-    std::vector<std::string> codes;
-    try {
-      codes = tarnel::read_code_list(opt.pool);
-    } catch (const quorvel::ValueError& e) {
-      std::cerr << "pelion-batch: " << e.what() << "\n";
-      return 2;
-    }
-    if (codes.empty()) {
-      std::cerr << "pelion-batch: 股票池文件中没有代码: " << opt.pool << "\n";
-      return 2;
-    }
+    auto codes = quorvel::watchlist_codes("pelion-batch", opt.pool);
+    if (!codes) return 2;
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
     if (!opt.verbose) quorvel::quiet_console_log();
-    return run(opt, std::move(codes));
+    return run(opt, std::move(*codes));
   });
 }

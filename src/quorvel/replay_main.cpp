@@ -24,6 +24,7 @@
 #include "quorvel/analysis_steps.h"
 #include "quorvel/batch_runner.h"
 #include "quorvel/command_dates.h"
+#include "quorvel/pool_members.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
@@ -31,7 +32,6 @@
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/run_sync.h"
-#include "tarnel/code_list.h"
 #include "tarnel/dates.h"
 #include "tarnel/online/online_market_data.h"
 
@@ -77,17 +77,9 @@ void use_replay_store(const std::filesystem::path& dir) {
 }
 
 int run(const Options& opt) {
-  std::vector<std::string> codes;
-  try {
-    codes = tarnel::read_code_list(opt.pool);
-  } catch (const quorvel::ValueError& e) {
-    std::cerr << "pelion-replay: " << e.what() << "\n";
-    return 2;
-  }
-  if (codes.empty()) {
-    std::cerr << "pelion-replay: 股票池文件中没有代码: " << opt.pool << "\n";
-    return 2;
-  }
+  const auto pool = quorvel::watchlist_codes("pelion-replay", opt.pool);
+  if (!pool) return 2;
+  const std::vector<std::string>& codes = *pool;
   const std::filesystem::path dir =
       std::filesystem::absolute(opt.dir.empty() ? quorvel::report_directory() / "replay" : std::filesystem::path(opt.dir));
   use_replay_store(dir);
