@@ -4,6 +4,7 @@
 #include <utility>
 
 #include "quorvel/strategy/ai/market_bias.h"
+#include "quorvel/utils/json_values.h"
 #include "quorvel/utils/text.h"
 
 namespace quorvel::ledger {
@@ -11,21 +12,6 @@ namespace quorvel::ledger {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string text_of(const Json& map, const char* key) {
-  const auto it = map.find(key);
-  return it != map.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
-
-bool flag_of(const Json& map, const char* key) {
-  const auto it = map.find(key);
-  return it != map.end() && it->is_boolean() && it->get<bool>();
-}
-
-double number_of(const Json& map, const char* key, double fallback = 0) {
-  const auto it = map.find(key);
-  return it != map.end() && it->is_number() ? it->get<double>() : fallback;
-}
 
 // The bias of every stored brief by (market, day); the newest brief of a day counts.
 std::map<std::pair<std::string, std::string>, std::string> biases(report::SqliteReportStore& store) {
@@ -43,24 +29,24 @@ std::map<std::pair<std::string, std::string>, std::string> biases(report::Sqlite
 
 PlanScore plan_score_from_json(const Json& s) {
   PlanScore p;
-  p.status = text_of(s, "status");
-  p.reason = text_of(s, "reason");
-  p.kind = text_of(s, "kind");
-  p.outcome = text_of(s, "outcome");
-  p.horizon = int(number_of(s, "horizon", DEFAULT_HORIZON));
-  p.horizon_assumed = flag_of(s, "horizon_assumed");
-  p.fill_date = text_of(s, "fill_date");
-  p.fill_price = number_of(s, "fill_price");
-  p.exit_date = text_of(s, "exit_date");
-  p.exit_price = number_of(s, "exit_price");
-  p.return_pct = number_of(s, "return_pct");
-  p.r_multiple = number_of(s, "r_multiple");
-  p.mae_r = number_of(s, "mae_r");
-  p.mfe_r = number_of(s, "mfe_r");
-  p.sessions_held = int(number_of(s, "sessions_held"));
-  p.target_2_reached = flag_of(s, "target_2_reached");
-  if (const auto it = s.find("baseline_r"); it != s.end() && it->is_number()) p.baseline_r = it->get<double>();
-  p.baseline_outcome = text_of(s, "baseline_outcome");
+  p.status = text_member(s, "status");
+  p.reason = text_member(s, "reason");
+  p.kind = text_member(s, "kind");
+  p.outcome = text_member(s, "outcome");
+  p.horizon = int(number_member(s, "horizon", DEFAULT_HORIZON));
+  p.horizon_assumed = flag_member(s, "horizon_assumed");
+  p.fill_date = text_member(s, "fill_date");
+  p.fill_price = number_member(s, "fill_price", 0);
+  p.exit_date = text_member(s, "exit_date");
+  p.exit_price = number_member(s, "exit_price", 0);
+  p.return_pct = number_member(s, "return_pct", 0);
+  p.r_multiple = number_member(s, "r_multiple", 0);
+  p.mae_r = number_member(s, "mae_r", 0);
+  p.mfe_r = number_member(s, "mfe_r", 0);
+  p.sessions_held = int(number_member(s, "sessions_held", 0));
+  p.target_2_reached = flag_member(s, "target_2_reached");
+  if (const auto& b = member_or_null(s, "baseline_r"); b.is_number()) p.baseline_r = b.get<double>();
+  p.baseline_outcome = text_member(s, "baseline_outcome");
   return p;
 }
 
@@ -75,9 +61,9 @@ std::vector<LedgerEntry> ledger_entries(report::SqliteReportStore& store, const 
     e.code = p.code;
     e.date = p.date;
     e.market = p.market_type;
-    e.action = text_of(p.decision, "action");
-    e.confidence = text_of(p.decision, "confidence");
-    e.strategy_mode = text_of(p.decision, "strategy_mode");
+    e.action = text_member(p.decision, "action");
+    e.confidence = text_member(p.decision, "confidence");
+    e.strategy_mode = text_member(p.decision, "strategy_mode");
     e.bias = bias != bias_of.end() ? bias->second : "";
     e.check = p.check;
     e.score = plan_score_from_json(scored.score);

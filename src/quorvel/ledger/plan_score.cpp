@@ -67,14 +67,10 @@ struct Walked {
   bool target_2_reached = false;
 };
 
-const Json& member(const Json& d, const char* key) {
-  static const Json null_value;
-  return d.is_object() && d.contains(key) ? d[key] : null_value;
-}
 
 // The price member, or the reason it cannot be used.
 std::pair<double, std::string> price_member(const Json& d, const char* key) {
-  const Json& v = member(d, key);
+  const Json& v = member_or_null(d, key);
   if (v.is_null()) return {0, fmt::format("缺少价格 {}", key)};
   double x = 0;
   try {
@@ -105,7 +101,7 @@ std::pair<Levels, std::string> buy_levels(const Json& d) {
 
 std::pair<int, bool> horizon_of(const Json& d) {
   constexpr std::string_view UNIT = "个交易日";
-  const std::string text = trim_text(to_text(member(d, "holding_period")));
+  const std::string text = trim_text(to_text(member_or_null(d, "holding_period")));
   if (text.ends_with(UNIT)) {
     const std::string digits = text.substr(0, text.size() - UNIT.size());
     const bool number = !digits.empty() && digits.size() <= 3 &&
@@ -266,7 +262,7 @@ PlanScore score_forward(PlanScore s, const Ohlc& b, std::size_t day) {
 PlanScore score_plan(const PlanToScore& plan, const tarnel::BarTable& bars) {
   PlanScore s;
   std::tie(s.horizon, s.horizon_assumed) = horizon_of(plan.decision);
-  const std::string action = trim_text(to_text(member(plan.decision, "action")));
+  const std::string action = trim_text(to_text(member_or_null(plan.decision, "action")));
   const bool buy = std::ranges::find(BUY_ACTIONS, action) != BUY_ACTIONS.end();
   if (!buy && action != WAIT_ACTION) return unscored(s, "not_scorable", "操作建议无法识别：" + quoted_text(action));
   s.kind = buy ? "buy" : "forward";

@@ -82,20 +82,23 @@ std::size_t SqliteReportStore::save_plan_results(std::span<const PlanResult> res
   std::size_t saved = 0;
   std::lock_guard lock(mutex_);
   Transaction tx(*db_);
+  Statement ins(*db_,
+                "INSERT INTO plan_scores (report_id, status, score, scored_at) VALUES (?1, ?2, ?3, ?4) "
+                "ON CONFLICT (report_id) DO NOTHING");
+  Statement plan(*db_, std::string("SELECT ") + PLAN_COLUMNS + " FROM reports a WHERE a.id = ?1");
+  Statement msg(*db_,
+                "INSERT INTO outbox (message_id, report_id, kind, stream, payload, created_at) "
+                "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
   for (const PlanResult& r : results) {
-    Statement ins(*db_,
-                  "INSERT INTO plan_scores (report_id, status, score, scored_at) VALUES (?1, ?2, ?3, ?4) "
-                  "ON CONFLICT (report_id) DO NOTHING");
+    ins.reset();
     ins.bind(1, r.report_id).bind(2, r.status).bind(3, r.score.dump(-1, ' ', false, Json::error_handler_t::replace));
     ins.bind(4, created).run();
     if (db_->changes() == 0) continue;
-    Statement plan(*db_, std::string("SELECT ") + PLAN_COLUMNS + " FROM reports a WHERE a.id = ?1");
+    plan.reset();
     plan.bind(1, r.report_id);
     if (!plan.step()) continue;
     const std::string id = new_message_id();
-    Statement msg(*db_,
-                  "INSERT INTO outbox (message_id, report_id, kind, stream, payload, created_at) "
-                  "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    msg.reset();
     msg.bind(1, id).bind(2, r.report_id).bind(3, kind_name(ReportKind::score)).bind(4, stream_name(ReportKind::score));
     msg.bind(5, message_text(score_message({id, created, r.report_id}, read_plan(plan), r.status, r.score)));
     msg.bind(6, created).run();

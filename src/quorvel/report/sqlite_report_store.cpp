@@ -106,8 +106,8 @@ constexpr const char* REPORT_COLUMNS =
     "id, kind, stock_code, stock_name, market_type, analysis_date, analysis_time, current_price, "
     "llm_client_type, llm_model, content, created_at, file, data_note, review_required";
 
-// The decision column's text for a report about to be stored.
-std::string decision_column(const std::optional<nlohmann::ordered_json>& d) {
+// The text of a JSON column (decision, plan checks) for a report about to be stored; "null" for none.
+std::string json_column(const std::optional<nlohmann::ordered_json>& d) {
   return d ? d->dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace) : std::string("null");
 }
 
@@ -410,9 +410,9 @@ SqliteReportStore::PendingSave SqliteReportStore::analysis_save(const AnalysisRe
   } else if (!r.decision->is_null()) {
     decision = *r.decision;
   }
-  save.decision = decision_column(decision);
+  save.decision = json_column(decision);
   save.row.review_required = r.review_required;
-  if (r.plan_checks) save.plan_checks = decision_column(r.plan_checks);
+  if (r.plan_checks) save.plan_checks = json_column(r.plan_checks);
   save.message_id = new_message_id();
   AnalysisReport published = r;
   published.stock_name = save.row.stock_name;

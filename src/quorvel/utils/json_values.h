@@ -4,6 +4,7 @@
 // and a value of the wrong kind is an error that names the member.
 #include <cerrno>
 #include <cstdlib>
+#include <limits>
 #include <string>
 #include <string_view>
 
@@ -49,6 +50,29 @@ inline std::string to_text(const nlohmann::ordered_json& v) {
   if (v.is_number_integer()) return number_text(v.get<long long>());
   if (v.is_number()) return number_text(v.get<double>());
   return v.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace);
+}
+
+// Optional members of a map, read without errors: the member, or a null value when `map` is no map
+// or lacks it; a number member (`fallback` when absent or of another kind); a text member ("" then);
+// a boolean member (false then).
+inline const nlohmann::ordered_json& member_or_null(const nlohmann::ordered_json& map, std::string_view key) {
+  static const nlohmann::ordered_json null_value;
+  if (!map.is_object()) return null_value;
+  const auto it = map.find(key);
+  return it != map.end() ? *it : null_value;
+}
+inline double number_member(const nlohmann::ordered_json& map, std::string_view key,
+                            double fallback = std::numeric_limits<double>::quiet_NaN()) {
+  const auto& v = member_or_null(map, key);
+  return v.is_number() ? v.get<double>() : fallback;
+}
+inline std::string text_member(const nlohmann::ordered_json& map, std::string_view key) {
+  const auto& v = member_or_null(map, key);
+  return v.is_string() ? v.get<std::string>() : std::string();
+}
+inline bool flag_member(const nlohmann::ordered_json& map, std::string_view key) {
+  const auto& v = member_or_null(map, key);
+  return v.is_boolean() && v.get<bool>();
 }
 
 }  // namespace quorvel

@@ -6,23 +6,13 @@
 
 #include <fmt/format.h>
 
+#include "quorvel/utils/json_values.h"
+
 namespace quorvel::agent::schemas {
 
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-const Json& member(const Json& map, const char* key) {
-  static const Json null_value;
-  if (!map.is_object()) return null_value;
-  const auto it = map.find(key);
-  return it != map.end() ? *it : null_value;
-}
-
-double number(const Json& map, const char* key) {
-  const Json& v = member(map, key);
-  return v.is_number() ? v.get<double>() : NAN;
-}
 
 // Numbers as people read them: at most four decimals, no trailing zeros.
 std::string num(double v) {
@@ -44,7 +34,7 @@ std::vector<std::string> vetoes(const StockDecision& d, const Json& rules) {
   if (d.direction == "看空") why.push_back("direction 为看空");
   if (d.strategy_mode == "均线压缩") why.push_back("strategy_mode 为均线压缩（突破确认前不入场）");
   if (d.holder_action == "清仓离场") why.push_back("holder_action 为清仓离场");
-  if (member(rules, "last_close_at_limit_down") == true) why.push_back("最近一个交易日收盘封跌停");
+  if (flag_member(rules, "last_close_at_limit_down")) why.push_back("最近一个交易日收盘封跌停");
   return why;
 }
 
@@ -54,7 +44,7 @@ void hard_checks(const StockDecision& d, const Json& constraints, const Json& ru
   for (const auto& w : why) reasons += (reasons.empty() ? "" : "；") + w;
   out.push_back(check("veto", true, why.empty(), "买入禁令", why.empty() ? "无禁止买入的情形" : reasons + "，不得买入",
                       Json{{"direction", d.direction}, {"strategy_mode", d.strategy_mode}, {"holder_action", d.holder_action}}));
-  const double cap = number(rules, "effective_max_position_pct");
+  const double cap = number_member(rules, "effective_max_position_pct");
   const std::optional<double> pos = position_percent(d.position_pct);
   if (std::isfinite(cap)) {
     out.push_back(check("zero_cap", true, cap > 0, "禁止开仓",
@@ -67,7 +57,7 @@ void hard_checks(const StockDecision& d, const Json& constraints, const Json& ru
                             : fmt::format("position_pct “{}” 不是可核验的百分比，有效上限 {}", d.position_pct, num(cap)),
                         Json{{"position_pct", pos ? Json(*pos) : Json(d.position_pct)}, {"effective_max_position_pct", cap}}));
   }
-  const double min_rrr = number(constraints, "min_rrr");
+  const double min_rrr = number_member(constraints, "min_rrr");
   const double risk = d.entry_price_high - d.stop_loss;
   if (std::isfinite(min_rrr)) {
     const double rrr = risk > 0 ? (d.target_1 - d.entry_price_high) / risk : 0.0;
@@ -78,8 +68,8 @@ void hard_checks(const StockDecision& d, const Json& constraints, const Json& ru
                                                num(d.entry_price_high)),
                         Json{{"rrr_from_entry_high", rrr}, {"min_rrr", min_rrr}}));
   }
-  const double atr = number(rules, "atr");
-  const double max_stop = number(constraints, "max_stop_dist_atr");
+  const double atr = number_member(rules, "atr");
+  const double max_stop = number_member(constraints, "max_stop_dist_atr");
   if (std::isfinite(max_stop) && !(atr > 0)) {
     out.push_back(check("stop_distance", true, false, "止损距离", "ATR 缺失，止损距离无法核验",
                         Json{{"atr", nullptr}, {"max_stop_dist_atr", max_stop}}));
@@ -91,7 +81,7 @@ void hard_checks(const StockDecision& d, const Json& constraints, const Json& ru
                                     num(max_stop)),
                         Json{{"stop_dist_atr", dist}, {"max_stop_dist_atr", max_stop}, {"atr", atr}}));
   }
-  const double up = number(rules, "limit_up"), down = number(rules, "limit_down");
+  const double up = number_member(rules, "limit_up"), down = number_member(rules, "limit_down");
   if (std::isfinite(up) && std::isfinite(down)) {
     const bool ok = d.entry_price_low >= down - 1e-9 && d.entry_price_high <= up + 1e-9;
     out.push_back(check("limit_band", true, ok, "涨跌停价",
@@ -105,10 +95,10 @@ void hard_checks(const StockDecision& d, const Json& constraints, const Json& ru
 }
 
 void soft_checks(const StockDecision& d, const Json& pattern_info, const Json& rules, std::vector<PlanCheck>& out) {
-  const double atr = number(rules, "atr");
-  const Json& price = member(pattern_info, "price_context");
+  const double atr = number_member(rules, "atr");
+  const Json& price = member_or_null(pattern_info, "price_context");
   const bool bottom = d.strategy_mode == "底部反转";
-  const double support = number(price, bottom ? "low_5d" : "support");
+  const double support = number_member(price, bottom ? "low_5d" : "support");
   if (atr > 0) {
     const double below_entry = (d.entry_price_low - d.stop_loss) / atr;
     // A stop on either side of its support but closer than the buffer is taken out by a probe of it.
@@ -132,7 +122,7 @@ void soft_checks(const StockDecision& d, const Json& pattern_info, const Json& r
                         "强烈买入的 direction 为" + d.direction + (ok ? "" : "，不是看多"),
                         Json{{"direction", d.direction}}));
   }
-  const double r3 = number(member(pattern_info, "classic_pivot_points"), "R3");
+  const double r3 = number_member(member_or_null(pattern_info, "classic_pivot_points"), "R3");
   if (std::isfinite(r3)) {
     const double highest = std::max(d.target_1, d.target_2);
     const bool ok = highest <= r3 + 1e-9;
@@ -155,8 +145,8 @@ std::optional<double> position_percent(const std::string& position_pct) {
 std::vector<PlanCheck> check_plan(const StockDecision& decision, const Json& pattern_info) {
   std::vector<PlanCheck> out;
   if (!is_buy(decision)) return out;
-  const Json& rules = member(pattern_info, "trading_rules");
-  hard_checks(decision, member(pattern_info, "calculated_constraints"), rules, out);
+  const Json& rules = member_or_null(pattern_info, "trading_rules");
+  hard_checks(decision, member_or_null(pattern_info, "calculated_constraints"), rules, out);
   soft_checks(decision, pattern_info, rules, out);
   return out;
 }
@@ -191,11 +181,11 @@ std::vector<std::string> failed_check_lines(const Json& plan_checks) {
   std::vector<PlanCheck> checks;
   if (plan_checks.is_array())
     for (const auto& c : plan_checks) {
-      if (!c.is_object() || !member(c, "passed").is_boolean() || !member(c, "label").is_string() ||
-          !member(c, "detail").is_string())
+      if (!c.is_object() || !member_or_null(c, "passed").is_boolean() || !member_or_null(c, "label").is_string() ||
+          !member_or_null(c, "detail").is_string())
         continue;
-      checks.push_back(PlanCheck{"", member(c, "level") == "hard", member(c, "passed").get<bool>(),
-                                 member(c, "label").get<std::string>(), member(c, "detail").get<std::string>(), {}});
+      checks.push_back(PlanCheck{"", member_or_null(c, "level") == "hard", member_or_null(c, "passed").get<bool>(),
+                                 member_or_null(c, "label").get<std::string>(), member_or_null(c, "detail").get<std::string>(), {}});
     }
   return failed_check_lines(checks);
 }

@@ -15,6 +15,7 @@
 #include "quorvel/strategy/ai/signal_context.h"
 #include "quorvel/strategy/ai/trading_rules.h"
 #include "quorvel/utils/json_text.h"
+#include "quorvel/utils/json_values.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/number_text.h"
@@ -26,11 +27,6 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 std::string or_none(const std::optional<std::string>& text) { return text ? *text : "None"; }
-
-std::string text_member(const Json& map, const char* key) {
-  const auto it = map.find(key);
-  return it != map.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
 
 // Steps that give the pattern information its two extra members and the constraints.
 void enrich_pattern_info(AnalysisContext& ctx, const std::string& market_ai_brief) {

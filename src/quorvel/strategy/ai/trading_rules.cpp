@@ -7,6 +7,7 @@
 
 #include "contracts/market_data.h"
 #include "quorvel/utils/environment.h"
+#include "quorvel/utils/json_values.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/number_text.h"
 #include "tarnel/corporate_actions.h"
@@ -147,12 +148,6 @@ std::pair<Json, std::string> lot_of(const InstrumentFacts& inst) {
   return {100, ""};
 }
 
-double number_or_nan(const Json& map, const char* key) {
-  if (!map.is_object()) return NAN;
-  const auto it = map.find(key);
-  return it != map.end() && it->is_number() ? it->get<double>() : NAN;
-}
-
 Json rounded_or_null(double v, int digits) { return std::isfinite(v) ? Json(round_half_even(v, digits)) : Json(nullptr); }
 
 }  // namespace
@@ -166,7 +161,7 @@ Json trading_rules(const InstrumentFacts& inst, const tarnel::BarTable& daily, c
   const Turnover turnover = average_turnover(daily);
 
   // Every cap the prompt's rules set; the effective cap is the smallest known one.
-  const double regime_cap = number_or_nan(constraints, "max_position_pct");
+  const double regime_cap = number_member(constraints, "max_position_pct");
   Json caps = Json::object();
   caps["max_position_pct"] = rounded_or_null(regime_cap, 2);
   if (bias == "避险") caps["risk_off"] = 0;
