@@ -30,6 +30,9 @@ struct AnalysisReport {
   // {name, level, passed, label, detail, values}); unset when the analysis did not check it.
   std::optional<nlohmann::ordered_json> plan_checks;
   bool review_required = false;  // a hard check failed: the plan must not be followed as written
+  // The pre-screen's price levels ({"support": p, "resistance": p}, quote currency), drawn on the
+  // report page beside the plan; unset when the analysis had none.
+  std::optional<nlohmann::ordered_json> levels;
 };
 
 // The trading summary written from the analysis' decision.

@@ -27,3 +27,5 @@ for code in sh.600000 510050 hk.00700; do
   echo "== 指标状态: ${code} @ 2023-02-10"
   build/bin/quorvel-indicators-selftest --code "${code}" --end 2023-02-10
 done
+
+echo "== 报告页面: 在浏览器中打开 $(pwd)/report/index.html (REPORT_DIR 另设时在该目录下)"

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs every Debian package the product needs and builds TA-Lib 0.6 from the C sources
 # shipped in the npm package talib@2.0.5. Idempotent: a second run installs and builds nothing.
+# --browser also installs Chromium and CJK fonts for the page tests (tests/browser).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 ROOT=$(pwd)
@@ -9,10 +10,14 @@ PACKAGES=(
   build-essential cmake pkg-config git ca-certificates
   libasio-dev nlohmann-json3-dev rapidjson-dev libpcre2-dev libicu-dev libspdlog-dev libfmt-dev
   libcli11-dev libcurl4-openssl-dev libcpp-httplib-dev libsqlite3-dev sqlite3 libhiredis-dev
-  redis-server libhowardhinnant-date-dev tzdata libyaml-cpp-dev
+  redis-server libhowardhinnant-date-dev tzdata libyaml-cpp-dev libmd4c-dev libmd4c-html0-dev
   libgtest-dev libgmock-dev googletest libbenchmark-dev
   clang libclang-rt-14-dev
 )
+
+if [ "${1:-}" = "--browser" ]; then
+  PACKAGES+=(chromium fonts-noto-cjk)
+fi
 
 missing=()
 # npm fetches the TA-Lib sources; a machine that already has a Node.js toolchain keeps its own.

@@ -34,7 +34,7 @@ int fill(const std::string& dir, int n) {
   for (int i = 0; i < n; ++i) {
     const std::string code = fmt::format("sh.{}", 600000 + i % 5000);
     if (i % 3 == 0) {
-      store.save_analysis_report({code, "浦发银行", content, "2025-06-30", "A", 10.25, "deepseek", "deepseek-chat", {}, {}, {}, false});
+      store.save_analysis_report({code, "浦发银行", content, "2025-06-30", "A", 10.25, "deepseek", "deepseek-chat", {}, {}, {}, false, {}});
     } else if (i % 3 == 1) {
       store.save_summary_report({code, "浦发银行", content, "2025-06-30", 10.25, "deepseek", "deepseek-chat", {}});
     } else {

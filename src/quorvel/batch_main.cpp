@@ -1,7 +1,8 @@
 // pelion-batch: the AI analysis of every instrument of a watchlist for one day, several at a time,
 // sharing one market brief per market and day. Resumes: what is stored is skipped unless forced.
 // Standard error shows a line per instrument (and, on a terminal, the progress); standard output
-// ends with the table of verdicts and decisions and the cost of the run.
+// ends with the table of verdicts and decisions and the cost of the run, or with nothing but the
+// same results as CSV or one JSON object (--format).
 //
 // Exit status: 0 when every instrument is analysed or was stored, 1 when one failed (or the run
 // could not start), 2 for a usage or date error, 130 after Ctrl-C (SIGINT/SIGTERM). A first Ctrl-C
@@ -27,11 +28,13 @@
 #include <asio/use_awaitable.hpp>
 
 #include "contracts/errors.h"
+#include "quorvel/agent/core/provider_config.h"
 #include "quorvel/agent/core/usage_ledger.h"
 #include "quorvel/analysis_steps.h"
 #include "quorvel/batch_report.h"
 #include "quorvel/batch_runner.h"
 #include "quorvel/command_dates.h"
+#include "quorvel/pages/page_files.h"
 #include "quorvel/pool_members.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/utils/cli.h"
@@ -54,6 +57,7 @@ struct Options {
   int concurrency = DEFAULT_CONCURRENCY;
   bool force = false, verbose = false;
   double max_exposure = DEFAULT_MAX_EXPOSURE_PCT;  // percent of the account per market and day
+  std::string format = RESULT_FORMATS.front();
 };
 
 double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
@@ -95,26 +99,20 @@ asio::awaitable<void> show_progress(asio::steady_timer& ticker, const bool& fini
   }
 }
 
-// The closing table, counts and cost on standard output.
+// The closing report on standard output in the chosen format (table: with the counts and cost).
 struct Results {
   const BatchRun& batch;
+  const Options& options;
   Clock::time_point start;
-  double max_exposure_pct = DEFAULT_MAX_EXPOSURE_PCT;
   quorvel::agent::core::UsageTotals usage_before = quorvel::agent::core::usage_ledger().totals();
 
   void print() const {
-    const auto& outcomes = batch.outcomes();
-    std::cout << "\n";
-    print_table(std::cout, outcomes);
-    for (const Exposure& e : exposures(outcomes)) {
-      const std::string line = exposure_line(e, max_exposure_pct);
-      std::cout << line << "\n";
-      if (e.total_pct > max_exposure_pct + 1e-9 || !e.unreadable.empty()) logger.warning("[仓位合计] " + line);
-    }
-    std::cout << count_line(count_outcomes(outcomes)) << "\n"
-              << cost_line(quorvel::agent::core::usage_ledger().totals().since(usage_before), seconds_since(start))
-              << "\n";
-    std::cout.flush();
+    const Closing closing{options.date, batch.outcomes(), options.max_exposure,
+                          quorvel::agent::core::usage_ledger().totals().since(usage_before), seconds_since(start)};
+    for (const Exposure& e : exposures(closing.outcomes))
+      if (e.total_pct > closing.max_exposure_pct + 1e-9 || !e.unreadable.empty())
+        logger.warning("[仓位合计] " + exposure_line(e, closing.max_exposure_pct));
+    print_closing(std::cout, std::cerr, options.format, closing);
   }
 };
 
@@ -148,13 +146,48 @@ std::string client_type() {
   return type;
 }
 
+// The provider settings the analyses will be built from; a ValueError names what is missing.
+void check_model_settings() {
+  namespace core = quorvel::agent::core;
+  core::resolve_provider_config(core::process_env());
+}
+
+// The page of each analysis this run stored (and of a stored one that has none yet), then the index
+// pages once. A page that cannot be written is logged; the analyses are stored either way.
+void write_pages(const std::vector<Outcome>& outcomes, const std::string& client) {
+  auto* store = dynamic_cast<quorvel::report::SqliteReportStore*>(&quorvel::report::default_storage());
+  if (!store) return;
+  std::size_t pages = 0;
+  for (const Outcome& o : outcomes) {
+    if (o.status != Status::analysed && o.status != Status::stored) continue;
+    const auto page = quorvel::pages::analysis_page_path(o.code, o.date, client);
+    if (o.status == Status::stored && std::filesystem::exists(store->directory() / page)) continue;
+    try {
+      if (const auto id = store->latest_analysis_id({o.code, o.date, client})) {
+        quorvel::pages::write_analysis_page(*store, *id);
+        ++pages;
+      }
+    } catch (const std::exception& e) {
+      logger.warning("[报告页面] %s %s 的页面未能写出: %s", o.code, o.date, e.what());
+    }
+  }
+  try {
+    const auto index = quorvel::pages::write_index_pages(*store);
+    std::fprintf(stderr, "分析页面已写出 %zu 个；全部分析 (%zu 份): %s\n", pages, index.analyses,
+                 index.index.string().c_str());
+  } catch (const std::exception& e) {
+    logger.warning(std::string("[报告页面] 页面未能全部写出 (可运行 quorvel-reports html 重写): ") + e.what());
+  }
+}
+
 int run(const Options& opt, std::vector<std::string> codes) {
   const auto start = Clock::now();
   quorvel::install_runtime_services();
   logger.info("批量分析开始: %d 只标的, 日期 %s, 并发 %d%s", codes.size(), opt.date, opt.concurrency,
               opt.force ? ", 强制重新分析" : "");
   BatchRun batch({std::move(codes), opt.date, opt.concurrency, opt.force, client_type()});
-  const Results results{batch, start, opt.max_exposure};
+  batch.check_model = check_model_settings;
+  const Results results{batch, opt, start};
   Console console(opt.verbose);
   batch.on_outcome = [&](const Outcome& o, std::size_t position) {
     console.outcome(o, position, batch.outcomes().size());
@@ -194,6 +227,7 @@ int run(const Options& opt, std::vector<std::string> codes) {
 
   results.print();
   quorvel::flush_store();
+  write_pages(batch.outcomes(), client_type());
   return exit_status(batch);
 }
 
@@ -214,6 +248,10 @@ int main(int argc, char** argv) {
     app.add_option("--max-exposure", opt.max_exposure,
                    "同一市场同一日建议仓位合计的上限（%，默认: 100）；超过时在结尾标出并列出相关标的")
         ->check(quorvel::number_at_least(0));
+    app.add_option("--format", opt.format,
+                   "结尾结果的输出格式：table（默认）/ csv / json；csv 与 json 时标准输出只有数据，"
+                   "仓位、计数与费用行在标准错误")
+        ->check(CLI::IsMember(RESULT_FORMATS));
     app.add_flag("-v,--verbose", opt.verbose, "在终端输出每只标的的完整分析日志");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
     if (auto status = quorvel::refuse_pool_date("pelion-batch", opt.date, "输入日期")) return *status;

@@ -8,6 +8,7 @@
 #include "quorvel/agent/schemas/plan_checks.h"
 #include "quorvel/analysis_steps.h"
 #include "quorvel/utils/number_text.h"
+#include "quorvel/utils/outside_text.h"
 #include "quorvel/utils/table_text.h"
 #include "quorvel/utils/utf8_text.h"
 
@@ -22,9 +23,14 @@ constexpr std::size_t TABLE_REASON_CHARS = 48;
 // LLM: all of it is shown as outside text, on one line.
 std::string shown(std::string_view text) { return cell_text(text); }
 
+// A text member of the decision; empty when there is none.
+std::string text_value(const Outcome& o, const char* key) {
+  if (!o.decision || !o.decision->contains(key) || !(*o.decision)[key].is_string()) return "";
+  return (*o.decision)[key].get<std::string>();
+}
+
 std::string text_field(const Outcome& o, const char* key) {
-  if (!o.decision || !o.decision->contains(key) || !(*o.decision)[key].is_string()) return "-";
-  const std::string v = shown((*o.decision)[key].get<std::string>());
+  const std::string v = shown(text_value(o, key));
   return v.empty() ? "-" : v;
 }
 
@@ -37,6 +43,73 @@ double real_field(const Outcome& o, const char* key) {
 std::string amount(double v) { return v == 0.0 || !std::isfinite(v) ? "" : r3(v); }
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : s; }
+
+// A price or ratio of the decision as a machine field: its shortest exact text, empty when not given.
+std::string exact_amount(const Outcome& o, const char* key) {
+  const double v = real_field(o, key);
+  return v == 0.0 || !std::isfinite(v) ? "" : number_text(v);
+}
+
+const char* status_name(Status s) {
+  switch (s) {
+    case Status::pending: return "pending";
+    case Status::running: return "running";
+    case Status::analysed: return "analysed";
+    case Status::stored: return "stored";
+    case Status::failed: return "failed";
+    case Status::interrupted: return "interrupted";
+  }
+  return "";
+}
+
+using Json = nlohmann::ordered_json;
+
+// Outside text filtered in every text of `value` (the decision's texts came from the LLM).
+Json shown_json(const Json& value) {
+  if (value.is_string()) return outside_text(value.get_ref<const std::string&>());
+  if (!value.is_structured()) return value;
+  Json out = value;
+  for (auto& item : out) item = shown_json(item);
+  return out;
+}
+
+Json outcome_json(const Outcome& o) {
+  Json checks = Json::array();
+  for (const auto& c : o.failed_checks) checks.push_back(outside_text(c));
+  return {{"code", outside_text(o.code)},
+          {"name", outside_text(o.name)},
+          {"market_type", o.market_type ? Json(*o.market_type) : Json()},
+          {"date", o.date},
+          {"requested", o.requested},
+          {"sessions_behind", o.sessions_behind},
+          {"status", status_name(o.status)},
+          {"verdict", o.verdict},
+          {"review_required", o.review_required},
+          {"failed_checks", std::move(checks)},
+          {"reason", outside_text(o.reason)},
+          {"seconds", std::isfinite(o.seconds) ? Json(o.seconds) : Json()},
+          {"decision", o.decision ? shown_json(*o.decision) : Json()}};
+}
+
+Json exposure_json(const Exposure& e, double limit_pct) {
+  Json positions = Json::array(), unreadable = Json::array();
+  for (const auto& [code, pct] : e.positions) positions.push_back({{"code", outside_text(code)}, {"pct", pct}});
+  for (const auto& code : e.unreadable) unreadable.push_back(outside_text(code));
+  return {{"market", e.market},          {"date", e.date},
+          {"total_pct", e.total_pct},    {"limit_pct", limit_pct},
+          {"over_limit", e.total_pct > limit_pct + 1e-9},
+          {"positions", std::move(positions)}, {"unreadable", std::move(unreadable)}};
+}
+
+Json usage_json(const agent::core::UsageTotals& u, double wall_seconds) {
+  const auto count = [](long reported, long n) { return reported == 0 ? Json() : Json(n); };
+  return {{"calls", u.calls},
+          {"failed_calls", u.failed_calls},
+          {"prompt_tokens", count(u.usage_reported, u.prompt_tokens)},
+          {"completion_tokens", count(u.usage_reported, u.completion_tokens)},
+          {"cache_hit_tokens", count(u.cache_reported, u.cache_hit_tokens)},
+          {"wall_seconds", wall_seconds}};
+}
 
 std::string entry_range(const Outcome& o) {
   const std::string low = amount(real_field(o, "entry_price_low")), high = amount(real_field(o, "entry_price_high"));
@@ -187,6 +260,55 @@ std::string cost_line(const agent::core::UsageTotals& u, double wall_seconds) {
                      u.failed_calls, count(u.usage_reported, u.prompt_tokens),
                      count(u.cache_reported, u.cache_hit_tokens), count(u.usage_reported, u.completion_tokens),
                      wall_seconds);
+}
+
+void print_csv(std::ostream& out, const std::vector<Outcome>& outcomes) {
+  out << "code,name,market,date,requested,sessions_behind,verdict,action,direction,entry_low,entry_high,stop_loss,"
+         "target_1,target_2,rrr,confidence,position_pct,review_required,status,reason\n";
+  for (const Outcome& o : outcomes) {
+    const std::vector<std::string> fields{
+        o.code, o.name, o.market_type.value_or(""), o.date, o.requested, std::to_string(o.sessions_behind),
+        o.verdict, text_value(o, "action"), text_value(o, "direction"), exact_amount(o, "entry_price_low"),
+        exact_amount(o, "entry_price_high"), exact_amount(o, "stop_loss"), exact_amount(o, "target_1"),
+        exact_amount(o, "target_2"), exact_amount(o, "rrr"), text_value(o, "confidence"),
+        text_value(o, "position_pct"), o.review_required ? "true" : "false", status_name(o.status), o.reason};
+    for (std::size_t i = 0; i < fields.size(); ++i) out << (i ? "," : "") << csv_field(fields[i]);
+    out << "\n";
+  }
+}
+
+nlohmann::ordered_json closing_json(const Closing& c) {
+  Json results = Json::array(), limits = Json::array();
+  for (const Outcome& o : c.outcomes) results.push_back(outcome_json(o));
+  for (const Exposure& e : exposures(c.outcomes)) limits.push_back(exposure_json(e, c.max_exposure_pct));
+  const Counts n = count_outcomes(c.outcomes);
+  return {{"date", c.date},
+          {"results", std::move(results)},
+          {"exposures", std::move(limits)},
+          {"counts",
+           {{"total", n.total},
+            {"analysed", n.analysed},
+            {"stored", n.stored},
+            {"failed", n.failed},
+            {"unfinished", n.total - n.analysed - n.stored - n.failed}}},
+          {"usage", usage_json(c.usage, c.wall_seconds)}};
+}
+
+void print_closing(std::ostream& out, std::ostream& notes, const std::string& format, const Closing& c) {
+  const bool table = format == "table";
+  if (table) {
+    out << "\n";
+    print_table(out, c.outcomes);
+  } else if (format == "csv") {
+    print_csv(out, c.outcomes);
+  } else {
+    out << closing_json(c).dump(2, ' ', false, Json::error_handler_t::replace) << "\n";
+  }
+  std::ostream& lines = table ? out : notes;
+  for (const Exposure& e : exposures(c.outcomes)) lines << exposure_line(e, c.max_exposure_pct) << "\n";
+  lines << count_line(count_outcomes(c.outcomes)) << "\n" << cost_line(c.usage, c.wall_seconds) << "\n";
+  out.flush();
+  lines.flush();
 }
 
 }  // namespace quorvel::batch

@@ -84,4 +84,32 @@ std::string count_line(const Counts& counts);
 // "LLM 调用 96 次（失败 1）| 输入 tokens 523000（缓存命中 410000）| 输出 tokens 120000 | 用时 13.62 秒"
 std::string cost_line(const agent::core::UsageTotals& usage, double wall_seconds);
 
+// Everything the closing report of a run is made of.
+struct Closing {
+  std::string date;  // the requested day
+  std::vector<Outcome> outcomes;
+  double max_exposure_pct = DEFAULT_MAX_EXPOSURE_PCT;
+  agent::core::UsageTotals usage;  // of this run only
+  double wall_seconds = 0;
+};
+
+// The ways the closing report can be written; the first is the default.
+inline const std::vector<std::string> RESULT_FORMATS{"table", "csv", "json"};
+
+// One CSV row per instrument in watchlist order under a header line, one field per value: code,
+// name, market, date, requested, sessions_behind, verdict, action, direction, entry_low, entry_high,
+// stop_loss, target_1, target_2, rrr, confidence, position_pct, review_required, status, reason. A
+// price or ratio the decision does not give is an empty field.
+void print_csv(std::ostream& out, const std::vector<Outcome>& outcomes);
+
+// The whole closing report as one JSON object: date, results (one per instrument, with its decision
+// record or null), exposures, counts and usage (a token count no reply carried is null). Texts
+// from outside pass the filter of outside text.
+nlohmann::ordered_json closing_json(const Closing& closing);
+
+// The closing report in `format` (one of RESULT_FORMATS). A table is followed on `out` by the
+// exposure, count and cost lines; for CSV and JSON `out` holds nothing but the data, and those lines
+// go to `notes` (JSON carries them as values too).
+void print_closing(std::ostream& out, std::ostream& notes, const std::string& format, const Closing& closing);
+
 }  // namespace quorvel::batch

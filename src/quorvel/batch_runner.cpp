@@ -31,23 +31,21 @@ namespace {
 
 namespace ai = strategy::ai;
 using namespace asio::experimental::awaitable_operators;
-using indicators::TradeEnum;
 
 // Prefix of the summary the AI selector returns for an analysis that failed.
 constexpr std::string_view FAILED_SUMMARY_PREFIX = "分析出错: ";
 
-std::string verdict_name(TradeEnum t) {
-  switch (t) {
-    case TradeEnum::BUY: return "BUY";
-    case TradeEnum::SELL: return "SELL";
-    case TradeEnum::WATCH: return "WATCH";
-  }
-  return "";
-}
-
 std::string failure_reason(const std::string& summary) {
   if (summary.rfind(FAILED_SUMMARY_PREFIX, 0) == 0) return summary.substr(FAILED_SUMMARY_PREFIX.size());
   return summary.empty() ? "分析失败" : summary;
+}
+
+// What an error is about, without the details: its text up to the first full-width colon or comma
+// ("缺少 LLM API 密钥：LLM_CLIENT_TYPE=... 需要..." -> "缺少 LLM API 密钥").
+std::string error_headline(const std::string& error) {
+  std::size_t end = error.size();
+  for (const char* mark : {"：", "，"}) end = std::min(end, error.find(mark));
+  return error.substr(0, end);
 }
 
 // The decision and its rule checks as the analysis stored them. A buy stored by a version that did
@@ -67,7 +65,7 @@ void take_checks(Outcome& o, const report::StoredAnalysis& stored) {
 void apply_stored(Outcome& o, const report::StoredAnalysis& stored) {
   o.status = Status::stored;
   take_checks(o, stored);
-  o.verdict = verdict_name(ai::summary_verdict(stored.summary).trade_enum);
+  o.verdict = ai::verdict_name(ai::summary_verdict(stored.summary).trade_enum);
   if (!o.decision) {
     o.status = Status::failed;
     o.reason = "已存储的分析中没有可用的决策 (--force 重新分析)";
@@ -129,11 +127,32 @@ asio::awaitable<void> BatchRun::run() {
   outcomes_ = co_await std::move(plan_op);
   for (const Outcome& o : outcomes_)
     if (is_done(o.status)) finish(o);
-  if (stop_) co_return;
+  if (stop_ || !model_usable()) co_return;
   auto executor = co_await asio::this_coro::executor;
   prefetch_briefs(executor);
   auto workers = with_companion(run_workers(), claims_.keep_renewed());
   co_await std::move(workers);
+}
+
+bool BatchRun::model_usable() {
+  const auto waiting = [](const Outcome& o) { return o.status == Status::pending; };
+  if (!check_model || std::none_of(outcomes_.begin(), outcomes_.end(), waiting)) return true;
+  std::string error;
+  try {
+    check_model();
+    return true;
+  } catch (const std::exception& e) {
+    error = e.what();
+  }
+  logger.error(error);
+  const std::string reason = "未分析：" + error_headline(error) + "（见上方错误）";
+  for (Outcome& o : outcomes_) {
+    if (!waiting(o)) continue;
+    o.status = Status::failed;
+    o.reason = reason;
+    finish(o);
+  }
+  return false;
 }
 
 void BatchRun::prefetch_briefs(const asio::any_io_executor& executor) {
@@ -325,7 +344,7 @@ asio::awaitable<void> BatchRun::analyse_steps(Prepared& prepared) {
                                  asio::use_awaitable);
   const ai::AIAnalysisResult result = co_await std::move(analysis);
   if (result.trader_response.empty()) throw RuntimeError(failure_reason(result.summary_response));
-  o.verdict = verdict_name(result.trade_enum);
+  o.verdict = ai::verdict_name(result.trade_enum);
   // The decision as the analysis stored it: the one extracted and checked once.
   auto lookup = run_blocking([k = key(o)] { return report::default_storage().stored_analysis(k); });
   const std::optional<report::StoredAnalysis> stored = co_await std::move(lookup);

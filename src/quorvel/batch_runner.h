@@ -8,7 +8,8 @@
 // Before any analysis starts, one pass on the worker pool settles each instrument's trading day and
 // market, skips what is already stored (unless forced) and fails the codes no market knows; the
 // market briefs the remaining instruments need are then requested at once, one per market and day
-// (batch_briefs.h). An instrument that fails is recorded with its reason and the run goes on.
+// (batch_briefs.h). An instrument that fails is recorded with its reason and the run goes on; a
+// model that cannot be used at all (no API key) fails every instrument left with one error.
 //
 // Each instrument-day is claimed in the report store before it is analysed (analysis_claims.h).
 // One that another run is analysing is put back and taken up at the end: the run then waits for
@@ -48,6 +49,9 @@ class BatchRun {
 
   // Called as each instrument ends, with its place in the order of ending (1 = first).
   std::function<void(const Outcome&, std::size_t position)> on_outcome;
+  // Throws when the model cannot be used (a missing API key). Called once, when the first pass
+  // leaves something to analyse; empty: not checked.
+  std::function<void()> check_model;
 
   asio::awaitable<void> run();
 
@@ -65,6 +69,9 @@ class BatchRun {
  private:
   struct Prepared;
 
+  // False, after one error in the log, when check_model throws: every instrument left to analyse
+  // is then failed with a short reason that points at that error.
+  bool model_usable();
   asio::awaitable<void> run_workers();
   asio::awaitable<void> worker();
   report::AnalysisKey key(const Outcome& outcome) const;

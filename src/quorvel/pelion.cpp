@@ -2,7 +2,9 @@
 // skips an analysis that is already stored, prepares bars, indicator status and the technical
 // screen's pattern information, obtains the market AI brief, has the AI selector write the
 // analysis and the summary, logs both between banner lines and flushes the report store's queue.
-// Everything the user sees goes through the shared logger (standard error and logs/).
+// Everything the user sees goes through the shared logger (standard error and logs/); the
+// analysis also gets its HTML page beside the Markdown report and a row in the report directory's
+// index.html. With --format json standard output carries one JSON object with the result.
 //
 // Exit status: 0 when the analysis was stored (or was stored already), 1 when it failed (no bars,
 // the analysis ended in its error trap, the brief failed), 2 for a usage error: a malformed or
@@ -16,6 +18,7 @@
 #include <string>
 
 #include <fmt/format.h>
+#include <nlohmann/json.hpp>
 
 #include "contracts/clock.h"
 #include "contracts/errors.h"
@@ -24,8 +27,11 @@
 #include "quorvel/analysis_claims.h"
 #include "quorvel/analysis_steps.h"
 #include "quorvel/command_dates.h"
+#include "quorvel/pages/page_files.h"
+#include "quorvel/report/sqlite_report_store.h"
 #include "quorvel/runtime_services.h"
 #include "quorvel/strategy/ai/basic_ai_selector.h"
+#include "quorvel/strategy/ai/verdict.h"
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/companion.h"
@@ -37,6 +43,16 @@
 namespace {
 
 using quorvel::logger;
+using Json = nlohmann::ordered_json;
+
+// How the run ended, for the exit status and the JSON result.
+struct RunOutcome {
+  int status = 0;         // the exit status
+  std::string state;      // "analysed", "stored", "failed"
+  std::string error;      // why it failed
+  quorvel::report::AnalysisKey key;
+  std::optional<std::filesystem::path> page;
+};
 
 // Seconds on a steady clock: the elapsed-time line must not jump with the wall clock.
 double seconds_now() {
@@ -54,13 +70,13 @@ void log_texts(const std::string& report, const std::string& summary) {
 
 // Everything after the skip check and the claim: bars, brief, AI analysis, output. 0 when the
 // analysis was stored, 1 when there were no bars or it ended in the error trap.
-asio::awaitable<void> analyse_claimed(int& status, std::string stock_code, quorvel::AnalysisDay day) {
+asio::awaitable<void> analyse_claimed(RunOutcome& outcome, std::string stock_code, quorvel::AnalysisDay day) {
   const double start_time = seconds_now();
   auto preparation = quorvel::run_blocking([&] { return quorvel::prepare_stock(stock_code, day); });
   quorvel::PreparedStock stock = co_await std::move(preparation);
   if (stock.df.empty()) {
     logger.error("获取股票数据失败: " + stock_code);
-    status = 1;
+    outcome = {1, "failed", "获取股票数据失败: " + stock_code, outcome.key, std::nullopt};
     co_return;
   }
   auto brief_op = quorvel::agent::solvara::get_market_ai_brief(stock.market_type, day.date, false, true);
@@ -80,7 +96,24 @@ asio::awaitable<void> analyse_claimed(int& status, std::string stock_code, quorv
   log_texts(result.trader_response, result.summary_response);
   logger.info(fmt::format("\n执行时间: {:.2f} 秒", seconds_now() - start_time));
   quorvel::flush_store();
-  status = result.trader_response.empty() ? 1 : 0;
+  if (result.trader_response.empty()) {
+    constexpr std::string_view failed_prefix = "分析出错: ";
+    std::string why = result.summary_response;
+    if (why.rfind(failed_prefix, 0) == 0) why.erase(0, failed_prefix.size());
+    outcome = {1, "failed", why, outcome.key, std::nullopt};
+  } else {
+    outcome.state = "analysed";
+  }
+}
+
+// The analysis' page and its row in the index; logs where the page is.
+asio::awaitable<std::optional<std::filesystem::path>> write_page(const quorvel::report::AnalysisKey& key) {
+  auto* store = dynamic_cast<quorvel::report::SqliteReportStore*>(&quorvel::report::default_storage());
+  if (!store) co_return std::nullopt;
+  auto write = quorvel::run_blocking([store, key] { return quorvel::pages::write_page_and_index(*store, key); });
+  auto page = co_await std::move(write);
+  if (page) logger.info("分析页面: " + page->string() + " (全部分析: " + (store->directory() / "index.html").string() + ")");
+  co_return page;
 }
 
 asio::awaitable<bool> stored(const quorvel::report::AnalysisKey& key) {
@@ -99,8 +132,8 @@ asio::awaitable<void> log_skip(const quorvel::report::AnalysisKey& key) {
     logger.warning("[规则核验] " + key.code + " " + key.date + " 已存储的交易计划需复核（未通过硬性规则核验）");
 }
 
-// The analysis of `stock_code` for the closed session `analysis_time`; its exit status.
-asio::awaitable<int> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
+// The analysis of `stock_code` for the closed session `analysis_time`.
+asio::awaitable<RunOutcome> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
   logger.info("开始 AI 股票分析: stock=" + stock_code + ", analysis_time=" + analysis_time +
               ", force=" + (force ? "True" : "False"));
   std::string llm_client_type = quorvel::env_value("LLM_CLIENT_TYPE").value_or("deepseek");
@@ -110,12 +143,15 @@ asio::awaitable<int> analyze_stock(std::string stock_code, std::string analysis_
   auto day_op = quorvel::run_blocking([&] { return quorvel::analysis_day(stock_code, analysis_time); });
   const quorvel::AnalysisDay day = co_await std::move(day_op);
   const quorvel::report::AnalysisKey key{stock_code, day.date, llm_client_type};
+  RunOutcome outcome{0, "stored", "", key, std::nullopt};
   if (!force) {
     auto lookup = stored(key);
     if (co_await std::move(lookup)) {
       auto skip = log_skip(key);
       co_await std::move(skip);
-      co_return 0;
+      auto page = write_page(key);
+      outcome.page = co_await std::move(page);
+      co_return outcome;
     }
   }
   // Another run analysing the same instrument-day is waited for; what it stored is not paid twice.
@@ -124,15 +160,18 @@ asio::awaitable<int> analyze_stock(std::string stock_code, std::string analysis_
   const quorvel::AnalysisClaims::Taken taken = co_await std::move(take);
   const bool waited = taken.waited;
   std::exception_ptr failure;
-  int status = 0;
   try {
     auto again = stored(key);
     if ((waited || !force) && co_await std::move(again)) {
       auto skip = log_skip(key);
       co_await std::move(skip);
     } else {
-      auto work = quorvel::with_companion(analyse_claimed(status, stock_code, day), claims.keep_renewed());
+      auto work = quorvel::with_companion(analyse_claimed(outcome, stock_code, day), claims.keep_renewed());
       co_await std::move(work);
+    }
+    if (outcome.status == 0) {
+      auto page = write_page(key);
+      outcome.page = co_await std::move(page);
     }
   } catch (...) {
     failure = std::current_exception();
@@ -140,7 +179,34 @@ asio::awaitable<int> analyze_stock(std::string stock_code, std::string analysis_
   auto release = claims.release(key);
   co_await std::move(release);
   if (failure) std::rethrow_exception(failure);
-  co_return status;
+  co_return outcome;
+}
+
+// The result on standard output: code, day, verdict, decision, plan checks and the files.
+void print_json(const RunOutcome& o) {
+  Json j = Json::object();
+  j["code"] = o.key.code;
+  j["date"] = o.key.date;
+  j["llm_client_type"] = o.key.llm_client_type;
+  j["status"] = o.state;
+  if (!o.error.empty()) j["error"] = o.error;
+  auto* store = dynamic_cast<quorvel::report::SqliteReportStore*>(&quorvel::report::default_storage());
+  std::optional<quorvel::report::PageReport> stored;
+  if (store && o.status == 0)
+    if (const auto id = store->latest_analysis_id(o.key)) stored = store->page_report(*id);
+  if (stored) {
+    const auto& a = stored->analysis;
+    j["name"] = a.stock_name;
+    j["market_type"] = a.market_type ? Json(*a.market_type) : Json();
+    j["verdict"] = stored->summary.empty() ? Json()
+                   : Json(quorvel::strategy::ai::verdict_name(quorvel::strategy::ai::summary_verdict(stored->summary).trade_enum));
+    j["decision"] = stored->decision;
+    j["plan_checks"] = stored->plan_checks;
+    j["review_required"] = a.review_required;
+    j["report"] = a.file ? Json((store->directory() / *a.file).string()) : Json();
+  }
+  j["page"] = o.page ? Json(o.page->string()) : Json();
+  std::cout << j.dump(2, ' ', false, Json::error_handler_t::replace) << std::endl;
 }
 
 // The date checks before the analysis; nothing when the run must stop here (already logged; a
@@ -162,7 +228,7 @@ std::optional<std::string> checked_date(const std::string& stock_code, std::stri
   }
 }
 
-int run(const std::string& raw_code, const std::string& analysis_time, bool force) {
+int run(const std::string& raw_code, const std::string& analysis_time, bool force, bool json) {
   quorvel::install_runtime_services();
   std::string stock_code;
   try {
@@ -173,7 +239,15 @@ int run(const std::string& raw_code, const std::string& analysis_time, bool forc
   }
   const std::optional<std::string> date = checked_date(stock_code, analysis_time);
   if (!date) return 2;
-  return quorvel::run_sync(analyze_stock(stock_code, *date, force));
+  RunOutcome outcome;
+  try {
+    outcome = quorvel::run_sync(analyze_stock(stock_code, *date, force));
+  } catch (const std::exception& e) {
+    if (json) print_json({1, "failed", e.what(), {stock_code, *date, ""}, std::nullopt});
+    throw;
+  }
+  if (json) print_json(outcome);
+  return outcome.status;
 }
 
 }  // namespace
@@ -184,12 +258,15 @@ int main(int argc, char** argv) {
     CLI::App app{"股票分析命令行工具", "pelion"};
     std::string stock_code, analysis_time = quorvel::today_text();
     bool force = false;
+    std::string format = "text";
     app.add_option("-s,--stock_code", stock_code, "股票代码，如：sh.600000、hk.00001、us.AAPL、510050")->required();
     app.add_option("-t,--analysis_time", analysis_time, "股票K线的日期，格式：YYYY-MM-DD (默认: 今天)");
     app.add_flag("--force", force, "强制重新分析，即使报告已存在");
+    app.add_option("--format", format, "结果输出: text (只写日志，默认) 或 json (标准输出打印一个 JSON 对象)")
+        ->check(CLI::IsMember({"text", "json"}));
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
 
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
-    return run(stock_code, analysis_time, force);
+    return run(stock_code, analysis_time, force, format == "json");
   });
 }

@@ -21,6 +21,7 @@
 
 #include "contracts/errors.h"
 #include "contracts/market_data.h"
+#include "quorvel/agent/core/provider_config.h"
 #include "quorvel/analysis_steps.h"
 #include "quorvel/batch_runner.h"
 #include "quorvel/command_dates.h"
@@ -101,6 +102,13 @@ int run(const Options& opt) {
       fmt::print(stderr, "pelion-replay: 调用超过 {} 次，确认费用后加 --yes 再运行\n", CALLS_WITHOUT_CONSENT);
       return 2;
     }
+  }
+  try {
+    // A missing API key is said once here, not once per instrument and day.
+    quorvel::agent::core::resolve_provider_config(quorvel::agent::core::process_env());
+  } catch (const quorvel::ValueError& e) {
+    fmt::print(stderr, "pelion-replay: {}\n", e.what());
+    return 1;
   }
   std::size_t analysed = 0, stored = 0, failed = 0;
   for (std::size_t i = 0; i < days.size(); ++i) {

@@ -189,9 +189,51 @@ TEST(BatchCommand, FakeLlmSharesOneBriefPerMarketDayAndReportsFailingInstruments
   EXPECT_EQ(llm_calls(second.out), 1) << second.out;
   EXPECT_NE(row(second.out, "sh.600000").find("已存储"), std::string::npos);
 
-  const auto forced = box.run(args + " --force");
+  // As JSON, standard output is one object and nothing else; the counts and cost go to standard error.
+  const auto forced = box.run(args + " --force --format json");
   EXPECT_EQ(box.llm.request_count(), 3u + 2u * ANALYSABLE.size() + 2u);
-  EXPECT_NE(row(forced.out, "sh.600000").find("新分析"), std::string::npos);
+  const auto doc = nlohmann::json::parse(forced.out);
+  ASSERT_EQ(doc["results"].size(), 9u) << forced.out;
+  std::map<std::string, nlohmann::json> by_code;
+  for (const auto& r : doc["results"]) by_code[r["code"]] = r;
+  EXPECT_EQ(by_code["sh.600000"]["status"], "analysed");
+  EXPECT_EQ(by_code["sh.600000"]["decision"]["entry_price_low"], 7.1);
+  EXPECT_EQ(by_code["us.AAPL"]["status"], "failed");
+  EXPECT_TRUE(by_code["xx.1234"]["market_type"].is_null());
+  EXPECT_EQ(doc["counts"]["analysed"], 5);
+  EXPECT_EQ(doc["usage"]["calls"], 6);  // the briefs come from their cache
+  EXPECT_NE(forced.err.find("共 9 只：新分析 5，已存储 0，失败 4，未完成 0"), std::string::npos) << forced.err;
+}
+
+// Without an API key the run says so once, fails what needs the model and calls nothing; what is
+// stored needs no key.
+TEST(BatchCommand, MissingApiKeyIsReportedOnceAndStoredInstrumentsNeedNone) {
+  FakeSandbox box;
+  box.llm.respond_with(fake_answer);
+  testing::write_file(box.dir / "pool.txt", "sh.600000\n510050\nsh.600519\n");
+  const std::string args = "--pool pool.txt -t " + std::string(DATE);
+  const auto without_key = [&] {
+    // Set but empty: a .env file in the project cannot supply the key either.
+    ScopedEnv no_key("OPENAI_COMPATIBLE_API_KEY", "");
+    return box.run(args);
+  };
+  const auto missing = without_key();
+  EXPECT_EQ(missing.status, 1) << missing.err;
+  // The full message once; the line of each instrument only points at it.
+  const std::string message = "缺少 LLM API 密钥：LLM_CLIENT_TYPE=openai_compatible 需要环境变量 OPENAI_COMPATIBLE_API_KEY";
+  std::size_t mentions = 0;
+  for (auto p = missing.err.find(message); p != std::string::npos; p = missing.err.find(message, p + 1)) ++mentions;
+  EXPECT_EQ(mentions, 1u) << missing.err;
+  for (const char* code : {"sh.600000", "510050", "sh.600519"})
+    EXPECT_NE(row(missing.out, code).find("失败: 未分析：缺少 LLM API 密钥（见上方错误）"), std::string::npos) << missing.out;
+  EXPECT_EQ(box.llm.request_count(), 0u);
+
+  ASSERT_EQ(box.run(args).status, 0);
+  const std::size_t requests = box.llm.request_count();
+  const auto stored = without_key();
+  EXPECT_EQ(stored.status, 0) << stored.err;
+  EXPECT_NE(stored.out.find("共 3 只：新分析 0，已存储 3，失败 0，未完成 0"), std::string::npos) << stored.out;
+  EXPECT_EQ(box.llm.request_count(), requests);
 }
 
 // True when `text` could act on a terminal: an ESC or BEL, a byte that is not well-formed UTF-8 (such

@@ -201,7 +201,7 @@ TEST(BatchQueue, WaitsForAnotherRunsClaimAndTakesOverOneThatRunsOut) {
   std::thread live_run([&] {
     std::this_thread::sleep_for(std::chrono::milliseconds(1000));
     const auto decision = testing::buy_decision({{"stock_code", alive.code}, {"current_price", 7.24}});
-    store->save_analysis_with_summary({alive.code, "测试2", "分析", DATE, "A", 7.24, CLIENT, "m", decision, "", {}, false},
+    store->save_analysis_with_summary({alive.code, "测试2", "分析", DATE, "A", 7.24, CLIENT, "m", decision, "", {}, false, {}},
                                       {alive.code, "测试2", "#### 决策建议\n观望", DATE, 7.24, CLIENT, "m", "", false});
     store->release_analysis(alive, "live-run");
   });

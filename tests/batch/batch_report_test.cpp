@@ -4,6 +4,7 @@
 #include <sstream>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "support/test_support.h"
 
@@ -107,6 +108,50 @@ TEST(BatchReport, ReviewAndExposureAreMarked) {
   std::ostringstream table;
   print_table(table, {review});
   EXPECT_NE(table.str().find("新分析 需复核"), std::string::npos);
+}
+
+TEST(BatchReport, CsvAndJsonCarryEveryInstrumentAsMachineFields) {
+  Closing closing{"2022-12-30", sample_outcomes(), DEFAULT_MAX_EXPOSURE_PCT, {3, 1, 0, 0, 0, 0, 0}, 2.5};
+  closing.outcomes[0].name = "贵州茅台, \"A\"";
+  closing.outcomes[0].review_required = true;
+  closing.outcomes[0].failed_checks = {"止损（硬性）"};
+  (*closing.outcomes[0].decision)["position_pct"] = "30%";
+  closing.outcomes[1].name = "腾讯\xff";  // not UTF-8: replaced, never thrown on
+
+  std::ostringstream csv, notes;
+  print_closing(csv, notes, "csv", closing);
+  std::istringstream lines(csv.str());
+  std::vector<std::string> rows;
+  for (std::string line; std::getline(lines, line);) rows.push_back(line);
+  ASSERT_EQ(rows.size(), 1 + closing.outcomes.size()) << csv.str();
+  EXPECT_EQ(rows[0],
+            "code,name,market,date,requested,sessions_behind,verdict,action,direction,entry_low,entry_high,stop_loss,"
+            "target_1,target_2,rrr,confidence,position_pct,review_required,status,reason");
+  EXPECT_EQ(rows[1], "sh.600519,\"贵州茅台, \"\"A\"\"\",A,2022-12-30,2022-12-30,0,BUY,建议买入,看多,1790.0,1805.5,"
+                     "1750.0,1880.0,,1.6,中,30%,true,analysed,");
+  EXPECT_EQ(rows[3], "us.AAPL,苹果,US,2022-12-30,2022-12-30,0,,,,,,,,,,,,false,failed,[LLM] openai_compatible 请求失败: "
+                     "HTTP 400 | 模型不存在，请检查 OPENAI_COMPATIBLE_MODEL 的取值");
+  EXPECT_NE(notes.str().find("共 5 只：新分析 1，已存储 1，失败 2，未完成 1\nLLM 调用 3 次（失败 1）"), std::string::npos);
+
+  std::ostringstream json;
+  print_closing(json, notes, "json", closing);
+  const auto doc = nlohmann::ordered_json::parse(json.str());
+  EXPECT_EQ(doc["date"], "2022-12-30");
+  ASSERT_EQ(doc["results"].size(), closing.outcomes.size());
+  const auto& first = doc["results"][0];
+  EXPECT_EQ(first["name"], "贵州茅台, \"A\"");
+  EXPECT_EQ(first["status"], "analysed");
+  EXPECT_EQ(first["failed_checks"], nlohmann::ordered_json::array({"止损（硬性）"}));
+  EXPECT_EQ(first["decision"]["entry_price_high"], 1805.5);
+  EXPECT_EQ(doc["results"][1]["name"], "腾讯\uFFFD");
+  EXPECT_EQ(doc["results"][1]["sessions_behind"], 8);
+  EXPECT_TRUE(doc["results"][3]["market_type"].is_null());
+  EXPECT_TRUE(doc["results"][3]["decision"].is_null());
+  EXPECT_EQ(doc["results"][4]["status"], "pending");
+  EXPECT_EQ(doc["exposures"][0]["positions"][0]["pct"], 30.0);
+  EXPECT_EQ(doc["counts"]["unfinished"], 1);
+  EXPECT_EQ(doc["usage"]["calls"], 3);
+  EXPECT_TRUE(doc["usage"]["prompt_tokens"].is_null());  // no reply carried a count
 }
 
 TEST(BatchReport, CostLineSaysNaForCountsNoReplyCarried) {

@@ -20,6 +20,7 @@
 #include "quorvel/ledger/ledger_entries.h"
 #include "quorvel/ledger/ledger_output.h"
 #include "quorvel/ledger/ledger_update.h"
+#include "quorvel/pages/page_files.h"
 #include "quorvel/report/default_store.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
@@ -28,6 +29,27 @@
 #include "tarnel/online/online_market_data.h"
 
 namespace {
+
+// The pages that show a result now (those written already; the others get theirs from
+// `quorvel-reports html`), then the index and ledger pages.
+void write_pages(quorvel::report::SqliteReportStore& store, const std::vector<std::int64_t>& scored) {
+  try {
+    for (const std::int64_t id : scored) {
+      const auto report = store.get_report(id);
+      if (!report) continue;
+      const auto page = quorvel::pages::analysis_page_path(report->stock_code, report->analysis_date,
+                                                           report->llm_client_type);
+      // A page of an earlier analysis of the day (replaced by --force) shows the latest, not this one.
+      if (std::filesystem::exists(store.directory() / page) &&
+          store.latest_analysis_id({report->stock_code, report->analysis_date, report->llm_client_type}) == id)
+        quorvel::pages::write_analysis_page(store, id);
+    }
+    const auto index = quorvel::pages::write_index_pages(store);
+    fmt::print("计划账本页面: {}\n", index.ledger.string());
+  } catch (const std::exception& e) {
+    quorvel::logger.warning(std::string("[报告页面] 页面未能全部更新 (可运行 quorvel-reports html 重写): ") + e.what());
+  }
+}
 
 int update(quorvel::report::SqliteReportStore& store, const quorvel::report::PlanFilter& filter) {
   const bool tty = isatty(fileno(stderr)) != 0;
@@ -40,6 +62,7 @@ int update(quorvel::report::SqliteReportStore& store, const quorvel::report::Pla
              counts.not_scorable, counts.pending);
   const auto flushed = store.flush();
   if (!flushed.ok()) quorvel::logger.warning("评分消息暂未投递，留待下次投递: " + flushed.error);
+  write_pages(store, counts.results);
   return 0;
 }
 

@@ -75,6 +75,7 @@ UpdateCounts update_ledger(report::SqliteReportStore& store, const report::PlanF
       }
       ++(score.status == "scored" ? counts.scored : counts.not_scorable);
       results.push_back({p.report_id, score.status, score_json(score)});
+      counts.results.push_back(p.report_id);
       if (results.size() >= SAVE_BATCH) {
         store.save_plan_results(results);
         results.clear();

@@ -4,8 +4,10 @@
 // results beside their analyses (each published once). Plans whose sessions have not all happened
 // yet stay pending and are scored by a later update. Each instrument's bars are read once.
 #include <cstddef>
+#include <cstdint>
 #include <functional>
 #include <string>
+#include <vector>
 
 #include "quorvel/report/sqlite_report_store.h"
 
@@ -16,6 +18,7 @@ struct UpdateCounts {
   std::size_t scored = 0;        // stored as scored
   std::size_t not_scorable = 0;  // stored as not scorable
   std::size_t pending = 0;       // left for a later update
+  std::vector<std::int64_t> results;  // the analyses whose result this update stored
 };
 
 // `today` ("YYYY-MM-DD") bounds the bars read and the sessions counted. `progress` is called after

@@ -5,6 +5,7 @@
 //   quorvel-reports pending [--limit N]
 //   quorvel-reports flush [--url redis://host:port[/db]]
 //   quorvel-reports write-files
+//   quorvel-reports html [--rebuild]
 //
 // Exit status: 0 success, 1 failure (delivery failed, report not found, store unusable), 2 usage error.
 // Looking (list, show, pending) works in a report directory this user may only read.
@@ -14,14 +15,17 @@
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
+#include <map>
 #include <optional>
 #include <string>
+#include <tuple>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
 #include "contracts/errors.h"
+#include "quorvel/pages/page_files.h"
 #include "quorvel/report/default_store.h"
 #include "quorvel/report/redis_publisher.h"
 #include "quorvel/report/report_paths.h"
@@ -29,6 +33,9 @@
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/outside_text.h"
+#include "quorvel/utils/table_text.h"
+#include "quorvel/strategy/ai/verdict.h"
+#include "tarnel/online/online_market_data.h"
 
 namespace {
 
@@ -59,6 +66,23 @@ std::string dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handl
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : quorvel::outside_text(s); }
 
+// Verdict and action of each instrument-day the listed reports are about.
+struct Outline {
+  std::string verdict, action;
+};
+using OutlineKey = std::tuple<std::string, std::string, std::string>;  // code, day, client
+
+std::map<OutlineKey, Outline> outlines(SqliteReportStore& store, const ReportFilter& filter) {
+  quorvel::report::EntryFilter f{filter.code, filter.date, filter.market, filter.llm_client_type};
+  std::map<OutlineKey, Outline> out;
+  for (const auto& e : store.analysis_entries(f)) {
+    const std::string verdict =
+        e.summary.empty() ? "" : quorvel::strategy::ai::verdict_name(quorvel::strategy::ai::summary_verdict(e.summary).trade_enum);
+    out.emplace(OutlineKey{e.code, e.date, e.llm_client_type}, Outline{verdict, e.action});
+  }
+  return out;
+}
+
 int list_reports(SqliteReportStore& store, const ReportFilter& filter, bool json) {
   const auto reports = store.list_reports(filter);
   if (json) {
@@ -71,15 +95,39 @@ int list_reports(SqliteReportStore& store, const ReportFilter& filter, bool json
     fmt::print(stderr, "没有符合条件的报告 (报告目录 {})\n", store.directory().string());
     return 0;
   }
-  fmt::print("{:>6}  {:<8}  {:<10}  {:<12}  {:<6}  {:<10}  {}\n", "ID", "TYPE", "DATE", "CODE", "MARKET", "CLIENT",
-             "FILE");
+  const auto outline = filter.kind == quorvel::report::ReportKind::solvara ? std::map<OutlineKey, Outline>{}
+                                                                          : outlines(store, filter);
+  std::vector<std::vector<std::string>> rows;
   for (const auto& r : reports) {
-    fmt::print("{:>6}  {:<8}  {:<10}  {:<12}  {:<6}  {:<10}  {}\n", r.id, quorvel::report::kind_name(r.kind),
-               or_dash(r.analysis_date), or_dash(r.stock_code), r.market_type.value_or("-"),
-               or_dash(r.llm_client_type), r.file.value_or("(未写出)"));
+    const auto o = outline.find(OutlineKey{r.stock_code, r.analysis_date, r.llm_client_type});
+    const bool known = r.kind != quorvel::report::ReportKind::solvara && o != outline.end();
+    rows.push_back({std::to_string(r.id), std::string(quorvel::report::kind_name(r.kind)), or_dash(r.analysis_date),
+                    or_dash(r.stock_code), or_dash(r.stock_name), known ? or_dash(o->second.verdict) : std::string("-"),
+                    known ? or_dash(o->second.action) : std::string("-"), r.market_type.value_or("-"), or_dash(r.llm_client_type),
+                    r.file.value_or("(未写出)")});
   }
+  std::cout.flush();
+  quorvel::print_aligned_table(std::cout, {"ID", "类型", "日期", "代码", "名称", "结论", "操作", "市场", "模型", "文件"}, rows);
+  std::cout.flush();
   fmt::print(stderr, "共 {} 条 (最多显示 {} 条，可用 --limit 调整)\n", reports.size(), filter.limit);
   return 0;
+}
+
+// The page of every analysis that has none (every one with --rebuild), then index.html and
+// ledger.html. The charts read the bars the local store holds.
+int write_pages(SqliteReportStore& store, bool rebuild) {
+  setenv("TARNEL_ONLINE", "0", 1);
+  tarnel::online::install_market_data();
+  const bool tty = ::isatty(STDERR_FILENO) != 0;
+  const auto written = quorvel::pages::write_all_pages(store, rebuild, [&](std::size_t done, std::size_t total) {
+    if (tty && (done % 50 == 0 || done == total)) fmt::print(stderr, "\r页面 {}/{}", done, total);
+    if (tty && done == total) fmt::print(stderr, "\n");
+  });
+  fmt::print("已写出 {} 个分析页面；索引 {} 份分析: {}\n计划账本: {}\n", written.written, written.index.analyses,
+             written.index.index.string(), written.index.ledger.string());
+  if (written.failed == 0) return 0;
+  fmt::print(stderr, "{} 个页面未能写出 (原因见上方警告)\n", written.failed);
+  return 1;
 }
 
 int show_report(SqliteReportStore& store, std::int64_t id, bool json) {
@@ -151,7 +199,8 @@ int deliver(SqliteReportStore& store, const std::optional<std::string>& url) {
 int run(int argc, char** argv) {
   quorvel::load_quorvel_env();
   CLI::App app{"查看已存储的报告，并把待发送的消息投递到消息队列 (Redis Streams)。\n"
-               "报告目录: --dir，否则 REPORT_DIR，否则 TARNEL_CENTER/report，否则项目根目录下的 report。"};
+               "报告目录: --dir，否则 REPORT_DIR，否则 TARNEL_CENTER/report，否则项目根目录下的 report。",
+               "quorvel-reports"};
   app.require_subcommand(1);
   std::string dir;
   app.add_option("--dir", dir, "报告目录 (默认按 REPORT_DIR / TARNEL_CENTER 规则)");
@@ -191,15 +240,11 @@ int run(int argc, char** argv) {
 
   auto* files = app.add_subcommand("write-files", "为尚无 Markdown 文件或文件已被删除的报告重写文件");
 
-  try {
-    app.parse(argc, argv);
-  } catch (const CLI::CallForHelp& e) {
-    return app.exit(e);
-  } catch (const CLI::ParseError& e) {
-    if (e.get_exit_code() == 0) return app.exit(e);
-    fmt::print(stderr, "{}\n\n{}", e.what(), app.help());
-    return 2;
-  }
+  bool rebuild = false;
+  auto* html = app.add_subcommand("html", "写出每份分析的 HTML 页面 (缺少的)，并重写 index.html 与 ledger.html");
+  html->add_flag("--rebuild", rebuild, "重写所有分析页面，而不只是缺少的");
+
+  if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
 
   try {
     quorvel::report::StoreOptions options;
@@ -223,6 +268,7 @@ int run(int argc, char** argv) {
     if (*show) return show_report(*store, id, json);
     if (*pending) return list_pending(*store, pending_limit);
     if (*flush) return deliver(*store, url);
+    if (*html) return write_pages(*store, rebuild);
     if (*files) {
       const auto files = store->write_missing_files(true);
       fmt::print("已写出 {} 个 Markdown 文件\n", files.written);

@@ -52,7 +52,8 @@ CREATE TABLE IF NOT EXISTS reports (
   decision        TEXT,     -- the decision the analysis extracted, JSON; "null": none; NULL: not recorded
   data_note       TEXT,     -- why the data may mislead (stale bars), shown in the file's header
   plan_checks     TEXT,     -- the plan's rule checks, JSON array; NULL: not checked
-  review_required INTEGER   -- 1 when a hard check failed
+  review_required INTEGER,  -- 1 when a hard check failed
+  prescreen_levels TEXT     -- the pre-screen's support and resistance, JSON; NULL: not recorded
 );
 CREATE INDEX IF NOT EXISTS reports_by_code ON reports(stock_code, analysis_date, llm_client_type, kind);
 CREATE INDEX IF NOT EXISTS reports_by_date ON reports(analysis_date);
@@ -100,6 +101,7 @@ constexpr sqlite::AddedColumn ADDED_COLUMNS[] = {
     {"reports", "data_note", "TEXT"},
     {"reports", "plan_checks", "TEXT"},
     {"reports", "review_required", "INTEGER"},
+    {"reports", "prescreen_levels", "TEXT"},
 };
 
 constexpr const char* REPORT_COLUMNS =
@@ -310,7 +312,8 @@ std::int64_t SqliteReportStore::insert_report(const PendingSave& save) {
   Statement ins(*db_,
                 "INSERT INTO reports (kind, stock_code, stock_name, market_type, analysis_date, analysis_time, "
                 "current_price, llm_client_type, llm_model, content, created_at, decision, data_note, plan_checks, "
-                "review_required) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, ?15)");
+                "review_required, prescreen_levels) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10, ?11, ?12, ?13, ?14, "
+                "?15, ?16)");
   ins.bind(1, kind_name(row.kind)).bind(2, row.stock_code).bind(3, row.stock_name).bind_optional(4, row.market_type);
   ins.bind(5, row.analysis_date).bind(6, row.analysis_time);
   if (row.current_price) {
@@ -323,6 +326,7 @@ std::int64_t SqliteReportStore::insert_report(const PendingSave& save) {
   ins.bind(13, row.data_note);
   ins.bind_optional(14, save.plan_checks);
   ins.bind(15, std::int64_t(row.review_required ? 1 : 0));
+  ins.bind_optional(16, save.levels);
   ins.run();
   const std::int64_t id = db_->last_insert_id();
 
@@ -413,6 +417,7 @@ SqliteReportStore::PendingSave SqliteReportStore::analysis_save(const AnalysisRe
   save.decision = json_column(decision);
   save.row.review_required = r.review_required;
   if (r.plan_checks) save.plan_checks = json_column(r.plan_checks);
+  if (r.levels) save.levels = json_column(r.levels);
   save.message_id = new_message_id();
   AnalysisReport published = r;
   published.stock_name = save.row.stock_name;

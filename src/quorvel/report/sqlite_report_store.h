@@ -37,6 +37,7 @@
 #include <vector>
 
 #include "contracts/report_store.h"
+#include "quorvel/report/page_rows.h"
 #include "quorvel/report/plan_ledger.h"
 #include "quorvel/report/publisher.h"
 #include "quorvel/utils/sqlite_db.h"
@@ -119,6 +120,14 @@ class SqliteReportStore final : public ReportStore {
   // The stored results with their plans, oldest day first.
   std::vector<ScoredPlan> scored_plans(const PlanFilter& filter);
 
+  // The report pages (page_rows.h). The analysis `id` with what its page shows; nothing when no
+  // analysis has that id.
+  std::optional<PageReport> page_report(std::int64_t id);
+  // The id of the latest analysis of `key`; nothing when none is stored.
+  std::optional<std::int64_t> latest_analysis_id(const AnalysisKey& key);
+  // The latest analysis of every instrument-day and client the filter selects, newest day first.
+  std::vector<AnalysisEntry> analysis_entries(const EntryFilter& filter = {});
+
   const std::filesystem::path& directory() const { return options_.directory; }
   std::filesystem::path database_file() const { return options_.directory / DATABASE_FILE_NAME; }
   bool has_publisher() const { return publisher_ != nullptr; }
@@ -131,6 +140,7 @@ class SqliteReportStore final : public ReportStore {
     StoredReport row;
     std::optional<std::string> decision;  // the decision column (analyses only)
     std::optional<std::string> plan_checks;  // the plan_checks column (analyses only)
+    std::optional<std::string> levels;       // the prescreen_levels column (analyses only)
     std::string message_id;
     std::function<std::string(std::int64_t report_id, const std::string& created_at)> payload;
   };

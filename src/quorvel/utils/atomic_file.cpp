@@ -3,6 +3,7 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <fstream>
 
 #include <fcntl.h>
 #include <fmt/format.h>
@@ -40,6 +41,16 @@ void write_file_atomically(const std::filesystem::path& path, const std::string&
     ::unlink(tmp_name.c_str());
     throw RuntimeError(fmt::format("无法把 {} 改名为 {}: {}", tmp_name, path.string(), why));
   }
+}
+
+std::string read_whole_file(const std::filesystem::path& path) {
+  std::ifstream in(path, std::ios::binary | std::ios::ate);
+  if (!in) throw RuntimeError(fmt::format("无法读取文件 {}: {}", path.string(), std::strerror(errno)));
+  std::string text(std::size_t(in.tellg()), '\0');
+  in.seekg(0);
+  if (!in.read(text.data(), std::streamsize(text.size())))
+    throw RuntimeError(fmt::format("读取文件 {} 失败", path.string()));
+  return text;
 }
 
 }  // namespace quorvel

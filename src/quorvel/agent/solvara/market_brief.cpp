@@ -13,7 +13,7 @@
 #include "contracts/report_store.h"
 #include "quorvel/agent/solvara/brief_cache.h"
 #include "quorvel/agent/solvara/brief_generation.h"
-#include "quorvel/agent/solvara/file_lock.h"
+#include "quorvel/utils/file_lock.h"
 #include "quorvel/utils/blocking.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/text.h"

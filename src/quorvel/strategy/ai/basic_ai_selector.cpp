@@ -73,8 +73,9 @@ void handle_reply(const AnalysisContext& ctx, const AIAnalysisRequest& request, 
   progress.record.decision = decided.decision;
   progress.record.plan_checks = decided.decision.is_null() ? nlohmann::ordered_json() : decided.plan_checks;
   progress.record.review_required = decided.review_required;
-  const ReportFields fields{ctx.stock_code, ctx.stock_name, progress.a_time, ctx.market_type, close,
-                            request.data_note, decided.review_required};
+  const ReportFields fields{ctx.stock_code,      ctx.stock_name,          progress.a_time,
+                            ctx.market_type,     close,                   request.data_note,
+                            decided.review_required, prescreen_levels(ctx.pattern_info_dict)};
   store_reports(analysis_record(fields, *progress.reply, decided, *ctx.agent),
                 summary_record(fields, decided.summary_response, *ctx.agent));
   const bool usable = !decided.decision.is_null();

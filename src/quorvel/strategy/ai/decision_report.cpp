@@ -92,7 +92,21 @@ report::AnalysisReport analysis_record(const ReportFields& f, const std::string&
                                 .data_note = f.data_note,
                                 .plan_checks = decided.decision.is_null() ? std::nullopt
                                                                           : std::optional<Json>(decided.plan_checks),
-                                .review_required = decided.review_required};
+                                .review_required = decided.review_required,
+                                .levels = f.levels.is_null() ? std::nullopt : std::optional<Json>(f.levels)};
+}
+
+Json prescreen_levels(const Json& pattern_info) {
+  Json levels = Json::object();
+  if (pattern_info.is_object()) {
+    const auto price = pattern_info.find("price_context");
+    if (price != pattern_info.end() && price->is_object())
+      for (const char* key : {"support", "resistance"}) {
+        const auto v = price->find(key);
+        if (v != price->end() && v->is_number() && v->get<double>() > 0) levels[key] = *v;
+      }
+  }
+  return levels.empty() ? Json() : levels;
 }
 
 report::SummaryReport summary_record(const ReportFields& f, const std::string& content,

@@ -60,7 +60,12 @@ struct ReportFields {
   double current_price = 0.0;  // quote currency
   std::string data_note;       // for the reports' header; empty when there is nothing to say
   bool review_required = false;  // the plan failed a hard rule check; in the reports' header
+  nlohmann::ordered_json levels;  // the pre-screen's {"support", "resistance"}; null when it had none
 };
+
+// The pre-screen's support and resistance out of the pattern information's price context, for the
+// report page; null when it names neither.
+nlohmann::ordered_json prescreen_levels(const nlohmann::ordered_json& pattern_info);
 
 report::AnalysisReport analysis_record(const ReportFields& f, const std::string& content,
                                        const DecisionSummary& decided, const agent::StockAgent& agent);

@@ -66,4 +66,13 @@ SummaryVerdict summary_verdict(std::string_view summary) {
   return v;
 }
 
+std::string verdict_name(indicators::TradeEnum verdict) {
+  switch (verdict) {
+    case indicators::TradeEnum::BUY: return "BUY";
+    case indicators::TradeEnum::SELL: return "SELL";
+    case indicators::TradeEnum::WATCH: return "WATCH";
+  }
+  return "";
+}
+
 }  // namespace quorvel::strategy::ai

@@ -33,4 +33,7 @@ std::optional<indicators::TradeEnum> decision_keyword_verdict(std::string_view d
 
 SummaryVerdict summary_verdict(std::string_view summary);
 
+// "BUY", "SELL" or "WATCH".
+std::string verdict_name(indicators::TradeEnum verdict);
+
 }  // namespace quorvel::strategy::ai

@@ -1,4 +1,4 @@
-#include "quorvel/agent/solvara/file_lock.h"
+#include "quorvel/utils/file_lock.h"
 
 #include <cerrno>
 #include <cstring>
@@ -9,7 +9,7 @@
 
 #include "contracts/errors.h"
 
-namespace quorvel::agent::solvara {
+namespace quorvel {
 
 FileLock::FileLock(const std::filesystem::path& file) {
   fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
@@ -27,4 +27,4 @@ FileLock::~FileLock() {
   ::close(fd_);
 }
 
-}  // namespace quorvel::agent::solvara
+}  // namespace quorvel

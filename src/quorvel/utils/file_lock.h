@@ -1,9 +1,9 @@
 #pragma once
-// An exclusive advisory lock on a file (flock), held for the life of the object. Keeps two
-// processes from generating the same brief at once; the lock file itself is left in place.
+// An exclusive advisory lock on a file (flock), held for the life of the object. Keeps two processes
+// from doing the same work at once (a market brief, a page index); the lock file is left in place.
 #include <filesystem>
 
-namespace quorvel::agent::solvara {
+namespace quorvel {
 
 class FileLock {
  public:
@@ -17,4 +17,4 @@ class FileLock {
   int fd_ = -1;
 };
 
-}  // namespace quorvel::agent::solvara
+}  // namespace quorvel

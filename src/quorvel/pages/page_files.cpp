@@ -1,0 +1,153 @@
+#include "quorvel/pages/page_files.h"
+
+#include <chrono>
+
+
+#include "contracts/clock.h"
+#include "contracts/errors.h"
+#include "contracts/market_data.h"
+#include "quorvel/ledger/ledger_entries.h"
+#include "quorvel/pages/analysis_page.h"
+#include "quorvel/pages/chart_data.h"
+#include "quorvel/pages/index_pages.h"
+#include "quorvel/report/markdown.h"
+#include "quorvel/report/message.h"
+#include "quorvel/strategy/ai/verdict.h"
+#include "quorvel/utils/atomic_file.h"
+#include "quorvel/utils/file_lock.h"
+#include "quorvel/utils/logger.h"
+#include "tarnel/dates.h"
+
+namespace quorvel::pages {
+
+namespace {
+
+// Calendar days of history read before the analysis day: the 120 drawn sessions and the 60 the
+// slower average needs before them.
+constexpr int HISTORY_DAYS = 300;
+
+std::string verdict_of(const std::string& summary) {
+  if (summary.empty()) return "";
+  return strategy::ai::verdict_name(strategy::ai::summary_verdict(summary).trade_enum);
+}
+
+tarnel::BarTable history(const std::string& code, const std::string& date) {
+  const auto day = tarnel::try_parse_date(date);
+  if (!day) return {};
+  try {
+    return tarnel::get_any_ohlc(code, tarnel::date_text(*day - date::days(HISTORY_DAYS)), date);
+  } catch (const std::exception& e) {
+    logger.warning("[报告页面] %s %s 的K线读取失败，图表留空: %s", code, date, e.what());
+    return {};
+  }
+}
+
+int price_decimals(const std::optional<std::string>& market) { return market.value_or("") == "ETF" ? 3 : 2; }
+
+std::string generated_at() { return report::iso_utc(clock().now()); }
+
+IndexRow index_row(report::AnalysisEntry e) {
+  IndexRow row;
+  row.verdict = verdict_of(e.summary);
+  row.page = analysis_page_path(e.code, e.date, e.llm_client_type).generic_string();
+  row.entry = std::move(e);
+  return row;
+}
+
+// index.html and ledger.html written whole; the page lock is held.
+IndexWritten write_index_pages_locked(report::SqliteReportStore& store) {
+  IndexWritten out{0, store.directory() / INDEX_FILE, store.directory() / LEDGER_FILE};
+  std::string rows;
+  for (auto& e : store.analysis_entries()) {
+    rows += index_row_html(index_row(std::move(e)));
+    ++out.analyses;
+  }
+  const std::string when = generated_at();
+  write_file_atomically(out.index, index_page_html(rows, out.analyses, when));
+  write_file_atomically(out.ledger, ledger_page_html(ledger::ledger_entries(store, {}), when));
+  return out;
+}
+
+}  // namespace
+
+std::filesystem::path analysis_page_path(const std::string& code, const std::string& date, const std::string& client) {
+  report::StoredReport r;
+  r.kind = report::ReportKind::analysis;
+  r.stock_code = code;
+  r.analysis_time = date;
+  r.llm_client_type = client;
+  return report::markdown_relative_path(r).replace_extension(".html");
+}
+
+std::filesystem::path write_analysis_page(report::SqliteReportStore& store, std::int64_t id) {
+  auto report = store.page_report(id);
+  if (!report) throw RuntimeError("报告 " + std::to_string(id) + " 不是已存储的分析，无法生成页面");
+  AnalysisPage page;
+  const report::StoredReport& a = report->analysis;
+  const auto rel = analysis_page_path(a.stock_code, a.analysis_date, a.llm_client_type);
+  page.verdict = verdict_of(report->summary);
+  page.chart = chart_data(history(a.stock_code, a.analysis_date), a.analysis_date, report->decision, report->levels,
+                          price_decimals(a.market_type));
+  if (a.file) page.markdown_file = std::filesystem::path(*a.file).filename().string();
+  page.report = std::move(*report);
+  const auto path = store.directory() / rel;
+  write_file_atomically(path, analysis_page_html(page));
+  return path;
+}
+
+IndexWritten write_index_pages(report::SqliteReportStore& store) {
+  FileLock lock(store.directory() / PAGES_LOCK_FILE);
+  return write_index_pages_locked(store);
+}
+
+void add_to_index(report::SqliteReportStore& store, const report::AnalysisKey& key) {
+  FileLock lock(store.directory() / PAGES_LOCK_FILE);
+  const auto index = store.directory() / INDEX_FILE;
+  auto entries = store.analysis_entries({key.code, key.date, std::nullopt, key.llm_client_type});
+  if (entries.empty()) return;
+  std::optional<std::string> updated;
+  if (std::filesystem::exists(index) && std::filesystem::exists(store.directory() / LEDGER_FILE))
+    updated = index_with_row(read_whole_file(index), index_row(std::move(entries.front())), generated_at());
+  if (updated) {
+    write_file_atomically(index, *updated);
+  } else {
+    write_index_pages_locked(store);
+  }
+}
+
+std::optional<std::filesystem::path> write_page_and_index(report::SqliteReportStore& store,
+                                                          const report::AnalysisKey& key) {
+  try {
+    const auto id = store.latest_analysis_id(key);
+    if (!id) return std::nullopt;
+    auto page = write_analysis_page(store, *id);
+    add_to_index(store, key);
+    return page;
+  } catch (const std::exception& e) {
+    logger.warning("[报告页面] %s %s 的页面未能写出 (可运行 quorvel-reports html 重写): %s", key.code, key.date, e.what());
+    return std::nullopt;
+  }
+}
+
+PagesWritten write_all_pages(report::SqliteReportStore& store, bool rebuild,
+                             const std::function<void(std::size_t, std::size_t)>& progress) {
+  std::vector<std::int64_t> ids;
+  for (const auto& e : store.analysis_entries())
+    if (rebuild || !std::filesystem::exists(store.directory() / analysis_page_path(e.code, e.date, e.llm_client_type)))
+      ids.push_back(e.id);
+  PagesWritten out;
+  for (std::size_t i = 0; i < ids.size(); ++i) {
+    try {
+      write_analysis_page(store, ids[i]);
+      ++out.written;
+    } catch (const std::exception& e) {
+      ++out.failed;
+      logger.warning("[报告页面] 分析 %d 的页面未能写出: %s", ids[i], e.what());
+    }
+    if (progress) progress(i + 1, ids.size());
+  }
+  out.index = write_index_pages(store);
+  return out;
+}
+
+}  // namespace quorvel::pages
