@@ -132,12 +132,18 @@ asio::awaitable<void> log_skip(const quorvel::report::AnalysisKey& key) {
     logger.warning("[规则核验] " + key.code + " " + key.date + " 已存储的交易计划需复核（未通过硬性规则核验）");
 }
 
+// LLM_CLIENT_TYPE in lower case, "deepseek" when unset: the client the skip check looks for.
+std::string client_type() {
+  std::string type = quorvel::env_value("LLM_CLIENT_TYPE").value_or("deepseek");
+  for (char& c : type) c = char(std::tolower(static_cast<unsigned char>(c)));
+  return type;
+}
+
 // The analysis of `stock_code` for the closed session `analysis_time`.
 asio::awaitable<RunOutcome> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
   logger.info("开始 AI 股票分析: stock=" + stock_code + ", analysis_time=" + analysis_time +
               ", force=" + (force ? "True" : "False"));
-  std::string llm_client_type = quorvel::env_value("LLM_CLIENT_TYPE").value_or("deepseek");
-  for (char& c : llm_client_type) c = char(std::tolower(static_cast<unsigned char>(c)));
+  const std::string llm_client_type = client_type();
   // The analysis is about the instrument's last bar on or before the day: the skip check, the
   // stored report and the brief all use that one date.
   auto day_op = quorvel::run_blocking([&] { return quorvel::analysis_day(stock_code, analysis_time); });
@@ -209,41 +215,53 @@ void print_json(const RunOutcome& o) {
   std::cout << j.dump(2, ' ', false, Json::error_handler_t::replace) << std::endl;
 }
 
-// The date checks before the analysis; nothing when the run must stop here (already logged; a
-// usage error: exit status 2).
-std::optional<std::string> checked_date(const std::string& stock_code, std::string analysis_time) {
+// The date checks before the analysis: the day to analyse, or why the run stops here (already
+// logged; a usage error: exit status 2).
+struct CheckedDate {
+  std::optional<std::string> date;
+  std::string error;
+};
+
+CheckedDate checked_date(const std::string& stock_code, std::string analysis_time) {
   try {
     if (quorvel::is_future_date(analysis_time)) {
-      logger.warning("输入日期 " + analysis_time + " 是未来日期，系统将直接退出。");
-      return std::nullopt;
+      const std::string why = "输入日期 " + analysis_time + " 是未来日期，系统将直接退出。";
+      logger.warning(why);
+      return {std::nullopt, why};
     }
     const std::string original_date = analysis_time;
     analysis_time = quorvel::market_end_date(stock_code, analysis_time);
     if (analysis_time != original_date)
       logger.info("日期已从 " + original_date + " 调整为 " + analysis_time + " (由于市场未收盘或非交易日)");
-    return analysis_time;
+    return {analysis_time, ""};
   } catch (const quorvel::ValueError&) {
-    logger.error("日期格式错误: " + analysis_time + "，应为 YYYY-MM-DD");
-    return std::nullopt;
+    const std::string why = "日期格式错误: " + analysis_time + "，应为 YYYY-MM-DD";
+    logger.error(why);
+    return {std::nullopt, why};
   }
 }
 
 int run(const std::string& raw_code, const std::string& analysis_time, bool force, bool json) {
   quorvel::install_runtime_services();
+  // A run that stops early still answers a script with one JSON object.
+  const auto stopped = [&](int status, const std::string& code, const std::string& day, const std::string& why) {
+    if (json) print_json({status, "failed", why, {code, day, client_type()}, std::nullopt});
+    return status;
+  };
   std::string stock_code;
   try {
     stock_code = quorvel::analysis_code(raw_code);
   } catch (const quorvel::ValueError& e) {
     logger.error(e.what());
-    return 2;
+    return stopped(2, raw_code, analysis_time, e.what());
   }
-  const std::optional<std::string> date = checked_date(stock_code, analysis_time);
-  if (!date) return 2;
+  const CheckedDate checked = checked_date(stock_code, analysis_time);
+  if (!checked.date) return stopped(2, stock_code, analysis_time, checked.error);
   RunOutcome outcome;
   try {
-    outcome = quorvel::run_sync(analyze_stock(stock_code, *date, force));
+    outcome = quorvel::run_sync(analyze_stock(stock_code, *checked.date, force));
   } catch (const std::exception& e) {
-    if (json) print_json({1, "failed", e.what(), {stock_code, *date, ""}, std::nullopt});
+    stopped(1, stock_code, *checked.date, e.what());
     throw;
   }
   if (json) print_json(outcome);

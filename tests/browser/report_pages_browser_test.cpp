@@ -51,8 +51,9 @@ struct Pages : ::testing::Test {
                                     {"label", "仓位上限"}, {"detail", "position_pct 40 > 有效上限 30"}}});
     buy.review_required = true;
     buy.levels = Json{{"support", 1760.0}, {"resistance", 1935.0}};
-    const auto id = fixture.add(buy, testing::BUY_SUMMARY);
+    // The brief the analysis read is stored before it.
     fixture.store->save_solvara({"A", "## A 股大盘\n**▋ 研判 · [偏多 / 强]**", "2023-02-10", "offline", "m"});
+    const auto id = fixture.add(buy, testing::BUY_SUMMARY);
     const nlohmann::ordered_json score = {{"status", "scored"}, {"kind", "buy"},    {"outcome", "target_1"},
                                           {"horizon", 10},      {"fill_date", "2023-02-13"}, {"fill_price", 1805},
                                           {"exit_date", "2023-02-16"}, {"exit_price", 1880}, {"return_pct", 4.16},

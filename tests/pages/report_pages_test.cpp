@@ -74,6 +74,12 @@ TEST(ReportPages, ConcurrentRunsLoseNoIndexEntry) {
   for (std::sregex_iterator it(index.begin(), index.end(), link), end; it != end; ++it) pages.insert((*it)[1]);
   EXPECT_EQ(pages.size(), 2 * days.size() + 2);  // the rows, and the navigation's two pages
   for (const auto& page : pages) EXPECT_TRUE(std::filesystem::exists(fixture.dir.path() / page)) << page;
+  // The page of the day redone still shows the first analysis: `html` finds it and only it.
+  const auto written = write_all_pages(*fixture.store, false);
+  EXPECT_EQ(written.written, 1u);
+  EXPECT_NE(read(fixture.dir.path() / analysis_page_path("sh.600519", "2023-02-10", "offline"))
+                .find("content=\"" + std::to_string(redone) + "\""),
+            std::string::npos);
 }
 
 // Adding a row to the index keeps every other row as it is: the instrument-day's earlier row goes,

@@ -33,8 +33,8 @@ namespace {
 // The pages that show a result now (those written already; the others get theirs from
 // `quorvel-reports html`), then the index and ledger pages.
 void write_pages(quorvel::report::SqliteReportStore& store, const std::vector<std::int64_t>& scored) {
-  try {
-    for (const std::int64_t id : scored) {
+  for (const std::int64_t id : scored) {
+    try {
       const auto report = store.get_report(id);
       if (!report) continue;
       const auto page = quorvel::pages::analysis_page_path(report->stock_code, report->analysis_date,
@@ -43,7 +43,11 @@ void write_pages(quorvel::report::SqliteReportStore& store, const std::vector<st
       if (std::filesystem::exists(store.directory() / page) &&
           store.latest_analysis_id({report->stock_code, report->analysis_date, report->llm_client_type}) == id)
         quorvel::pages::write_analysis_page(store, id);
+    } catch (const std::exception& e) {
+      quorvel::logger.warning("[报告页面] 分析 %d 的页面未能更新 (可运行 quorvel-reports html 重写): %s", id, e.what());
     }
+  }
+  try {
     const auto index = quorvel::pages::write_index_pages(store);
     fmt::print("计划账本页面: {}\n", index.ledger.string());
   } catch (const std::exception& e) {

@@ -10,6 +10,7 @@
 #include "quorvel/pages/page_layout.h"
 #include "quorvel/pages/plan_outcome.h"
 #include "quorvel/utils/json_values.h"
+#include "quorvel/utils/number_text.h"
 
 namespace quorvel::pages {
 
@@ -48,7 +49,7 @@ std::string header(const AnalysisPage& page) {
 
 // The cell of one decision field: prices as stored, texts as written.
 std::string field_value(const Json& v) {
-  if (v.is_number()) return v.get<double>() == 0.0 ? "-" : fmt::format("{:g}", v.get<double>());
+  if (v.is_number()) return v.get<double>() == 0.0 ? "-" : r3(v.get<double>());
   if (v.is_string()) return or_dash(v.get<std::string>());
   return v.is_null() ? "-" : v.dump();
 }
@@ -93,7 +94,8 @@ std::string markdown_section(const char* cls, const char* title, const std::stri
 
 std::string analysis_page_html(const AnalysisPage& page) {
   const report::StoredReport& a = page.report.analysis;
-  std::string out = page_start(a.stock_code + " " + a.stock_name + " " + a.analysis_date + " 分析", "../");
+  std::string out = page_start(a.stock_code + " " + a.stock_name + " " + a.analysis_date + " 分析", "../",
+                               fmt::format("<meta name=\"{}\" content=\"{}\">\n", REPORT_ID_META, a.id));
   out += header(page);
   out += "<section class=\"chart\"><h2>日K线与交易计划</h2>\n" + price_chart_svg(page.chart) + "</section>\n";
   out += "<section class=\"decision\"><h2>决策</h2>\n" + decision_table(page.report.decision) + "</section>\n";

@@ -17,6 +17,9 @@ struct AnalysisPage {
   std::string markdown_file;  // the Markdown report, relative to the page; empty when not written
 };
 
+// The page's head names the analysis it shows: <meta name="quorvel-report" content="<id>">.
+inline constexpr const char* REPORT_ID_META = "quorvel-report";
+
 std::string analysis_page_html(const AnalysisPage& page);
 
 }  // namespace quorvel::pages

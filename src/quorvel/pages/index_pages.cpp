@@ -25,8 +25,9 @@ std::string check_cell(const report::AnalysisEntry& e) {
 
 std::string sign_class(int sign) { return sign > 0 ? " gain" : sign < 0 ? " loss" : ""; }
 
-// Where the rows start and end: every line between the two is one row.
-constexpr std::string_view ROWS_START = "<!-- rows -->\n";
+// Where the rows start and end: every line between the two is one row. The version changes with
+// the row layout, so that an index of another layout is written anew instead of patched.
+constexpr std::string_view ROWS_START = "<!-- rows v1 -->\n";
 constexpr std::string_view ROWS_END = "<!-- /rows -->\n";
 
 std::string row_key(const report::AnalysisEntry& e) { return e.code + "|" + e.date + "|" + e.llm_client_type; }

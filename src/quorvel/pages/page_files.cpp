@@ -1,6 +1,8 @@
 #include "quorvel/pages/page_files.h"
 
 #include <chrono>
+#include <cstdlib>
+#include <fstream>
 
 
 #include "contracts/clock.h"
@@ -42,7 +44,23 @@ tarnel::BarTable history(const std::string& code, const std::string& date) {
   }
 }
 
-int price_decimals(const std::optional<std::string>& market) { return market.value_or("") == "ETF" ? 3 : 2; }
+// Decimals of the chart's price labels: funds and prices under 1 are quoted to the tenth of a cent.
+int price_decimals(const std::optional<std::string>& market, const tarnel::BarTable& bars) {
+  if (market.value_or("") == "ETF") return 3;
+  return !bars.empty() && bars.last("close") < 1.0 ? 3 : 2;
+}
+
+// The analysis a page shows, as written into its head; nothing when the page is missing or unreadable.
+std::optional<std::int64_t> page_report_id(const std::filesystem::path& page) {
+  std::ifstream in(page, std::ios::binary);
+  std::string head(2048, '\0');
+  in.read(head.data(), std::streamsize(head.size()));
+  head.resize(std::size_t(in.gcount()));
+  const std::string mark = std::string("<meta name=\"") + REPORT_ID_META + "\" content=\"";
+  const auto at = head.find(mark);
+  if (at == std::string::npos) return std::nullopt;
+  return std::atoll(head.c_str() + at + mark.size());
+}
 
 std::string generated_at() { return report::iso_utc(clock().now()); }
 
@@ -80,17 +98,24 @@ std::filesystem::path analysis_page_path(const std::string& code, const std::str
 }
 
 std::filesystem::path write_analysis_page(report::SqliteReportStore& store, std::int64_t id) {
+  // Under the page lock and from the latest analysis of the instrument-day at the time of writing:
+  // a slow rewrite of every page never puts back an analysis that --force has just replaced.
+  FileLock lock(store.directory() / PAGES_LOCK_FILE);
   auto report = store.page_report(id);
   if (!report) throw RuntimeError("报告 " + std::to_string(id) + " 不是已存储的分析，无法生成页面");
+  const auto latest = store.latest_analysis_id(
+      {report->analysis.stock_code, report->analysis.analysis_date, report->analysis.llm_client_type});
+  if (latest && *latest != id) report = store.page_report(*latest);
   AnalysisPage page;
   const report::StoredReport& a = report->analysis;
-  const auto rel = analysis_page_path(a.stock_code, a.analysis_date, a.llm_client_type);
+  const auto path = store.directory() / analysis_page_path(a.stock_code, a.analysis_date, a.llm_client_type);
+  const tarnel::BarTable bars = history(a.stock_code, a.analysis_date);
+  if (bars.empty() && std::filesystem::exists(path))
+    throw RuntimeError("本地行情库没有 " + a.stock_code + " 到 " + a.analysis_date + " 的K线，保留已有页面");
   page.verdict = verdict_of(report->summary);
-  page.chart = chart_data(history(a.stock_code, a.analysis_date), a.analysis_date, report->decision, report->levels,
-                          price_decimals(a.market_type));
+  page.chart = chart_data(bars, a.analysis_date, report->decision, report->levels, price_decimals(a.market_type, bars));
   if (a.file) page.markdown_file = std::filesystem::path(*a.file).filename().string();
   page.report = std::move(*report);
-  const auto path = store.directory() / rel;
   write_file_atomically(path, analysis_page_html(page));
   return path;
 }
@@ -117,23 +142,26 @@ void add_to_index(report::SqliteReportStore& store, const report::AnalysisKey& k
 
 std::optional<std::filesystem::path> write_page_and_index(report::SqliteReportStore& store,
                                                           const report::AnalysisKey& key) {
+  std::optional<std::filesystem::path> page;
   try {
-    const auto id = store.latest_analysis_id(key);
-    if (!id) return std::nullopt;
-    auto page = write_analysis_page(store, *id);
-    add_to_index(store, key);
-    return page;
+    if (const auto id = store.latest_analysis_id(key)) page = write_analysis_page(store, *id);
   } catch (const std::exception& e) {
     logger.warning("[报告页面] %s %s 的页面未能写出 (可运行 quorvel-reports html 重写): %s", key.code, key.date, e.what());
-    return std::nullopt;
   }
+  try {
+    add_to_index(store, key);
+  } catch (const std::exception& e) {
+    logger.warning("[报告页面] %s %s 未能加入 index.html (可运行 quorvel-reports html 重写): %s", key.code, key.date,
+                   e.what());
+  }
+  return page;
 }
 
 PagesWritten write_all_pages(report::SqliteReportStore& store, bool rebuild,
                              const std::function<void(std::size_t, std::size_t)>& progress) {
   std::vector<std::int64_t> ids;
   for (const auto& e : store.analysis_entries())
-    if (rebuild || !std::filesystem::exists(store.directory() / analysis_page_path(e.code, e.date, e.llm_client_type)))
+    if (rebuild || page_report_id(store.directory() / analysis_page_path(e.code, e.date, e.llm_client_type)) != e.id)
       ids.push_back(e.id);
   PagesWritten out;
   for (std::size_t i = 0; i < ids.size(); ++i) {

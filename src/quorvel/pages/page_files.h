@@ -28,9 +28,10 @@ inline constexpr const char* PAGES_LOCK_FILE = ".pages.lock";
 // The page of an instrument-day's analysis, relative to the report directory.
 std::filesystem::path analysis_page_path(const std::string& code, const std::string& date, const std::string& client);
 
-// Writes the page of analysis `id` and returns its full path. The bars come from the market-data
-// service (without bars the chart says so). A RuntimeError when no analysis has that id or the file
-// cannot be written.
+// Writes the page of the instrument-day of analysis `id` (its latest analysis when `id` has been
+// replaced) and returns its full path. The bars come from the market-data service; without bars a
+// new page's chart says so, while an existing page is kept (a RuntimeError says why). A
+// RuntimeError when no analysis has that id or the file cannot be written.
 std::filesystem::path write_analysis_page(report::SqliteReportStore& store, std::int64_t id);
 
 struct IndexWritten {
@@ -61,8 +62,8 @@ struct PagesWritten {
   IndexWritten index;
 };
 
-// The page of every stored analysis that has none yet (of each one with `rebuild`), then the index
-// pages. `progress(done, total)` is called after each page.
+// The page of every stored analysis whose page is missing or shows an earlier analysis (every page
+// with `rebuild`), then the index pages. `progress(done, total)` is called after each page.
 PagesWritten write_all_pages(report::SqliteReportStore& store, bool rebuild,
                              const std::function<void(std::size_t, std::size_t)>& progress = {});
 

@@ -38,14 +38,16 @@ footer { margin-top: 36px; color: var(--muted); font-size: 13px; border-top: 1px
 
 }  // namespace
 
-std::string page_start(std::string_view title, std::string_view root) {
+std::string page_start(std::string_view title, std::string_view root, std::string_view head) {
   std::string out =
       "<!DOCTYPE html>\n<html lang=\"zh-CN\">\n<head>\n<meta charset=\"utf-8\">\n"
       "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">\n"
       "<meta http-equiv=\"Content-Security-Policy\" content=\"default-src 'none'; style-src 'unsafe-inline'; "
       "img-src data:; base-uri 'none'; form-action 'none'\">\n<title>";
   out += html_escape(title);
-  out += "</title>\n<style>";
+  out += "</title>\n";
+  out += head;
+  out += "<style>";
   out += STYLE;
   out += "</style>\n</head>\n<body>\n<nav><a href=\"";
   out += html_escape(root);

@@ -9,7 +9,8 @@ namespace quorvel::pages {
 
 // "<!DOCTYPE html>..." up to and including "<body>" and the navigation bar. `root` is the relative
 // path from the page to the report directory ("" or "../").
-std::string page_start(std::string_view title, std::string_view root);
+// `head`: more markup for the document head (already escaped).
+std::string page_start(std::string_view title, std::string_view root, std::string_view head = {});
 std::string page_end();
 
 // The class of a verdict's colour: "verdict-buy", "verdict-sell", "verdict-watch" or "verdict-none".

@@ -4,6 +4,7 @@
 
 #include "quorvel/pages/html_text.h"
 #include "quorvel/utils/json_values.h"
+#include "quorvel/utils/number_text.h"
 
 namespace quorvel::pages {
 
@@ -61,8 +62,8 @@ std::string outcome_html(const std::string& status, const Json& score) {
   }
   out += row("结果", outcome_word(text_member(score, "outcome")));
   if (text_member(score, "outcome") != "not_filled") {
-    out += row("成交", text_member(score, "fill_date") + " @ " + fmt::format("{:g}", number_member(score, "fill_price", 0)));
-    out += row("离场", text_member(score, "exit_date") + " @ " + fmt::format("{:g}", number_member(score, "exit_price", 0)));
+    out += row("成交", text_member(score, "fill_date") + " @ " + r3(number_member(score, "fill_price", 0)));
+    out += row("离场", text_member(score, "exit_date") + " @ " + r3(number_member(score, "exit_price", 0)));
     out += row("收益", signed_number(number_member(score, "return_pct", 0), "%"));
     out += row("R 倍数", signed_number(number_member(score, "r_multiple", 0), "R"));
     out += row("最大不利 / 有利", signed_number(number_member(score, "mae_r", 0), "R") + " / " +

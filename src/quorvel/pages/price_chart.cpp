@@ -403,7 +403,7 @@ std::string cumulative_r_svg(const std::vector<CumulativePoint>& all_points) {
   for (const CumulativePoint& p : all_points) {
     if (std::isfinite(p.cumulative_r)) points.push_back(p);
   }
-  if (points.empty()) return empty_svg("r-chart", "暂无已评分的计划");
+  if (points.empty()) return empty_svg("r-chart", "暂无成交的买入");
   double lo = 0, hi = 0;  // the zero line is always on the chart
   for (const CumulativePoint& p : points) lo = std::min(lo, p.cumulative_r), hi = std::max(hi, p.cumulative_r);
   const Scale s = padded_scale(lo, hi, 0.08, R_TOP, R_BOTTOM);

@@ -52,7 +52,7 @@ struct CumulativePoint {
 };
 
 // The ledger's cumulative R over time: <svg class="r-chart"> with a zero line and
-// <polyline class="cumulative-r">, points in the order given; empty points say there is no result yet.
+// <polyline class="cumulative-r">, points in the order given; empty points say no buy has filled yet.
 std::string cumulative_r_svg(const std::vector<CumulativePoint>& points);
 
 }  // namespace quorvel::pages

@@ -3,6 +3,8 @@
 #include <string>
 #include <vector>
 
+#include <fmt/format.h>
+
 #include "quorvel/report/decision_payload.h"
 #include "quorvel/report/sqlite_report_store.h"
 #include "quorvel/utils/text.h"
@@ -68,12 +70,13 @@ std::optional<PageReport> SqliteReportStore::page_report(std::int64_t id) {
   page.summary = s.text(3);
   page.score_status = s.text(4);
   page.score = parsed_or_null(s.optional_text(5));
-  // Funds are analysed against the A-share brief.
+  // The brief the analysis read: of its market (funds: the A-share brief) and day, stored before it
+  // (whichever model wrote it: the brief cache is shared).
   const std::string market = a.market_type.value_or("") == "ETF" ? "A" : a.market_type.value_or("");
   Statement brief(*db_,
                   "SELECT content FROM reports WHERE kind = 'solvara' AND market_type = ?1 AND analysis_date = ?2 "
-                  "ORDER BY id DESC LIMIT 1");
-  brief.bind(1, market).bind(2, a.analysis_date);
+                  "AND id < ?3 ORDER BY id DESC LIMIT 1");
+  brief.bind(1, market).bind(2, a.analysis_date).bind(3, id);
   if (brief.step()) page.brief = brief.text(0);
   return page;
 }
@@ -81,16 +84,16 @@ std::optional<PageReport> SqliteReportStore::page_report(std::int64_t id) {
 std::vector<AnalysisEntry> SqliteReportStore::analysis_entries(const EntryFilter& f) {
   // Only fixed clauses enter the SQL text; every value is a bound parameter. The decision's members
   // are read by SQLite, so the index of a large store never parses whole records.
-  std::string sql = std::string(
-                        "SELECT a.id, a.stock_code, a.stock_name, a.market_type, a.analysis_date, a.llm_client_type, "
-                        "a.llm_model, a.created_at, a.decision IS NULL, "
-                        "json_extract(a.decision, '$.action'), json_extract(a.decision, '$.direction'), "
-                        "json_extract(a.decision, '$.confidence'), CASE WHEN a.decision IS NULL THEN a.content END, ") +
-                    SUMMARY_OF_A +
-                    ", a.review_required, a.plan_checks IS NOT NULL, p.status, p.score, a.file "
-                    "FROM reports a LEFT JOIN plan_scores p ON p.report_id = a.id WHERE a.kind = 'analysis' "
-                    "AND a.id = (SELECT MAX(b.id) FROM reports b WHERE b.kind = 'analysis' AND b.stock_code = "
-                    "a.stock_code AND b.analysis_date = a.analysis_date AND b.llm_client_type = a.llm_client_type)";
+  // The decision is read only when it holds JSON: one damaged row must not stop the index or the list.
+  std::string sql = fmt::format(
+      "SELECT a.id, a.stock_code, a.stock_name, a.market_type, a.analysis_date, a.llm_client_type, a.llm_model, "
+      "a.created_at, a.decision IS NULL, json_extract({0}, '$.action'), json_extract({0}, '$.direction'), "
+      "json_extract({0}, '$.confidence'), CASE WHEN a.decision IS NULL THEN a.content END, {1}, a.review_required, "
+      "a.plan_checks IS NOT NULL, p.status, p.score, a.file "
+      "FROM reports a LEFT JOIN plan_scores p ON p.report_id = a.id WHERE a.kind = 'analysis' "
+      "AND a.id = (SELECT MAX(b.id) FROM reports b WHERE b.kind = 'analysis' AND b.stock_code = a.stock_code "
+      "AND b.analysis_date = a.analysis_date AND b.llm_client_type = a.llm_client_type)",
+      "CASE WHEN json_valid(a.decision) THEN a.decision END", SUMMARY_OF_A);
   if (f.code) sql += " AND a.stock_code = ?1";
   if (f.date) sql += " AND a.analysis_date = ?2";
   if (f.market) sql += " AND a.market_type = ?3";

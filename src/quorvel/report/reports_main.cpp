@@ -18,7 +18,6 @@
 #include <map>
 #include <optional>
 #include <string>
-#include <tuple>
 
 #include <CLI/CLI.hpp>
 #include <fmt/format.h>
@@ -66,21 +65,31 @@ std::string dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handl
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : quorvel::outside_text(s); }
 
-// Verdict and action of each instrument-day the listed reports are about.
+std::string verdict_of(const std::string& summary) {
+  if (summary.empty()) return "";
+  return quorvel::strategy::ai::verdict_name(quorvel::strategy::ai::summary_verdict(summary).trade_enum);
+}
+
+// Verdict and action of the latest analysis of each instrument-day the listed reports are about,
+// by the analysis' id (an analysis replaced by --force shows neither).
 struct Outline {
   std::string verdict, action;
 };
-using OutlineKey = std::tuple<std::string, std::string, std::string>;  // code, day, client
 
-std::map<OutlineKey, Outline> outlines(SqliteReportStore& store, const ReportFilter& filter) {
+std::map<std::int64_t, Outline> outlines(SqliteReportStore& store, const ReportFilter& filter) {
   quorvel::report::EntryFilter f{filter.code, filter.date, filter.market, filter.llm_client_type};
-  std::map<OutlineKey, Outline> out;
-  for (const auto& e : store.analysis_entries(f)) {
-    const std::string verdict =
-        e.summary.empty() ? "" : quorvel::strategy::ai::verdict_name(quorvel::strategy::ai::summary_verdict(e.summary).trade_enum);
-    out.emplace(OutlineKey{e.code, e.date, e.llm_client_type}, Outline{verdict, e.action});
-  }
+  std::map<std::int64_t, Outline> out;
+  for (const auto& e : store.analysis_entries(f)) out.emplace(e.id, Outline{verdict_of(e.summary), e.action});
   return out;
+}
+
+// The verdict and action cells of one listed report: an analysis' own, a summary's verdict from its
+// text, nothing for a market brief.
+std::pair<std::string, std::string> outline_cells(const StoredReport& r, const std::map<std::int64_t, Outline>& known) {
+  if (r.kind == quorvel::report::ReportKind::summary) return {or_dash(verdict_of(r.content)), "-"};
+  const auto o = known.find(r.id);
+  if (r.kind != quorvel::report::ReportKind::analysis || o == known.end()) return {"-", "-"};
+  return {or_dash(o->second.verdict), or_dash(o->second.action)};
 }
 
 int list_reports(SqliteReportStore& store, const ReportFilter& filter, bool json) {
@@ -95,16 +104,14 @@ int list_reports(SqliteReportStore& store, const ReportFilter& filter, bool json
     fmt::print(stderr, "没有符合条件的报告 (报告目录 {})\n", store.directory().string());
     return 0;
   }
-  const auto outline = filter.kind == quorvel::report::ReportKind::solvara ? std::map<OutlineKey, Outline>{}
-                                                                          : outlines(store, filter);
+  const auto known = filter.kind == quorvel::report::ReportKind::solvara ? std::map<std::int64_t, Outline>{}
+                                                                        : outlines(store, filter);
   std::vector<std::vector<std::string>> rows;
   for (const auto& r : reports) {
-    const auto o = outline.find(OutlineKey{r.stock_code, r.analysis_date, r.llm_client_type});
-    const bool known = r.kind != quorvel::report::ReportKind::solvara && o != outline.end();
+    const auto [verdict, action] = outline_cells(r, known);
     rows.push_back({std::to_string(r.id), std::string(quorvel::report::kind_name(r.kind)), or_dash(r.analysis_date),
-                    or_dash(r.stock_code), or_dash(r.stock_name), known ? or_dash(o->second.verdict) : std::string("-"),
-                    known ? or_dash(o->second.action) : std::string("-"), r.market_type.value_or("-"), or_dash(r.llm_client_type),
-                    r.file.value_or("(未写出)")});
+                    or_dash(r.stock_code), or_dash(r.stock_name), verdict, action, r.market_type.value_or("-"),
+                    or_dash(r.llm_client_type), r.file.value_or("(未写出)")});
   }
   std::cout.flush();
   quorvel::print_aligned_table(std::cout, {"ID", "类型", "日期", "代码", "名称", "结论", "操作", "市场", "模型", "文件"}, rows);

@@ -13,12 +13,12 @@ namespace quorvel {
 
 FileLock::FileLock(const std::filesystem::path& file) {
   fd_ = ::open(file.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) throw RuntimeError("[大盘 AI 简报] 无法打开锁文件 " + file.string() + ": " + std::strerror(errno));
+  if (fd_ < 0) throw RuntimeError("无法打开锁文件 " + file.string() + ": " + std::strerror(errno));
   while (::flock(fd_, LOCK_EX) != 0) {
     if (errno == EINTR) continue;
     const int err = errno;
     ::close(fd_);
-    throw RuntimeError("[大盘 AI 简报] 无法锁定 " + file.string() + ": " + std::strerror(err));
+    throw RuntimeError("无法锁定 " + file.string() + ": " + std::strerror(err));
   }
 }
 
