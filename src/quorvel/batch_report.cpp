@@ -64,15 +64,6 @@ const char* status_name(Status s) {
 
 using Json = nlohmann::ordered_json;
 
-// Outside text filtered in every text of `value` (the decision's texts came from the LLM).
-Json shown_json(const Json& value) {
-  if (value.is_string()) return outside_text(value.get_ref<const std::string&>());
-  if (!value.is_structured()) return value;
-  Json out = value;
-  for (auto& item : out) item = shown_json(item);
-  return out;
-}
-
 Json outcome_json(const Outcome& o) {
   Json checks = Json::array();
   for (const auto& c : o.failed_checks) checks.push_back(outside_text(c));
@@ -88,7 +79,7 @@ Json outcome_json(const Outcome& o) {
           {"failed_checks", std::move(checks)},
           {"reason", outside_text(o.reason)},
           {"seconds", std::isfinite(o.seconds) ? Json(o.seconds) : Json()},
-          {"decision", o.decision ? shown_json(*o.decision) : Json()}};
+          {"decision", o.decision ? outside_json(*o.decision) : Json()}};
 }
 
 Json exposure_json(const Exposure& e, double limit_pct) {

@@ -61,20 +61,12 @@ void print_csv(std::ostream& out, const Json& result) {
           << ',' << csv_field(r.value("reason", "")) << "\n";
 }
 
-// `value` with every text in it filtered as outside text: codes and names come from pool and
-// universe files and from the providers, reasons and errors quote them.
-Json shown(const Json& value) {
-  if (value.is_string()) return outside_text(value.get_ref<const std::string&>());
-  if (!value.is_structured()) return value;
-  Json out = value;
-  for (auto& item : out) item = shown(item);
-  return out;
-}
-
 }  // namespace
 
 void print_radar(std::ostream& out, const Json& raw_result, const std::string& format, const std::string& date) {
-  const Json result = shown(raw_result);
+  // Codes and names come from pool and universe files and from the providers, reasons and errors
+  // quote them.
+  const Json result = quorvel::outside_json(raw_result);
   if (format == "csv") return print_csv(out, result);
   if (format == "table") return print_tables(out, result);
   Json doc{{"date", date}, {"frequency", result.value("frequency", "")}};

@@ -269,7 +269,7 @@ TEST(CumulativeRChart, PointsZeroLineAndAxisMapBack) {
 
   const std::string empty = cumulative_r_svg({});
   EXPECT_TRUE(well_formed(empty));
-  EXPECT_NE(empty.find("暂无已评分的计划"), std::string::npos);
+  EXPECT_NE(empty.find("暂无成交的买入"), std::string::npos);
 }
 
 }  // namespace

@@ -290,6 +290,10 @@ void draw_entry_band(Out out, const PriceChartData& d, const PriceLayout& l) {
   fmt::format_to(out, "<rect class=\"entry-band\" data-low=\"{}\" data-high=\"{}\" x=\"{}\" y=\"{}\" width=\"{}\" "
                  "height=\"{}\" fill=\"#f0a020\" fill-opacity=\"0.14\"/>", price_attr(low), price_attr(high),
                  PLOT_LEFT, y_text(top), PLOT_RIGHT - PLOT_LEFT, y_text(height));
+  // Named at its left end, inside the band when it is tall enough for a line of text.
+  const double baseline = height >= 14 ? top + height / 2 + 4 : top - 3;
+  fmt::format_to(out, "<text class=\"entry-label\" x=\"{}\" y=\"{}\" font-size=\"11\" fill=\"#8a5a00\">买入区 {}–{}</text>",
+                 PLOT_LEFT + 6, y_text(baseline), fixed(low, d.price_decimals), fixed(high, d.price_decimals));
 }
 
 // Baselines for the level labels: just above their lines, pushed apart where lines lie closer

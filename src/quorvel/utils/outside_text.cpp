@@ -119,4 +119,12 @@ std::string mask_secrets(std::string_view text) {
 
 std::string outside_text(std::string_view text) { return mask_secrets(strip_terminal_controls(text)); }
 
+nlohmann::ordered_json outside_json(const nlohmann::ordered_json& value) {
+  if (value.is_string()) return outside_text(value.get_ref<const std::string&>());
+  if (!value.is_structured()) return value;
+  nlohmann::ordered_json out = value;
+  for (auto& item : out) item = outside_json(item);
+  return out;
+}
+
 }  // namespace quorvel

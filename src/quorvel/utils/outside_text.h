@@ -17,6 +17,8 @@
 // analyses on several threads filter their texts while another thread may register a key.
 #include <cstddef>
 #include <string>
+
+#include <nlohmann/json.hpp>
 #include <string_view>
 
 namespace quorvel {
@@ -33,5 +35,9 @@ std::string mask_secrets(std::string_view text);
 
 // `text` without terminal controls, with U+FFFD for ill-formed UTF-8, and with secrets masked.
 std::string outside_text(std::string_view text);
+
+// `value` with every text in it, at any depth, passed through outside_text: a record that quotes
+// codes, names, model output or errors, printed as JSON.
+nlohmann::ordered_json outside_json(const nlohmann::ordered_json& value);
 
 }  // namespace quorvel
