@@ -154,17 +154,16 @@ void check_model_settings() {
 
 // The page of each analysis this run stored (and of a stored one that has none yet), then the index
 // pages once. A page that cannot be written is logged; the analyses are stored either way.
-void write_pages(const std::vector<Outcome>& outcomes, const std::string& client) {
-  auto* store = dynamic_cast<quorvel::report::SqliteReportStore*>(&quorvel::report::default_storage());
-  if (!store) return;
+void write_pages(quorvel::report::SqliteReportStore& store, const std::vector<Outcome>& outcomes,
+                 const std::string& client) {
   std::size_t pages = 0;
   for (const Outcome& o : outcomes) {
     if (o.status != Status::analysed && o.status != Status::stored) continue;
     const auto page = quorvel::pages::analysis_page_path(o.code, o.date, client);
-    if (o.status == Status::stored && std::filesystem::exists(store->directory() / page)) continue;
+    if (o.status == Status::stored && std::filesystem::exists(store.directory() / page)) continue;
     try {
-      if (const auto id = store->latest_analysis_id({o.code, o.date, client})) {
-        quorvel::pages::write_analysis_page(*store, *id);
+      if (const auto id = store.latest_analysis_id({o.code, o.date, client})) {
+        quorvel::pages::write_analysis_page(store, *id);
         ++pages;
       }
     } catch (const std::exception& e) {
@@ -172,7 +171,7 @@ void write_pages(const std::vector<Outcome>& outcomes, const std::string& client
     }
   }
   try {
-    const auto index = quorvel::pages::write_index_pages(*store);
+    const auto index = quorvel::pages::write_index_pages(store);
     std::fprintf(stderr, "分析页面已写出 %zu 个；全部分析 (%zu 份): %s\n", pages, index.analyses,
                  index.index.string().c_str());
   } catch (const std::exception& e) {
@@ -182,7 +181,7 @@ void write_pages(const std::vector<Outcome>& outcomes, const std::string& client
 
 int run(const Options& opt, std::vector<std::string> codes) {
   const auto start = Clock::now();
-  quorvel::install_runtime_services();
+  const auto store = quorvel::install_runtime_services();
   logger.info("批量分析开始: %d 只标的, 日期 %s, 并发 %d%s", codes.size(), opt.date, opt.concurrency,
               opt.force ? ", 强制重新分析" : "");
   BatchRun batch({std::move(codes), opt.date, opt.concurrency, opt.force, client_type()});
@@ -227,7 +226,7 @@ int run(const Options& opt, std::vector<std::string> codes) {
 
   results.print();
   quorvel::flush_store();
-  write_pages(batch.outcomes(), client_type());
+  write_pages(*store, batch.outcomes(), client_type());
   return exit_status(batch);
 }
 

@@ -107,12 +107,13 @@ asio::awaitable<void> analyse_claimed(RunOutcome& outcome, std::string stock_cod
 }
 
 // The analysis' page and its row in the index; logs where the page is.
-asio::awaitable<std::optional<std::filesystem::path>> write_page(const quorvel::report::AnalysisKey& key) {
-  auto* store = dynamic_cast<quorvel::report::SqliteReportStore*>(&quorvel::report::default_storage());
-  if (!store) co_return std::nullopt;
-  auto write = quorvel::run_blocking([store, key] { return quorvel::pages::write_page_and_index(*store, key); });
+asio::awaitable<std::optional<std::filesystem::path>> write_page(quorvel::report::SqliteReportStore& store,
+                                                                  const quorvel::report::AnalysisKey& key) {
+  auto write = quorvel::run_blocking([&store, key] { return quorvel::pages::write_page_and_index(store, key); });
   auto page = co_await std::move(write);
-  if (page) logger.info("分析页面: " + page->string() + " (全部分析: " + (store->directory() / "index.html").string() + ")");
+  if (page)
+    logger.info("分析页面: " + page->string() + " (全部分析: " + (store.directory() / quorvel::pages::INDEX_FILE).string() +
+                ")");
   co_return page;
 }
 
@@ -140,7 +141,8 @@ std::string client_type() {
 }
 
 // The analysis of `stock_code` for the closed session `analysis_time`.
-asio::awaitable<RunOutcome> analyze_stock(std::string stock_code, std::string analysis_time, bool force) {
+asio::awaitable<RunOutcome> analyze_stock(quorvel::report::SqliteReportStore& store, std::string stock_code,
+                                          std::string analysis_time, bool force) {
   logger.info("开始 AI 股票分析: stock=" + stock_code + ", analysis_time=" + analysis_time +
               ", force=" + (force ? "True" : "False"));
   const std::string llm_client_type = client_type();
@@ -155,7 +157,7 @@ asio::awaitable<RunOutcome> analyze_stock(std::string stock_code, std::string an
     if (co_await std::move(lookup)) {
       auto skip = log_skip(key);
       co_await std::move(skip);
-      auto page = write_page(key);
+      auto page = write_page(store, key);
       outcome.page = co_await std::move(page);
       co_return outcome;
     }
@@ -176,7 +178,7 @@ asio::awaitable<RunOutcome> analyze_stock(std::string stock_code, std::string an
       co_await std::move(work);
     }
     if (outcome.status == 0) {
-      auto page = write_page(key);
+      auto page = write_page(store, key);
       outcome.page = co_await std::move(page);
     }
   } catch (...) {
@@ -189,17 +191,16 @@ asio::awaitable<RunOutcome> analyze_stock(std::string stock_code, std::string an
 }
 
 // The result on standard output: code, day, verdict, decision, plan checks and the files.
-void print_json(const RunOutcome& o) {
+void print_json(const RunOutcome& o, quorvel::report::SqliteReportStore& store) {
   Json j = Json::object();
   j["code"] = o.key.code;
   j["date"] = o.key.date;
   j["llm_client_type"] = o.key.llm_client_type;
   j["status"] = o.state;
   if (!o.error.empty()) j["error"] = o.error;
-  auto* store = dynamic_cast<quorvel::report::SqliteReportStore*>(&quorvel::report::default_storage());
   std::optional<quorvel::report::PageReport> stored;
-  if (store && o.status == 0)
-    if (const auto id = store->latest_analysis_id(o.key)) stored = store->page_report(*id);
+  if (o.status == 0)
+    if (const auto id = store.latest_analysis_id(o.key)) stored = store.page_report(*id);
   if (stored) {
     const auto& a = stored->analysis;
     j["name"] = a.stock_name;
@@ -209,7 +210,7 @@ void print_json(const RunOutcome& o) {
     j["decision"] = stored->decision;
     j["plan_checks"] = stored->plan_checks;
     j["review_required"] = a.review_required;
-    j["report"] = a.file ? Json((store->directory() / *a.file).string()) : Json();
+    j["report"] = a.file ? Json((store.directory() / *a.file).string()) : Json();
   }
   j["page"] = o.page ? Json(o.page->string()) : Json();
   std::cout << j.dump(2, ' ', false, Json::error_handler_t::replace) << std::endl;
@@ -242,10 +243,10 @@ CheckedDate checked_date(const std::string& stock_code, std::string analysis_tim
 }
 
 int run(const std::string& raw_code, const std::string& analysis_time, bool force, bool json) {
-  quorvel::install_runtime_services();
+  const auto store = quorvel::install_runtime_services();
   // A run that stops early still answers a script with one JSON object.
   const auto stopped = [&](int status, const std::string& code, const std::string& day, const std::string& why) {
-    if (json) print_json({status, "failed", why, {code, day, client_type()}, std::nullopt});
+    if (json) print_json({status, "failed", why, {code, day, client_type()}, std::nullopt}, *store);
     return status;
   };
   std::string stock_code;
@@ -259,12 +260,12 @@ int run(const std::string& raw_code, const std::string& analysis_time, bool forc
   if (!checked.date) return stopped(2, stock_code, analysis_time, checked.error);
   RunOutcome outcome;
   try {
-    outcome = quorvel::run_sync(analyze_stock(stock_code, *checked.date, force));
+    outcome = quorvel::run_sync(analyze_stock(*store, stock_code, *checked.date, force));
   } catch (const std::exception& e) {
     stopped(1, stock_code, *checked.date, e.what());
     throw;
   }
-  if (json) print_json(outcome);
+  if (json) print_json(outcome, *store);
   return outcome.status;
 }
 

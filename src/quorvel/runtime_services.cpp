@@ -9,7 +9,7 @@
 
 namespace quorvel {
 
-void install_runtime_services() {
+std::shared_ptr<report::SqliteReportStore> install_runtime_services() {
   // The LLM configuration (API key, base URL) is read when a client is first built, so a run that
   // needs no LLM call (a cached brief, a stored analysis, a date error) never asks for a key.
   agent::core::install_agent_layer();
@@ -17,7 +17,7 @@ void install_runtime_services() {
   install_market_blocks();
   zerith::install_sentiment_thermometer();
   zerith::install_pattern_service();
-  report::install_default_report_store();
+  return report::install_default_report_store();
 }
 
 }  // namespace quorvel
