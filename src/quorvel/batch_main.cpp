@@ -257,7 +257,7 @@ int main(int argc, char** argv) {
     auto codes = quorvel::watchlist_codes("pelion-batch", opt.pool);
     if (!codes) return 2;
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
-    if (!opt.verbose) quorvel::quiet_console_log();
+    if (!opt.verbose) quorvel::logger.set_console_level(quorvel::LogLevel::warning);
     return run(opt, std::move(*codes));
   });
 }

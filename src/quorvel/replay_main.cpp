@@ -148,7 +148,7 @@ int main(int argc, char** argv) {
     if (auto status = quorvel::refuse_pool_date("pelion-replay", opt.to, "结束日期")) return *status;
     if (auto status = quorvel::refuse_start_date("pelion-replay", opt.from, opt.to, "结束日期")) return *status;
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
-    quorvel::quiet_console_log();
+    quorvel::logger.set_console_level(quorvel::LogLevel::warning);
     return run(opt);
   });
 }

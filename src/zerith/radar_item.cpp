@@ -7,6 +7,8 @@
 #include <fmt/format.h>
 
 #include "contracts/errors.h"
+#include "contracts/market_data.h"
+#include "quorvel/utils/market_type.h"
 #include "quorvel/utils/number_text.h"
 #include "tarnel/dates.h"
 #include "tarnel/weekly_bars.h"
@@ -175,12 +177,18 @@ RadarThresholds checked_thresholds(const RadarThresholds& in) {
   return th;
 }
 
-tarnel::BarTable radar_bars(const tarnel::BarTable& daily, const RadarThresholds& th) {
+tarnel::BarTable radar_bars(const tarnel::BarTable& daily, const RadarThresholds& th, const std::string& market) {
   if (*th.frequency == "daily") return daily;
   tarnel::BarTable weeks = tarnel::weekly_bars(daily);
-  // A week is finished once its Friday has traded; the weekly bar is dated by its last trading day.
+  // The weekly bar is dated by its last trading day; the week is finished once its market has no
+  // trading day left in it.
   const auto& days = weeks.index();
-  if (*th.weekly_mode == "closed" && !days.empty() && tarnel::weekday_index(days.back()) < 4)
+  const auto unfinished = [&](tarnel::Date last) {
+    const int weekday = tarnel::weekday_index(last);  // Monday 0
+    return weekday < 4 && tarnel::count_trading_days(market, tarnel::date_text(last),
+                                                     tarnel::date_text(last + date::days(4 - weekday))) > 0;
+  };
+  if (*th.weekly_mode == "closed" && !days.empty() && unfinished(days.back()))
     return days.size() < 2 ? tarnel::BarTable::with_base_columns() : weeks.slice(days.front(), days[days.size() - 2]);
   return weeks;
 }
@@ -200,7 +208,8 @@ RadarState radar_state_at(const ScanSeries& s, std::size_t i) {
 Json evaluate_radar_item(const tarnel::BarTable& daily, const RadarRequest& req) {
   const RadarThresholds th = checked_thresholds(req.thresholds);
   const bool weekly = *th.frequency == "weekly";
-  const tarnel::BarTable weeks = weekly ? radar_bars(daily, th) : tarnel::BarTable();
+  const tarnel::BarTable weeks =
+      weekly ? radar_bars(daily, th, quorvel::get_market_type(req.symbol).value_or("A")) : tarnel::BarTable();
   const tarnel::BarTable& bars = weekly ? weeks : daily;
   const ScanSeries s = compute_scan_series(bars);
   const LastBar b = last_bar(s, bars);

@@ -46,8 +46,11 @@ inline constexpr double RADAR_SCAN_MIN_SCORE = 3.0;
 RadarThresholds checked_thresholds(const RadarThresholds& thresholds);
 
 // The bars judged at the (checked) frequency: the daily bars, or calendar-week bars built from
-// them. In "closed" mode a last week whose last bar falls before Friday is left out as unfinished.
-tarnel::BarTable radar_bars(const tarnel::BarTable& daily, const RadarThresholds& checked);
+// them. In "closed" mode the last week is left out while `market` ("A", "HK", "US", "ETF") still
+// has trading days in it after its last bar: a week whose Friday is a holiday is finished on its
+// last trading day.
+tarnel::BarTable radar_bars(const tarnel::BarTable& daily, const RadarThresholds& checked,
+                            const std::string& market = "A");
 
 // A traded amount for people: "1.23亿", "456.78万", or the plain amount (quote currency).
 std::string amount_text(double amount);

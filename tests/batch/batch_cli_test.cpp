@@ -90,6 +90,21 @@ TEST(BatchCommand, OfflineWatchlistOfFourMarketsThenResumesWithoutTheLlm) {
   }
 }
 
+// Good Friday 2022: Hong Kong closed, Shanghai open. Each instrument is analysed, stored and found
+// again on its own market's last session, never on the requested day as typed.
+TEST(BatchCommand, ResumesOnTheSessionEachMarketTraded) {
+  Sandbox box;
+  ScopedEnv type("LLM_CLIENT_TYPE", "offline");
+  testing::write_file(box.dir / "pool.txt", "hk.00700\nsh.600519\n");
+  const auto first = box.run("--pool pool.txt -t 2022-04-15");
+  ASSERT_EQ(first.status, 0) << first.err;
+  EXPECT_NE(row(first.out, "hk.00700").find("2022-04-14"), std::string::npos) << first.out;
+  EXPECT_NE(row(first.out, "sh.600519").find("2022-04-15"), std::string::npos) << first.out;
+  const auto second = box.run("--pool pool.txt -t 2022-04-15");
+  EXPECT_EQ(llm_calls(second.out), 0) << second.out;
+  EXPECT_NE(second.out.find("共 2 只：新分析 0，已存储 2"), std::string::npos) << second.out;
+}
+
 // The fake provider: briefs by market, and per code a valid decision, an HTTP error or a decision
 // that fails validation. Usage carries cache hits so the cost line can add them up.
 ScriptedReply fake_answer(const RecordedRequest& request) {

@@ -102,6 +102,23 @@ TEST_F(RadarCommand, TablesAndOneBadInstrumentReportedAndSkipped) {
   for (const char* control : {"\x1b", "\x07", "\xc2\x9b"}) EXPECT_EQ(named.out.find(control), std::string::npos);
 }
 
+// A watchlist is dated on its own market's calendar: a New York session in the Chinese New Year
+// holiday stays that day; Good Friday, when Hong Kong is closed and Shanghai trades, moves back.
+TEST_F(RadarCommand, WatchlistIsDatedOnItsOwnMarketsCalendar) {
+  const struct {
+    const char* code;
+    const char* day;
+    const char* as_of;
+  } rows[] = {{"us.AAPL", "2022-02-01", "2022-02-01"}, {"hk.00700", "2022-04-15", "2022-04-14"}};
+  for (const auto& row : rows) {
+    SCOPED_TRACE(row.code);
+    testing::write_file(dir / "watch.txt", std::string(row.code) + "\n");
+    const ProgramRun run = radar(std::string("--pool watch.txt --frequency daily --format json -t ") + row.day);
+    ASSERT_EQ(run.status, 0) << run.err;
+    EXPECT_EQ(Json::parse(run.out)["date"], row.as_of);
+  }
+}
+
 TEST_F(RadarCommand, UsageErrorsAndNothingToScan) {
   struct Row {
     const char* args;

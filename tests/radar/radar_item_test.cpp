@@ -12,8 +12,11 @@
 #include <gtest/gtest.h>
 
 #include "contracts/errors.h"
+#include "contracts/market_data.h"
+#include "contracts/service.h"
 #include "quorvel/strategy/radar/opportunity_radar_selector.h"
 #include "support/fake_market_data.h"
+#include "tarnel/local_market_data.h"
 #include "tarnel/dates.h"
 #include "zerith/radar_pool.h"
 #include "zerith/rule_pattern_service.h"
@@ -75,13 +78,24 @@ TEST(RadarItem, HandCheckedExamplesOfEachSection) {
 }
 
 TEST(RadarItem, ThresholdsWeeklyModeAndShortHistory) {
+  quorvel::Service<tarnel::MarketData>::Guard calendars{quorvel::testing::bundled_market_data()};
   RadarThresholds live, closed;
   live.frequency = closed.frequency = "weekly";
   closed.weekly_mode = "closed";
   const auto daily = etf_until("510300", "2023-02-07");  // a Tuesday
   EXPECT_EQ(radar_bars(daily, checked_thresholds(live)).last_date(), "2023-02-07");
-  EXPECT_EQ(radar_bars(daily, checked_thresholds(closed)).last_date(), "2023-02-03");
   EXPECT_EQ(radar_bars(daily, checked_thresholds({})).rows(), daily.rows());
+  // The last week counts once its market has no session left in it.
+  const std::pair<const char*, const char*> closed_weeks[] = {
+      {"2023-02-07", "2023-02-03"},  // Tuesday: the week runs on
+      {"2023-02-09", "2023-02-03"},  // Thursday: Friday still trades
+      {"2023-02-10", "2023-02-10"},  // Friday
+      {"2023-06-21", "2023-06-21"},  // Wednesday before the Dragon Boat holiday (Thursday and Friday closed)
+  };
+  for (const auto& [day, last_week] : closed_weeks) {
+    SCOPED_TRACE(day);
+    EXPECT_EQ(radar_bars(etf_until("510300", day), checked_thresholds(closed), "ETF").last_date(), last_week);
+  }
 
   for (auto change :
        {+[](RadarThresholds& t) { t.frequency = "monthly"; }, +[](RadarThresholds& t) { t.weekly_mode = "partial"; },
@@ -98,6 +112,22 @@ TEST(RadarItem, ThresholdsWeeklyModeAndShortHistory) {
   EXPECT_EQ(item["curr_state_cn"], "");
   EXPECT_EQ(radar_section(item), "");
   EXPECT_NE(item["reason"].get<std::string>().find("数据不足"), std::string::npos);
+}
+
+// A flat market broken by a heavy fall below its EMA60: the risk deductions outweigh every point,
+// and the score stops at 0 instead of going negative.
+TEST(RadarItem, RiskDeductionsStopTheScoreAtZero) {
+  tarnel::BarTable bars = tarnel::BarTable::with_base_columns();
+  tarnel::Date day = tarnel::parse_date("2022-01-03");
+  for (int i = 0; i < 130; ++i, day += date::days(tarnel::weekday_index(day) == 4 ? 3 : 1)) {
+    const bool last = i == 129;
+    const double close = last ? 95.0 : 100.0;
+    bars.append_row(day, {100.0, 100.5, last ? 94.5 : 99.5, close, last ? 3e6 : 1e6, close * (last ? 3e6 : 1e6)});
+  }
+  const Json item = evaluate_radar_item(bars, RadarRequest{"510300", "沪深300ETF", {}, {}, ""});
+  ASSERT_TRUE(item["data_sufficient"].get<bool>());
+  ASSERT_GE(item["risk_reasons"].size(), 2u) << item.dump();
+  EXPECT_EQ(item["tech_score"].get<double>(), 0.0) << item.dump();
 }
 
 TEST(RadarPool, SectionsAreExclusiveSortedAndFailuresSkipped) {

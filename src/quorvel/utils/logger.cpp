@@ -77,8 +77,14 @@ std::string render(std::string_view placeholder, char conversion, const LogArg& 
   }
 }
 
+// The console sink of the backend, made with it.
+std::shared_ptr<spdlog::sinks::sink>& console_sink() {
+  static std::shared_ptr<spdlog::sinks::sink> console = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+  return console;
+}
+
 std::shared_ptr<spdlog::logger> make_backend() {
-  auto console = std::make_shared<spdlog::sinks::stderr_sink_mt>();
+  auto console = console_sink();
   auto backend = std::make_shared<spdlog::logger>("quorvel", console);
   backend->set_pattern("%Y-%m-%d %H:%M:%S.%e | %l | %v");
   backend->set_level(spdlog::level::info);
@@ -153,6 +159,11 @@ void Logger::write(LogLevel level, const std::string& message) {
 
 spdlog::logger& Logger::backend() { return backend_instance(); }
 
+void Logger::set_console_level(LogLevel level) {
+  backend_instance();  // the console sink belongs to the backend
+  console_sink()->set_level(to_spdlog(level));
+}
+
 void setup_logging(const std::string& log_dir, const std::string& level) {
   static std::mutex mutex;
   static std::shared_ptr<spdlog::sinks::sink> file_sink;
@@ -177,9 +188,5 @@ void setup_logging(const std::string& log_dir, const std::string& level) {
   }
 }
 
-void quiet_console_log() {
-  for (auto& sink : logger.backend().sinks())
-    if (dynamic_cast<spdlog::sinks::stderr_sink_mt*>(sink.get())) sink->set_level(spdlog::level::warn);
-}
 
 }  // namespace quorvel

@@ -73,6 +73,9 @@ class Logger {
 
   bool enabled(LogLevel level) const;
   void write(LogLevel level, const std::string& message);
+  // Lines below `level` stay off the console (standard error); the log file still gets them. A
+  // long run keeps its own progress lines readable this way while several analyses log at once.
+  void set_console_level(LogLevel level);
   // The spdlog logger behind this facade (tests attach sinks to it).
   spdlog::logger& backend();
 };
@@ -82,9 +85,5 @@ extern Logger logger;
 // Directs the shared logger to `log_dir` (created when missing) at `level` ("DEBUG", "INFO",
 // "WARNING", "ERROR"). A directory that cannot be created leaves file logging off and says so.
 void setup_logging(const std::string& log_dir, const std::string& level = "INFO");
-
-// Lines below warning level go to the log file only: the console of a long run keeps its own
-// progress lines readable while several analyses log at once.
-void quiet_console_log();
 
 }  // namespace quorvel
