@@ -57,13 +57,13 @@ std::string field_value(const Json& v) {
 std::string decision_table(const Json& d) {
   if (!d.is_object()) return "<p class=\"muted\">无决策。</p>\n";
   std::string out = "<table class=\"decision\">\n";
-  for (const auto& spec : agent::schemas::STOCK_DECISION_FIELDS) {
-    const std::string key(spec.name);
+  for (const auto& field : agent::schemas::STOCK_DECISION_FIELDS) {
+    const std::string key(field.name);
     if (key == "stock_code" || key == "stock_name" || key == "analysis_time") continue;
-    std::string label(spec.description);
+    std::string label(field.description);
     if (const auto colon = label.find("："); colon != std::string::npos) label.resize(colon);
     out += fmt::format("<tr data-key=\"{}\"><th>{}</th><td{}>{}</td></tr>\n", key, html_escape(label),
-                       spec.is_real ? " class=\"num\"" : "", html_escape(field_value(member_or_null(d, key))));
+                       field.is_real ? " class=\"num\"" : "", html_escape(field_value(member_or_null(d, key))));
   }
   return out + "</table>\n";
 }
