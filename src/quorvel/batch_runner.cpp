@@ -32,14 +32,6 @@ namespace {
 namespace ai = strategy::ai;
 using namespace asio::experimental::awaitable_operators;
 
-// Prefix of the summary the AI selector returns for an analysis that failed.
-constexpr std::string_view FAILED_SUMMARY_PREFIX = "分析出错: ";
-
-std::string failure_reason(const std::string& summary) {
-  if (summary.rfind(FAILED_SUMMARY_PREFIX, 0) == 0) return summary.substr(FAILED_SUMMARY_PREFIX.size());
-  return summary.empty() ? "分析失败" : summary;
-}
-
 // What an error is about, without the details: its text up to the first full-width colon or comma
 // ("缺少 LLM API 密钥：LLM_CLIENT_TYPE=... 需要..." -> "缺少 LLM API 密钥").
 std::string error_headline(const std::string& error) {
@@ -343,7 +335,7 @@ asio::awaitable<void> BatchRun::analyse_steps(Prepared& prepared) {
                                                        .data_note = stock.data_note}),
                                  asio::use_awaitable);
   const ai::AIAnalysisResult result = co_await std::move(analysis);
-  if (result.trader_response.empty()) throw RuntimeError(failure_reason(result.summary_response));
+  if (result.trader_response.empty()) throw RuntimeError(ai::failure_reason(result.summary_response));
   o.verdict = ai::verdict_name(result.trade_enum);
   // The decision as the analysis stored it: the one extracted and checked once.
   auto lookup = run_blocking([k = key(o)] { return report::default_storage().stored_analysis(k); });

@@ -97,10 +97,7 @@ asio::awaitable<void> analyse_claimed(RunOutcome& outcome, std::string stock_cod
   logger.info(fmt::format("\n执行时间: {:.2f} 秒", seconds_now() - start_time));
   quorvel::flush_store();
   if (result.trader_response.empty()) {
-    constexpr std::string_view failed_prefix = "分析出错: ";
-    std::string why = result.summary_response;
-    if (why.rfind(failed_prefix, 0) == 0) why.erase(0, failed_prefix.size());
-    outcome = {1, "failed", why, outcome.key, std::nullopt};
+    outcome = {1, "failed", quorvel::strategy::ai::failure_reason(result.summary_response), outcome.key, std::nullopt};
   } else {
     outcome.state = "analysed";
   }
@@ -205,8 +202,8 @@ void print_json(const RunOutcome& o, quorvel::report::SqliteReportStore& store) 
     const auto& a = stored->analysis;
     j["name"] = a.stock_name;
     j["market_type"] = a.market_type ? Json(*a.market_type) : Json();
-    j["verdict"] = stored->summary.empty() ? Json()
-                   : Json(quorvel::strategy::ai::verdict_name(quorvel::strategy::ai::summary_verdict(stored->summary).trade_enum));
+    const std::string verdict = quorvel::strategy::ai::stored_verdict(stored->summary);
+    j["verdict"] = verdict.empty() ? Json() : Json(verdict);
     j["decision"] = stored->decision;
     j["plan_checks"] = stored->plan_checks;
     j["review_required"] = a.review_required;

@@ -28,11 +28,6 @@ namespace {
 // slower average needs before them.
 constexpr int HISTORY_DAYS = 300;
 
-std::string verdict_of(const std::string& summary) {
-  if (summary.empty()) return "";
-  return strategy::ai::verdict_name(strategy::ai::summary_verdict(summary).trade_enum);
-}
-
 tarnel::BarTable history(const std::string& code, const std::string& date) {
   const auto day = tarnel::try_parse_date(date);
   if (!day) return {};
@@ -66,7 +61,7 @@ std::string generated_at() { return report::iso_utc(clock().now()); }
 
 IndexRow index_row(report::AnalysisEntry e) {
   IndexRow row;
-  row.verdict = verdict_of(e.summary);
+  row.verdict = strategy::ai::stored_verdict(e.summary);
   row.page = analysis_page_path(e.code, e.date, e.llm_client_type).generic_string();
   row.entry = std::move(e);
   return row;
@@ -112,7 +107,7 @@ std::filesystem::path write_analysis_page(report::SqliteReportStore& store, std:
   const tarnel::BarTable bars = history(a.stock_code, a.analysis_date);
   if (bars.empty() && std::filesystem::exists(path))
     throw RuntimeError("本地行情库没有 " + a.stock_code + " 到 " + a.analysis_date + " 的K线，保留已有页面");
-  page.verdict = verdict_of(report->summary);
+  page.verdict = strategy::ai::stored_verdict(report->summary);
   page.chart = chart_data(bars, a.analysis_date, report->decision, report->levels, price_decimals(a.market_type, bars));
   if (a.file) page.markdown_file = std::filesystem::path(*a.file).filename().string();
   page.report = std::move(*report);

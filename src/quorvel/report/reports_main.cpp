@@ -43,6 +43,7 @@ using quorvel::report::ReportFilter;
 using quorvel::report::SqliteReportStore;
 using quorvel::report::StoredReport;
 using Json = nlohmann::ordered_json;
+using quorvel::strategy::ai::stored_verdict;
 
 Json to_json(const StoredReport& r, bool with_content) {
   Json j = Json::object();
@@ -65,11 +66,6 @@ std::string dump(const Json& j) { return j.dump(2, ' ', false, Json::error_handl
 
 std::string or_dash(const std::string& s) { return s.empty() ? "-" : quorvel::outside_text(s); }
 
-std::string verdict_of(const std::string& summary) {
-  if (summary.empty()) return "";
-  return quorvel::strategy::ai::verdict_name(quorvel::strategy::ai::summary_verdict(summary).trade_enum);
-}
-
 // Verdict and action of the latest analysis of each instrument-day the listed reports are about,
 // by the analysis' id (an analysis replaced by --force shows neither).
 struct Outline {
@@ -79,14 +75,14 @@ struct Outline {
 std::map<std::int64_t, Outline> outlines(SqliteReportStore& store, const ReportFilter& filter) {
   quorvel::report::EntryFilter f{filter.code, filter.date, filter.market, filter.llm_client_type};
   std::map<std::int64_t, Outline> out;
-  for (const auto& e : store.analysis_entries(f)) out.emplace(e.id, Outline{verdict_of(e.summary), e.action});
+  for (const auto& e : store.analysis_entries(f)) out.emplace(e.id, Outline{stored_verdict(e.summary), e.action});
   return out;
 }
 
 // The verdict and action cells of one listed report: an analysis' own, a summary's verdict from its
 // text, nothing for a market brief.
 std::pair<std::string, std::string> outline_cells(const StoredReport& r, const std::map<std::int64_t, Outline>& known) {
-  if (r.kind == quorvel::report::ReportKind::summary) return {or_dash(verdict_of(r.content)), "-"};
+  if (r.kind == quorvel::report::ReportKind::summary) return {or_dash(stored_verdict(r.content)), "-"};
   const auto o = known.find(r.id);
   if (r.kind != quorvel::report::ReportKind::analysis || o == known.end()) return {"-", "-"};
   return {or_dash(o->second.verdict), or_dash(o->second.action)};

@@ -128,10 +128,15 @@ AIAnalysisResult failed_result(const AnalysisContext& ctx, const AIAnalysisReque
     if (write_audit_file(progress))
       logger.error("[审计] 已把 LLM 原始回复保存到审计文件: " + progress.audit->string());
   }
-  return {TradeEnum::WATCH, ctx.stock_code, request.stock_status, "分析出错: " + error, ""};
+  return {TradeEnum::WATCH, ctx.stock_code, request.stock_status, std::string(FAILED_SUMMARY_PREFIX) + error, ""};
 }
 
 }  // namespace
+
+std::string failure_reason(const std::string& summary) {
+  if (summary.rfind(FAILED_SUMMARY_PREFIX, 0) == 0) return summary.substr(FAILED_SUMMARY_PREFIX.size());
+  return summary.empty() ? "分析失败" : summary;
+}
 
 SelectorCheckResult BasicAISelector::check(const std::string& code, const std::string& start_date,
                                            const std::string& end_date, const nlohmann::ordered_json& options) {

@@ -73,4 +73,11 @@ class BasicAISelector : public AISelector {
   AICheckResult _check_as_ai_selector(AIAnalysisRequest request);
 };
 
+// Prefix of the summary check_async returns for an analysis that failed.
+inline constexpr std::string_view FAILED_SUMMARY_PREFIX = "分析出错: ";
+
+// Why an analysis failed, from the summary of its failed result: the error after the prefix, the
+// summary itself when it has none, "分析失败" when it is empty.
+std::string failure_reason(const std::string& summary);
+
 }  // namespace quorvel::strategy::ai

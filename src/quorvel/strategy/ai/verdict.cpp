@@ -75,4 +75,8 @@ std::string verdict_name(indicators::TradeEnum verdict) {
   return "";
 }
 
+std::string stored_verdict(std::string_view summary) {
+  return summary.empty() ? "" : verdict_name(summary_verdict(summary).trade_enum);
+}
+
 }  // namespace quorvel::strategy::ai

@@ -36,4 +36,7 @@ SummaryVerdict summary_verdict(std::string_view summary);
 // "BUY", "SELL" or "WATCH".
 std::string verdict_name(indicators::TradeEnum verdict);
 
+// The verdict name of a stored trading summary; empty when there is no summary.
+std::string stored_verdict(std::string_view summary);
+
 }  // namespace quorvel::strategy::ai
