@@ -59,6 +59,8 @@ endfunction()
 function(quorvel_program name)
   cmake_parse_arguments(ARG "" "" "SOURCES;LIBS" ${ARGN})
   add_executable(${name} ${ARG_SOURCES})
+  # A program sees the headers of its own folder (its output tables) and of the libraries it links.
+  quorvel_include_root(${name} PRIVATE)
   target_link_libraries(${name} PRIVATE ${ARG_LIBS})
   quorvel_warnings(${name})
 endfunction()

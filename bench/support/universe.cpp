@@ -9,7 +9,7 @@
 #include "quorvel/utils/environment.h"
 #include "tarnel/bar_store.h"
 #include "tarnel/csv_bars.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace quorvel::bench {
 

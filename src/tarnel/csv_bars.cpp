@@ -14,7 +14,7 @@
 #include <fmt/format.h>
 
 #include "contracts/errors.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/instrument_code.h"
 
 namespace tarnel {

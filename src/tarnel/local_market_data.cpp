@@ -12,7 +12,7 @@
 #include "quorvel/utils/logger.h"
 #include "tarnel/corporate_actions.h"
 #include "tarnel/data_import.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/instrument_code.h"
 #include "tarnel/rows_json.h"
 #include "tarnel/technical.h"

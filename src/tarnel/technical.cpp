@@ -5,9 +5,11 @@
 #include <limits>
 #include <string>
 
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 
 namespace tarnel::technical {
+
+namespace talib = quorvel::ta::talib;
 
 namespace {
 

@@ -2,7 +2,7 @@
 
 #include <algorithm>
 
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace tarnel {
 

@@ -3,7 +3,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace tarnel {
 

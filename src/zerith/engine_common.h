@@ -15,12 +15,13 @@
 
 #include "contracts/bar_table.h"
 #include "contracts/pattern_service.h"
-#include "zerith/series_math.h"
+#include "quorvel/ta/series_math.h"
+#include "zerith/json_number.h"
 
 namespace zerith::engine {
 
-using zerith::Series;
-using zerith::vwma;
+using quorvel::ta::Series;
+using quorvel::ta::vwma;
 
 inline constexpr std::size_t WINDOW = 500;
 

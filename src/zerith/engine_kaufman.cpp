@@ -2,14 +2,14 @@
 
 #include <fmt/format.h>
 
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 #include "zerith/engine_common.h"
 
 namespace zerith::engine {
 
 namespace {
 
-namespace ta = tarnel::talib;
+namespace ta = quorvel::ta::talib;
 
 constexpr EngineSpec SPEC{"ENGINE3 考夫曼自适应均线 (Kaufman KAMA)", 60};
 constexpr std::size_t ER_SPAN = 10;

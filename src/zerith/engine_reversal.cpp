@@ -2,14 +2,14 @@
 
 #include <fmt/format.h>
 
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 #include "zerith/engine_common.h"
 
 namespace zerith::engine {
 
 namespace {
 
-namespace ta = tarnel::talib;
+namespace ta = quorvel::ta::talib;
 
 constexpr EngineSpec SPEC{"ENGINE2 超跌反转 (Oversold Reversal)", 80};
 constexpr double OVERSOLD = 30, OVERBOUGHT = 70;

@@ -2,14 +2,14 @@
 
 #include <fmt/format.h>
 
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 #include "zerith/engine_common.h"
 
 namespace zerith::engine {
 
 namespace {
 
-namespace ta = tarnel::talib;
+namespace ta = quorvel::ta::talib;
 
 constexpr EngineSpec SPEC{"ENGINE1 趋势跟随 (Trend Following)", 120};
 constexpr double ADX_MIN = 20, ADX_STRONG = 25;

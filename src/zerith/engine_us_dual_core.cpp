@@ -3,14 +3,14 @@
 
 #include <fmt/format.h>
 
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 #include "zerith/engine_common.h"
 
 namespace zerith::engine {
 
 namespace {
 
-namespace ta = tarnel::talib;
+namespace ta = quorvel::ta::talib;
 
 constexpr EngineSpec SPEC{"US 双核：长期趋势 + 突破 (US Dual Core)", 220};
 constexpr std::size_t DONCHIAN = 20, STOP_LOW_SPAN = 10;

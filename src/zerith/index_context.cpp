@@ -1,6 +1,6 @@
 #include "zerith/index_context.h"
 
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 
 namespace zerith {
 
@@ -16,7 +16,7 @@ IndexContext index_context_from_bars(const std::string& index, const std::string
   const auto& close = bars.column("close");
   const std::size_t n = close.size();
   if (n >= 21 && close[n - 21] > 0.0) ctx.return_20d = (close[n - 1] / close[n - 21] - 1.0) * 100.0;
-  const auto atr = tarnel::talib::atr(bars.column("high"), bars.column("low"), close, 14);
+  const auto atr = quorvel::ta::talib::atr(bars.column("high"), bars.column("low"), close, 14);
   double sum = 0.0;
   int count = 0;
   for (std::size_t i = n >= 60 ? n - 60 : 0; i < n; ++i)

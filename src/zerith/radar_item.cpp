@@ -10,7 +10,7 @@
 #include "contracts/market_data.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/number_text.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/weekly_bars.h"
 #include "zerith/pattern_scan.h"
 #include "zerith/scan_members.h"

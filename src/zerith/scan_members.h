@@ -7,7 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "zerith/scan_series.h"
-#include "zerith/series_math.h"
+#include "zerith/json_number.h"
 
 namespace zerith {
 

@@ -4,7 +4,7 @@
 #include <cmath>
 #include <limits>
 
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 
 namespace zerith {
 
@@ -18,7 +18,7 @@ constexpr double NaN = std::numeric_limits<double>::quiet_NaN();
 constexpr std::size_t CANDLE_TAIL = 40;
 
 void candle_patterns_of_tail(ScanSeries& s) {
-  namespace ta = tarnel::talib;
+  namespace ta = quorvel::ta::talib;
   const std::size_t n = s.size(), from = n > CANDLE_TAIL ? n - CANDLE_TAIL : 0;
   auto tail = [&](const Series& x) { return Series(x.begin() + std::ptrdiff_t(from), x.end()); };
   const Series o = tail(s.open), h = tail(s.high), l = tail(s.low), c = tail(s.close);
@@ -57,7 +57,7 @@ ScanSeries compute_scan_series(const tarnel::BarTable& df) {
     s.close.push_back(c[i]);
     s.volume.push_back(v[i]);
   }
-  namespace ta = tarnel::talib;
+  namespace ta = quorvel::ta::talib;
   s.ema5 = ta::ema(s.close, 5);
   s.ema10 = ta::ema(s.close, 10);
   s.ema20 = ta::ema(s.close, 20);
@@ -70,8 +70,8 @@ ScanSeries compute_scan_series(const tarnel::BarTable& df) {
   s.upper = std::move(bands.upper);
   s.middle = std::move(bands.middle);
   s.lower = std::move(bands.lower);
-  s.vwma = vwma(s.close, s.volume, 20);
-  s.volume_ratio = volume_ratio(s.volume, 5);
+  s.vwma = quorvel::ta::vwma(s.close, s.volume, 20);
+  s.volume_ratio = quorvel::ta::volume_ratio(s.volume, 5);
   candle_patterns_of_tail(s);
   return s;
 }

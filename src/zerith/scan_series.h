@@ -9,9 +9,11 @@
 #include <vector>
 
 #include "contracts/bar_table.h"
-#include "zerith/series_math.h"
+#include "quorvel/ta/series_math.h"
 
 namespace zerith {
+
+using quorvel::ta::Series;
 
 struct ScanSeries {
   std::vector<tarnel::Date> dates;

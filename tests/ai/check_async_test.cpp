@@ -13,7 +13,7 @@
 #include "support/scripted_agent_layer.h"
 #include "support/scripted_pattern_service.h"
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace quorvel::strategy::ai {
 namespace {

@@ -9,7 +9,7 @@
 #include "contracts/constants.h"
 #include "contracts/errors.h"
 #include "quorvel/agent/prompts/vellumor/templates.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace quorvel::strategy::ai {
 namespace {

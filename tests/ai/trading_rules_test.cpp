@@ -3,7 +3,7 @@
 
 #include <gtest/gtest.h>
 
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace quorvel::strategy::ai {
 namespace {

@@ -1,5 +1,5 @@
 // What a watchlist run prints: progress, the line per instrument, the closing table and the cost.
-#include "quorvel/batch_report.h"
+#include "quorvel/analysis/batch_report.h"
 
 #include <sstream>
 

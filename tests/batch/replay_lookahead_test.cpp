@@ -9,15 +9,15 @@
 #include <nlohmann/json.hpp>
 
 #include "contracts/market_data.h"
-#include "quorvel/batch_runner.h"
+#include "quorvel/analysis/batch_runner.h"
 #include "quorvel/ledger/ledger_entries.h"
 #include "quorvel/ledger/ledger_update.h"
 #include "quorvel/report/default_store.h"
-#include "quorvel/runtime_services.h"
+#include "quorvel/runtime/runtime_services.h"
 #include "quorvel/utils/run_sync.h"
 #include "support/fake_market_data.h"
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/local_market_data.h"
 
 namespace quorvel {

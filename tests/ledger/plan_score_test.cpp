@@ -22,8 +22,8 @@
 
 #include "support/decision_replies.h"
 #include "support/fake_market_data.h"
-#include "tarnel/dates.h"
-#include "tarnel/talib_calls.h"
+#include "contracts/dates.h"
+#include "quorvel/ta/talib_calls.h"
 
 namespace quorvel::ledger {
 namespace {
@@ -34,7 +34,7 @@ constexpr double NONE = std::numeric_limits<double>::quiet_NaN();
 const tarnel::BarTable& moutai() {
   static const tarnel::BarTable bars = [] {
     tarnel::BarTable t = testing::bundled_bars("bars/a/sh.600519.csv");
-    t.set_column("ATR", tarnel::talib::atr(t.column("high"), t.column("low"), t.column("close"), 14));
+    t.set_column("ATR", quorvel::ta::talib::atr(t.column("high"), t.column("low"), t.column("close"), 14));
     return t;
   }();
   return bars;

@@ -10,7 +10,7 @@
 #include "quorvel/utils/market_blocks.h"
 #include "support/fake_market_data.h"
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/local_market_data.h"
 
 namespace quorvel {

@@ -11,9 +11,9 @@
 #include "quorvel/strategy/ai/trading_rules.h"
 #include "quorvel/utils/json_text.h"
 #include "quorvel/utils/number_text.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/rows_json.h"
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 #include "tarnel/technical.h"
 #include "tarnel/weekly_bars.h"
 
@@ -32,7 +32,7 @@ Series vwma(const tarnel::BarTable& t) {
   if (t.rows() < 20) return close;
   Series pv(close.size());
   for (std::size_t i = 0; i < close.size(); ++i) pv[i] = close[i] * volume[i];
-  const Series num = tarnel::talib::sma(pv, 20), den = tarnel::talib::sma(volume, 20);
+  const Series num = quorvel::ta::talib::sma(pv, 20), den = quorvel::ta::talib::sma(volume, 20);
   Series out(close.size());
   for (std::size_t i = 0; i < close.size(); ++i) out[i] = num[i] / den[i];
   return out;
@@ -164,10 +164,10 @@ tarnel::BarTable with_analysis_columns(tarnel::BarTable t) {
   tarnel::technical::set_volume(t);
   tarnel::technical::set_kdj(t);
   t.set_column("VWMA", vwma(t));
-  t.set_column("OBV", tarnel::talib::obv(t.column("close"), t.column("volume")));
-  t.set_column("ADX", tarnel::talib::adx(t.column("high"), t.column("low"), t.column("close"), 14));
-  t.set_column("MFI", tarnel::talib::mfi(t.column("high"), t.column("low"), t.column("close"), t.column("volume"), 14));
-  t.set_column("SAR", tarnel::talib::sar(t.column("high"), t.column("low"), 0.02, 0.2));
+  t.set_column("OBV", quorvel::ta::talib::obv(t.column("close"), t.column("volume")));
+  t.set_column("ADX", quorvel::ta::talib::adx(t.column("high"), t.column("low"), t.column("close"), 14));
+  t.set_column("MFI", quorvel::ta::talib::mfi(t.column("high"), t.column("low"), t.column("close"), t.column("volume"), 14));
+  t.set_column("SAR", quorvel::ta::talib::sar(t.column("high"), t.column("low"), 0.02, 0.2));
   return t;
 }
 

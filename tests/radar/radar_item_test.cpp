@@ -17,7 +17,7 @@
 #include "quorvel/strategy/radar/opportunity_radar_selector.h"
 #include "support/fake_market_data.h"
 #include "tarnel/local_market_data.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "zerith/radar_pool.h"
 #include "zerith/rule_pattern_service.h"
 

@@ -14,7 +14,7 @@
 #include "support/fake_market_data.h"
 #include "support/scripted_pattern_service.h"
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace quorvel::strategy::radar {
 namespace {

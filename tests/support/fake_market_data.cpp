@@ -4,7 +4,7 @@
 #include "support/test_support.h"
 #include "tarnel/csv_bars.h"
 #include "tarnel/local_market_data.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/rows_json.h"
 #include "tarnel/technical.h"
 #include "tarnel/weekly_bars.h"

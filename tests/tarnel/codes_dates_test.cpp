@@ -1,7 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "contracts/errors.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/instrument_code.h"
 #include "tarnel/trading_calendar.h"
 

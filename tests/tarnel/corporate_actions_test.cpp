@@ -3,7 +3,7 @@
 
 #include "support/fake_market_data.h"
 #include "tarnel/corporate_actions.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace tarnel {
 namespace {

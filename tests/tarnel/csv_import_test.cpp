@@ -11,7 +11,7 @@
 #include "support/test_support.h"
 #include "tarnel/csv_bars.h"
 #include "tarnel/data_import.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/local_market_data.h"
 
 namespace tarnel {

@@ -6,7 +6,7 @@
 #include "contracts/errors.h"
 #include "quorvel/utils/environment.h"
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/local_market_data.h"
 
 namespace tarnel {

@@ -3,7 +3,7 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_market_data.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/rows_json.h"
 #include "tarnel/weekly_bars.h"
 

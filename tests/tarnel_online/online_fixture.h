@@ -10,7 +10,7 @@
 #include "quorvel/utils/environment.h"
 #include "support/fake_kline_server.h"
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/local_market_data.h"
 #include "tarnel/online/bar_fill.h"
 

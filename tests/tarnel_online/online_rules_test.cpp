@@ -3,7 +3,7 @@
 
 #include "contracts/errors.h"
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/online/bar_fill.h"
 #include "tarnel/online/eastmoney_provider.h"
 #include "tarnel/online/online_config.h"

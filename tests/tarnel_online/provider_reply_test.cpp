@@ -5,7 +5,7 @@
 #include <gtest/gtest.h>
 
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/online/eastmoney_provider.h"
 #include "tarnel/online/tencent_provider.h"
 

@@ -11,7 +11,7 @@
 
 #include "support/fake_market_data.h"
 #include "support/test_support.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "zerith/rule_pattern_service.h"
 #include "zerith/screen_ranks.h"
 

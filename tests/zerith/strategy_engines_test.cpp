@@ -7,7 +7,7 @@
 #include <gtest/gtest.h>
 
 #include "support/fake_market_data.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace zerith {
 namespace {

@@ -7,8 +7,8 @@
 #include "quorvel/ledger/plan_score.h"
 #include "quorvel/strategy/ai/trading_rules.h"
 #include "quorvel/utils/logger.h"
-#include "tarnel/dates.h"
-#include "tarnel/talib_calls.h"
+#include "contracts/dates.h"
+#include "quorvel/ta/talib_calls.h"
 
 namespace quorvel::ledger {
 
@@ -33,7 +33,7 @@ tarnel::BarTable bars_of(const std::string& code, const std::string& first_date,
   const std::string start = tarnel::date_text(tarnel::parse_date(first_date) - date::days{WARM_UP_DAYS});
   tarnel::BarTable bars = tarnel::get_any_ohlc(code, start, today);
   if (!bars.empty())
-    bars.set_column("ATR", tarnel::talib::atr(bars.column("high"), bars.column("low"), bars.column("close"), 14));
+    bars.set_column("ATR", quorvel::ta::talib::atr(bars.column("high"), bars.column("low"), bars.column("close"), 14));
   return bars;
 }
 

@@ -15,7 +15,7 @@
 #include "quorvel/utils/json_values.h"
 #include "quorvel/utils/number_text.h"
 #include "quorvel/utils/text.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace quorvel::ledger {
 namespace {

@@ -4,7 +4,7 @@
 #include <utility>
 
 #include "quorvel/utils/json_values.h"
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/talib_calls.h"
 
 namespace quorvel::pages {
 
@@ -37,9 +37,9 @@ PriceChartData chart_data(const tarnel::BarTable& all, const std::string& date, 
     for (std::size_t i = from; i < bars.rows(); ++i)
       out.bars.push_back({bars.date_at(i), bars.at("open", i), bars.at("high", i), bars.at("low", i), close[i],
                           bars.at("volume", i)});
-    out.ema20 = last(tarnel::talib::ema(close, 20), from);
-    out.ema60 = last(tarnel::talib::ema(close, 60), from);
-    const auto bands = tarnel::talib::bbands(close, 20, 2.0);
+    out.ema20 = last(quorvel::ta::talib::ema(close, 20), from);
+    out.ema60 = last(quorvel::ta::talib::ema(close, 60), from);
+    const auto bands = quorvel::ta::talib::bbands(close, 20, 2.0);
     out.boll_upper = last(bands.upper, from);
     out.boll_middle = last(bands.middle, from);
     out.boll_lower = last(bands.lower, from);

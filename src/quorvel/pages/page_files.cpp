@@ -18,7 +18,7 @@
 #include "quorvel/utils/atomic_file.h"
 #include "quorvel/utils/file_lock.h"
 #include "quorvel/utils/logger.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace quorvel::pages {
 

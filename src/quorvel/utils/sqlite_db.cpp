@@ -145,6 +145,15 @@ Statement& Statement::bind_optional(int index, const std::optional<std::string>&
   return text ? bind(index, std::string_view(*text)) : bind_null(index);
 }
 
+Statement& Statement::bind_blob(int index, std::span<const std::byte> bytes) {
+  // A zero-length blob still binds a (non-NULL) empty value: data() of an empty span may be null.
+  static const std::byte none{};
+  const int rc =
+      sqlite3_bind_blob64(stmt_, index, bytes.empty() ? &none : bytes.data(), bytes.size(), SQLITE_TRANSIENT);
+  if (rc != SQLITE_OK) db_->fail(rc, "绑定参数");
+  return *this;
+}
+
 bool Statement::step() {
   const int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) return true;
@@ -180,6 +189,12 @@ std::int64_t Statement::integer(int column) const { return sqlite3_column_int64(
 double Statement::real(int column) const {
   if (is_null(column)) return std::nan("");
   return sqlite3_column_double(stmt_, column);
+}
+
+std::span<const std::byte> Statement::blob(int column) const {
+  const auto* p = static_cast<const std::byte*>(sqlite3_column_blob(stmt_, column));
+  if (!p) return {};
+  return {p, std::size_t(sqlite3_column_bytes(stmt_, column))};
 }
 
 Transaction::Transaction(Database& db) : db_(db) { db_.exec("BEGIN IMMEDIATE"); }

@@ -7,6 +7,7 @@
 //
 // Thread-safety: none. A Database and its statements belong to one thread at a time; callers that
 // share one guard it themselves.
+#include <cstddef>
 #include <cstdint>
 #include <filesystem>
 #include <optional>
@@ -58,6 +59,7 @@ class Statement {
   Statement& bind(int index, double value);  // NaN is stored as NULL
   Statement& bind_null(int index);
   Statement& bind_optional(int index, const std::optional<std::string>& text);
+  Statement& bind_blob(int index, std::span<const std::byte> bytes);  // copied by SQLite
 
   // Advances to the next row; false when the statement is done.
   bool step();
@@ -71,6 +73,8 @@ class Statement {
   std::optional<std::string> optional_text(int column) const;
   std::int64_t integer(int column) const;
   double real(int column) const;  // NULL reads as NaN
+  // The column's bytes (NULL reads as empty), valid until the next step() or reset().
+  std::span<const std::byte> blob(int column) const;
 
  private:
   Database* db_;

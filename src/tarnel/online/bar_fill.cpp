@@ -7,7 +7,7 @@
 
 #include "contracts/clock.h"
 #include "quorvel/utils/logger.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/online/reply_text.h"
 #include "tarnel/price_precision.h"
 

@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/online/fetcher.h"
 #include "tarnel/online/reply_text.h"
 

@@ -4,7 +4,7 @@
 #include "contracts/errors.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 #include "tarnel/instrument_code.h"
 
 namespace tarnel::online {

@@ -5,7 +5,7 @@
 #include <fmt/format.h>
 
 #include "contracts/market_index.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace tarnel::online {
 

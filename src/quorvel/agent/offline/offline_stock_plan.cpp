@@ -11,7 +11,7 @@
 #include "quorvel/agent/offline/offline_stock_mode.h"
 #include "quorvel/agent/offline/offline_stock_setup.h"
 #include "quorvel/utils/number_text.h"
-#include "tarnel/corporate_actions.h"
+#include "quorvel/utils/price_limits.h"
 
 namespace quorvel::agent::offline {
 
@@ -77,7 +77,7 @@ void position_cap(const StockPromptFacts& f, const StockReading& r, TradePlan& p
 // The last session closed at its limit-down price (within half a percent of the band).
 bool closed_limit_down(const StockPromptFacts& f, const StockReading& r) {
   double band = r.rules && finite(r.rules->limit_band_pct) ? r.rules->limit_band_pct / 100 : 0;
-  if (!r.rules && f.market == "A" && !f.daily.empty()) band = tarnel::limit_band(f.stock_code, f.daily.index().back());
+  if (!r.rules && f.market == "A" && !f.daily.empty()) band = quorvel::limit_band(f.stock_code, f.daily.index().back());
   return band > 0 && finite(r.prev_close) && r.close / r.prev_close - 1 <= -(band - 0.005);
 }
 

@@ -7,7 +7,7 @@
 #include <sstream>
 
 #include "quorvel/utils/text.h"
-#include "tarnel/dates.h"
+#include "contracts/dates.h"
 
 namespace quorvel::agent::offline {
 

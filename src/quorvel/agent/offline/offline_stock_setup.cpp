@@ -8,7 +8,7 @@
 #include "quorvel/agent/offline/offline_stock_claims.h"
 #include "quorvel/agent/schemas/plan_checks.h"
 #include "quorvel/utils/number_text.h"
-#include "tarnel/corporate_actions.h"
+#include "quorvel/utils/price_limits.h"
 
 namespace quorvel::agent::offline {
 
@@ -59,7 +59,7 @@ std::pair<double, std::string> buffer_of(const StockPromptFacts& f, const StockR
 std::pair<double, double> limit_prices(const StockPromptFacts& f, const StockReading& r) {
   if (r.rules) return {r.rules->limit_down, r.rules->limit_up};
   if (f.market != "A" || !finite(r.close) || f.daily.empty()) return {NAN, NAN};
-  const double band = tarnel::limit_band(f.stock_code, f.daily.index().back() + date::days{1});
+  const double band = quorvel::limit_band(f.stock_code, f.daily.index().back() + date::days{1});
   return {r.close * (1 - band), r.close * (1 + band)};
 }
 

@@ -1,22 +1,17 @@
 #include "quorvel/strategy/ai/indicator_columns.h"
 
 #include "contracts/market_data.h"
-#include "tarnel/talib_calls.h"
+#include "quorvel/ta/series_math.h"
+#include "quorvel/ta/talib_calls.h"
 
 namespace quorvel::strategy::ai {
 
-namespace talib = tarnel::talib;
+namespace talib = quorvel::ta::talib;
 
 std::vector<double> vwma(const tarnel::BarTable& df) {
   const auto& close = df.column("close");
   if (df.rows() < std::size_t(VWMA_PERIOD)) return close;
-  const auto& volume = df.column("volume");
-  std::vector<double> turnover(close.size());
-  for (std::size_t i = 0; i < close.size(); ++i) turnover[i] = close[i] * volume[i];
-  std::vector<double> out = talib::sma(turnover, VWMA_PERIOD);
-  const std::vector<double> mean_volume = talib::sma(volume, VWMA_PERIOD);
-  for (std::size_t i = 0; i < out.size(); ++i) out[i] /= mean_volume[i];
-  return out;
+  return ta::vwma(close, df.column("volume"), VWMA_PERIOD);
 }
 
 void add_indicator_columns(tarnel::BarTable& df) {

@@ -10,7 +10,7 @@
 #include "quorvel/utils/json_values.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/number_text.h"
-#include "tarnel/corporate_actions.h"
+#include "quorvel/utils/price_limits.h"
 #include "zerith/etf_universe.h"
 
 namespace quorvel::strategy::ai {
@@ -71,7 +71,7 @@ Settlement fund_rules(const InstrumentFacts& inst, tarnel::Date next_day, Json& 
 
 Settlement stock_rules(const InstrumentFacts& inst, tarnel::Date next_day) {
   if (inst.market_type == "HK" || inst.market_type == "US") return {"T+0", 0};
-  const double band = tarnel::limit_band(inst.code, next_day);
+  const double band = quorvel::limit_band(inst.code, next_day);
   // ST shares of the main boards trade within ±5%; ChiNext, STAR and Beijing keep their own band.
   if (contains(inst.name, "ST") && band <= 0.10) return {"T+1", 0.05};
   return {"T+1", band};
@@ -194,9 +194,9 @@ Json trading_rules(const InstrumentFacts& inst, const tarnel::BarTable& daily, c
   rules["position_caps"] = std::move(caps);
   rules["settlement"] = settle.rule;
   const double close = daily.empty() ? NAN : daily.last("close");
-  const double tick = tarnel::price_tick(inst.code);
+  const double tick = quorvel::price_tick(inst.code);
   const int digits = tick < 0.01 ? 3 : 2;
-  const bool young = banded_market && daily.rows() < tarnel::UNBANDED_FIRST_SESSIONS;
+  const bool young = banded_market && daily.rows() < quorvel::UNBANDED_FIRST_SESSIONS;
   if (young)
     assumed.push_back("涨跌停价：行情不足五个交易日，可能处于上市初期（无涨跌幅限制），未给出");
   if (banded_market && !young && settle.band > 0 && close > 0) {
