@@ -65,12 +65,25 @@ TEST(Message, InvalidUtf8IsReplacedNotFatal) {
   EXPECT_EQ(m["content"], "ok\xEF\xBF\xBD\xEF\xBF\xBD");
 }
 
-TEST(Message, StreamsAndKindNamesRoundTrip) {
-  for (const ReportKind k : {ReportKind::analysis, ReportKind::summary, ReportKind::solvara}) {
-    EXPECT_EQ(parse_kind(kind_name(k)), k);
-    EXPECT_EQ(stream_name(k), "quorvel:" + std::string(kind_name(k)));
-  }
-  EXPECT_FALSE(parse_kind("bogus"));
+// Each kind leaves on its own stream under its own type, and an unsent one reads back as its kind:
+// the plan score beside the three reports (an unknown kind would read back as an analysis).
+TEST(Message, EachKindTravelsOnItsOwnStreamAndReadsBackAsItself) {
+  quorvel::testing::TempDir dir;
+  const auto store = quorvel::testing::open_store(dir.path());
+  store->save_analysis_report(quorvel::testing::analysis());
+  store->save_summary_report(quorvel::testing::summary());
+  store->save_solvara(quorvel::testing::brief());
+  const PlanResult score{store->list_reports({}).back().id, "not_scorable", Json::object()};
+  ASSERT_EQ(store->save_plan_results({&score, 1}), 1u);
+  std::vector<ReportKind> kinds;
+  for (const PendingMessage& m : store->pending_messages(10)) kinds.push_back(m.kind);
+  EXPECT_EQ(kinds, (std::vector{ReportKind::analysis, ReportKind::summary, ReportKind::solvara, ReportKind::score}));
+  quorvel::testing::ScriptedPublisher publisher;
+  store->flush_with(publisher);
+  std::vector<std::string> sent;
+  for (const OutgoingMessage& m : publisher.sent) sent.push_back(m.stream + " " + m.type);
+  EXPECT_EQ(sent, (std::vector<std::string>{"quorvel:analysis analysis", "quorvel:summary summary",
+                                            "quorvel:solvara solvara", "quorvel:score score"}));
 }
 
 TEST(RedisEndpoint, ParsesTheAcceptedForms) {

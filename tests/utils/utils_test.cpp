@@ -6,6 +6,7 @@
 
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/json_text.h"
+#include "quorvel/utils/market_indices.h"
 #include "quorvel/utils/market_type.h"
 #include "quorvel/utils/text.h"
 #include "support/test_support.h"
@@ -106,15 +107,6 @@ TEST(Text, DateKeyIsTheTrimmedDatePartInWholeCharacters) {
   }
 }
 
-}  // namespace
-}  // namespace quorvel
-
-#include "contracts/constants.h"
-#include "quorvel/utils/market_indices.h"
-
-namespace quorvel {
-namespace {
-
 TEST(Ema, SeededWithTheFirstValueAndAligned) {
   const auto e = _ema({10, 11, 12, std::nan(""), 13}, 3);  // alpha 0.5
   ASSERT_EQ(e.size(), 5u);
@@ -124,31 +116,6 @@ TEST(Ema, SeededWithTheFirstValueAndAligned) {
   EXPECT_EQ(e[3], 11.25);
   EXPECT_EQ(e[4], 12.125);
   EXPECT_TRUE(_ema({}, 5).empty());
-}
-
-TEST(CoreIndices, EachMarketInItsOrderWithDisplayNames) {
-  const auto a = _get_indices_for_market("A");
-  ASSERT_EQ(a.size(), 6u);
-  EXPECT_EQ(a.front().value, "上证指数");
-  EXPECT_EQ(a.back().value, "中证500");
-  EXPECT_EQ(_get_indices_for_market("ETF"), a);
-  EXPECT_EQ(_get_indices_for_market("HK")[1].value, "恒生科技指数");
-  EXPECT_EQ(_get_indices_for_market("US")[2].value, "道琼斯");
-  EXPECT_TRUE(_get_indices_for_market("a").empty());
-}
-
-TEST(TuningConstants, KeepTheBaseScoreWithinItsRangeAndHoldTheRequiredEntries) {
-  const auto& c = constants::tuning();
-  ASSERT_TRUE(c.REGIME_PARAMS.count("偏空"));
-  ASSERT_TRUE(c.POSITION_CAPS.count("bottom") && c.POSITION_CAPS.count("default"));
-  EXPECT_TRUE(c.STRATEGY_THRESHOLDS.count("底部反转") && c.STRATEGY_THRESHOLDS.count("趋势跟随"));
-  double max_env = 0;
-  for (const auto& [bias, v] : c.MARKET_ENV_SCORES) max_env = std::max(max_env, v);
-  EXPECT_LE(1.0 + 1.0 + max_env + 0.5, 4.5);
-  constants::TuningConstants changed = c;
-  changed.REGIME_PARAMS.erase("偏空");
-  Service<constants::TuningConstants>::Guard guard(std::shared_ptr<constants::TuningConstants>(&changed, [](auto*) {}));
-  EXPECT_FALSE(constants::tuning().REGIME_PARAMS.count("偏空"));
 }
 
 }  // namespace

@@ -12,7 +12,6 @@
 #include "support/test_support.h"
 #include "tarnel/local_market_data.h"
 #include "zerith/etf_universe.h"
-#include "zerith/sentiment_factors.h"
 #include "zerith/sentiment_thermometer.h"
 
 namespace zerith {
@@ -84,7 +83,6 @@ TEST_F(Thermometer, RealSnapshotsAreWellFormedAndReadTheKnownMarkets) {
     ASSERT_GE(t, 0.0);
     ASSERT_LE(t, 100.0);
     const std::string state = s.at("state");
-    EXPECT_EQ(state, sentiment_state(t));
     EXPECT_GE(state_rank(state), state_rank(row.min_state));
     EXPECT_LE(state_rank(state), state_rank(row.max_state));
     EXPECT_TRUE(std::set<std::string>({"warming", "cooling", "flat"}).count(s.at("direction").get<std::string>()));
@@ -130,10 +128,11 @@ TEST_F(Thermometer, WeeklyReadsTheWeekUpToTheDateAndDiffersFromDaily) {
             snapshot(std::string("2023-02-10"), "W").at("temperature"));
 }
 
+// The other forms are computed afresh (a cached answer would only be compared with itself).
 TEST_F(Thermometer, DateFormsAndAbsentDate) {
   const auto plain = snapshot(std::string("2023-02-10"), "D");
-  EXPECT_EQ(snapshot(std::string("2023-02-10_1500"), "D"), plain);
-  EXPECT_EQ(snapshot(std::string(" 2023-02-10 15:00:00"), "d"), plain);
+  EXPECT_EQ(snapshot(std::string("2023-02-10_1500"), "D", false), plain);
+  EXPECT_EQ(snapshot(std::string(" 2023-02-10 15:00:00"), "d", false), plain);
   // No date: the latest bar of the universe up to today.
   EXPECT_EQ(snapshot(std::nullopt, "D").at("date"), "2024-09-30");
   EXPECT_EQ(snapshot(std::string(""), "W").at("date"), "2024-09-30");
