@@ -7,6 +7,7 @@ cd "$(dirname "$0")/.."
 seconds="${1:-60}"
 shift || true
 
+scripts/setup.sh --fuzz
 cmake --preset fuzz >/dev/null
 cmake --build build-fuzz -j2 --target fuzz_extract_decision
 mkdir -p build-fuzz/corpus build-fuzz/artifacts

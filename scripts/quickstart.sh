@@ -1,12 +1,13 @@
 #!/usr/bin/env bash
-# Installs the dependencies, builds, loads the bundled real data into the local store and runs the
-# main jobs on it: the AI analysis of one bundled instrument of each market (with the market AI brief
-# it needs), the market briefs and the indicator status of bundled instruments. Without a configured
-# LLM client the offline rule-based client writes the analyses and briefs (no network).
+# Installs the dependencies, builds the programs it runs, loads the bundled real data into the local
+# store and runs the main jobs on it: the AI analysis of one bundled instrument of each market (with
+# the market AI brief it needs), the market briefs and the indicator status of bundled instruments.
+# Without a configured LLM client the offline rule-based client writes the analyses and briefs (no
+# network). scripts/build.sh builds the other programs, scripts/test.sh the tests.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/setup.sh
-scripts/build.sh
+scripts/build.sh --programs pelion tessaly tarnel-bars quorvel-indicators-selftest
 export LLM_CLIENT_TYPE="${LLM_CLIENT_TYPE:-offline}"
 
 echo "== 本地行情库: 首次使用时自动载入 data/ 中的内置数据"

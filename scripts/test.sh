@@ -2,7 +2,7 @@
 # Installs the dependencies, builds and runs every test.
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/setup.sh --browser
+scripts/setup.sh --tests --browser
 scripts/build.sh
 # No test reaches a real market-data host (the online tests use their own hosts on 127.0.0.1).
 export TARNEL_ONLINE=0
