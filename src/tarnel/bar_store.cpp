@@ -7,6 +7,7 @@
 #include <fmt/format.h>
 
 #include "quorvel/utils/environment.h"
+#include "tarnel/bar_columns.h"
 #include "tarnel/price_precision.h"
 
 namespace tarnel {
@@ -28,6 +29,26 @@ CREATE TABLE IF NOT EXISTS series(
   code TEXT PRIMARY KEY, source TEXT NOT NULL, adjustment TEXT NOT NULL, symbol TEXT NOT NULL,
   checked_first INTEGER, checked_last INTEGER) WITHOUT ROWID;
 CREATE TABLE IF NOT EXISTS meta(key TEXT PRIMARY KEY, value TEXT NOT NULL) WITHOUT ROWID;
+-- Each instrument's bars packed in one value (bar_columns.h), a copy of its rows in `bars`.
+CREATE TABLE IF NOT EXISTS series_columns(code TEXT PRIMARY KEY, packed BLOB NOT NULL);
+-- Instruments whose bars changed since they were last packed.
+CREATE TABLE IF NOT EXISTS unpacked_series(code TEXT PRIMARY KEY) WITHOUT ROWID;
+-- Whoever changes bars (this store, an earlier version, a script), the instrument's packed copy goes
+-- in the same statement and the instrument is listed to be packed again: a packed copy that exists
+-- always equals the rows. The insert trigger does its work once per instrument and transaction.
+CREATE TRIGGER IF NOT EXISTS bars_insert_unpacks AFTER INSERT ON bars
+  WHEN NOT EXISTS (SELECT 1 FROM unpacked_series WHERE code = NEW.code) BEGIN
+  DELETE FROM series_columns WHERE code = NEW.code;
+  INSERT OR IGNORE INTO unpacked_series(code) VALUES (NEW.code);
+END;
+CREATE TRIGGER IF NOT EXISTS bars_update_unpacks AFTER UPDATE ON bars BEGIN
+  DELETE FROM series_columns WHERE code IN (OLD.code, NEW.code);
+  INSERT OR IGNORE INTO unpacked_series(code) VALUES (OLD.code), (NEW.code);
+END;
+CREATE TRIGGER IF NOT EXISTS bars_delete_unpacks AFTER DELETE ON bars BEGIN
+  DELETE FROM series_columns WHERE code = OLD.code;
+  INSERT OR IGNORE INTO unpacked_series(code) VALUES (OLD.code);
+END;
 )sql";
 
 // Columns added after the first layout.
@@ -38,6 +59,16 @@ constexpr quorvel::sqlite::AddedColumn ADDED_COLUMNS[] = {
 
 // Meta key of the one-time rounding of prices stored before writes were rounded.
 constexpr const char* PRICE_NOISE_CLEANED = "migration.price_noise_cleaned";
+
+// Meta key of the packed-copy format every instrument was packed in once (see pack_unpacked_series).
+constexpr const char* PACKED_FORMAT = "series_columns.format";
+
+// How much of the store file a connection maps into memory for reading (address space, not memory).
+constexpr std::int64_t MAP_BYTES = std::int64_t{1} << 32;
+
+// Day bounds that take in every stored bar.
+const Date ALL_FIRST{date::days{INT32_MIN / 2}};
+const Date ALL_LAST{date::days{INT32_MAX / 2}};
 
 int64_t day_number(Date d) { return d.time_since_epoch().count(); }
 Date from_day_number(int64_t n) { return Date{date::days{n}}; }
@@ -74,14 +105,62 @@ quorvel::sqlite::OpenOptions market_db_options(bool create) {
 }
 
 BarStore::BarStore(const std::filesystem::path& file) : db_(file, market_db_options(true)) {
+  // Pages are read straight from the mapped file instead of copied in by a system call each: a whole
+  // market's packed series is read about as fast as memory.
+  db_.exec("PRAGMA mmap_size = " + std::to_string(MAP_BYTES));
   db_.exec(SCHEMA);
   add_missing_columns(db_);
   load_stmt_ = std::make_unique<Statement>(db_.prepare(
       "SELECT day, open, high, low, close, volume, amount FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 "
       "ORDER BY day"));
+  packed_stmt_ = std::make_unique<Statement>(db_.prepare("SELECT packed FROM series_columns WHERE code = ?1"));
   instrument_stmt_ =
       std::make_unique<Statement>(db_.prepare("SELECT code, name, market, kind, lot FROM instruments WHERE code = ?1"));
+  series_stmt_ = std::make_unique<Statement>(
+      db_.prepare("SELECT source, adjustment, symbol, checked_first, checked_last FROM series WHERE code = ?1"));
   clean_price_noise_once();
+  pack_unpacked_series();
+}
+
+void BarStore::pack_unpacked_series() {
+  const std::string format = std::to_string(BAR_COLUMNS_FORMAT);
+  const auto pending = [&] {
+    if (meta(PACKED_FORMAT) != format) return true;
+    Statement st = db_.prepare("SELECT 1 FROM unpacked_series LIMIT 1");
+    return st.step();
+  };
+  if (!pending()) return;
+  try {
+    Transaction tx(db_);
+    if (!pending()) return;  // another connection did it meanwhile
+    if (meta(PACKED_FORMAT) != format) {
+      // A store written before packed copies, or in another format: pack every instrument anew.
+      db_.exec(
+          "DELETE FROM series_columns; INSERT OR IGNORE INTO unpacked_series(code) SELECT DISTINCT code FROM bars");
+      set_meta(PACKED_FORMAT, format);
+    }
+    std::vector<std::string> codes;
+    for (Statement st = db_.prepare("SELECT code FROM unpacked_series"); st.step();) codes.push_back(st.text(0));
+    for (const auto& code : codes) pack_series(code);
+    tx.commit();
+  } catch (const quorvel::sqlite::DatabaseBusy&) {
+    // Another process holds the store for writing; reads of the instruments left unpacked take their
+    // rows meanwhile, and the next open packs them.
+  }
+}
+
+void BarStore::pack_series(const std::string& code) {
+  const BarTable rows = load_rows(code, ALL_FIRST, ALL_LAST);
+  if (rows.empty()) {
+    db_.prepare("DELETE FROM series_columns WHERE code = ?1").bind(1, code).run();
+  } else {
+    const std::vector<std::byte> packed = pack_bar_columns(rows);
+    db_.prepare("INSERT OR REPLACE INTO series_columns(code, packed) VALUES (?1, ?2)")
+        .bind(1, code)
+        .bind_blob(2, packed)
+        .run();
+  }
+  db_.prepare("DELETE FROM unpacked_series WHERE code = ?1").bind(1, code).run();
 }
 
 void BarStore::clean_price_noise_once() {
@@ -93,7 +172,7 @@ void BarStore::clean_price_noise_once() {
   Statement update = db_.prepare("UPDATE bars SET open = ?3, high = ?4, low = ?5, close = ?6 WHERE code = ?1 AND day = ?2");
   std::size_t changed = 0;
   for (const auto& code : codes) {
-    const BarTable t = load(code, Date{date::days{INT32_MIN / 2}}, Date{date::days{INT32_MAX / 2}});
+    const BarTable t = load_rows(code, ALL_FIRST, ALL_LAST);
     std::vector<BarRow> rows;
     rows.reserve(t.rows());
     for (std::size_t i = 0; i < t.rows(); ++i)
@@ -138,6 +217,7 @@ std::size_t BarStore::upsert_bars(const std::string& code, const std::vector<Bar
     st.step();
     st.reset();
   }
+  if (!rows.empty()) pack_series(code);
   return rows.size();
 }
 
@@ -152,6 +232,7 @@ void BarStore::add_calendar_days(const std::string& market, const std::vector<Da
 
 void BarStore::delete_bars(const std::string& code) {
   db_.prepare("DELETE FROM bars WHERE code = ?1").bind(1, code).step();
+  pack_series(code);
 }
 
 void BarStore::put_series(const SeriesInfo& info) {
@@ -165,13 +246,16 @@ void BarStore::put_series(const SeriesInfo& info) {
 }
 
 std::optional<SeriesInfo> BarStore::series(const std::string& code) {
-  Statement st = db_.prepare(
-      "SELECT source, adjustment, symbol, checked_first, checked_last FROM series WHERE code = ?1");
+  Statement& st = *series_stmt_;
+  st.reset();
   st.bind(1, code);
-  if (!st.step()) return std::nullopt;
-  SeriesInfo info{code, st.text(0), st.text(1), st.text(2), std::nullopt, std::nullopt};
-  if (!std::isnan(st.real(3))) info.checked_first = from_day_number(st.integer(3));
-  if (!std::isnan(st.real(4))) info.checked_last = from_day_number(st.integer(4));
+  std::optional<SeriesInfo> info;
+  if (st.step()) {
+    info = SeriesInfo{code, st.text(0), st.text(1), st.text(2), std::nullopt, std::nullopt};
+    if (!std::isnan(st.real(3))) info->checked_first = from_day_number(st.integer(3));
+    if (!std::isnan(st.real(4))) info->checked_last = from_day_number(st.integer(4));
+  }
+  st.reset();
   return info;
 }
 
@@ -228,6 +312,17 @@ std::vector<InstrumentEntry> BarStore::instruments() {
 }
 
 BarTable BarStore::load(const std::string& code, Date first, Date last) {
+  Statement& st = *packed_stmt_;
+  st.reset();
+  st.bind(1, code);
+  std::optional<BarTable> packed;
+  if (st.step()) packed = unpack_bar_columns(st.blob(0), first, last);
+  st.reset();
+  // No packed copy (no bars, or changed by a writer that does not pack) or one of another format.
+  return packed ? std::move(*packed) : load_rows(code, first, last);
+}
+
+BarTable BarStore::load_rows(const std::string& code, Date first, Date last) {
   Statement& st = *load_stmt_;
   st.reset();
   st.bind(1, code).bind(2, day_number(first)).bind(3, day_number(last));

@@ -2,6 +2,13 @@
 // The local bar store: instruments, daily bars and trading calendars in one SQLite file.
 // Volume in shares, amount and prices in the quote currency; dates are stored as day numbers.
 // One BarStore is one connection: use it from one thread at a time (open one per thread).
+//
+// `bars` (one row per bar) is the record. Each instrument's series is also kept packed in one row
+// of `series_columns` (bar_columns.h), so that a whole market loads at memory speed. Triggers on
+// `bars` drop an instrument's packed copy in the very statement that changes its rows, whoever
+// writes, and list it in `unpacked_series`; this store packs it again in the same transaction, and
+// an open packs what other writers left (and, once, every instrument of a store made before).
+// A read without a packed copy takes the rows, so a packed copy is never stale.
 #include <cstddef>
 #include <filesystem>
 #include <memory>
@@ -47,7 +54,8 @@ class BarStore {
   // Writes go inside a Transaction(db()) held by the caller.
   // An entry without a lot keeps the lot already stored for the instrument.
   void upsert_instrument(const InstrumentEntry& entry);
-  // Prices are rounded to the batch's price precision first (see price_precision.h).
+  // Prices are rounded to the batch's price precision first (see price_precision.h). The packed
+  // copy of the instrument is written anew in the same transaction (so is it after delete_bars).
   std::size_t upsert_bars(const std::string& code, const std::vector<BarRow>& rows);
   void add_calendar_days(const std::string& market, const std::vector<Date>& days);
   // Removes every bar of the instrument (before writing a series of another origin).
@@ -75,10 +83,19 @@ class BarStore {
  private:
   // Rounds away float noise in prices stored before rounding on write existed; runs once per store.
   void clean_price_noise_once();
+  // Packs the instruments listed in unpacked_series (every instrument when the store's packed copies
+  // are missing or of another format), unless another process holds the store for writing.
+  void pack_unpacked_series();
+  // Writes the packed copy of the instrument's stored rows (removes it when there are none).
+  void pack_series(const std::string& code);
+  // Bars of `code` in [first, last] read from the row-per-bar table.
+  BarTable load_rows(const std::string& code, Date first, Date last);
 
   Database db_;
   std::unique_ptr<Statement> load_stmt_;
+  std::unique_ptr<Statement> packed_stmt_;
   std::unique_ptr<Statement> instrument_stmt_;
+  std::unique_ptr<Statement> series_stmt_;
 };
 
 // The store file: tarnel.sqlite in the data root ($TARNEL_CENTER, else the project root).

@@ -6,12 +6,12 @@
 
 namespace tarnel {
 
-using quorvel::limit_band;
 using quorvel::price_tick;
 using quorvel::UNBANDED_FIRST_SESSIONS;
 
 BarTable adjust_for_corporate_actions(BarTable bars, const std::string& code) {
   if (bars.rows() <= UNBANDED_FIRST_SESSIONS || !bars.has_column("open") || !bars.has_column("close")) return bars;
+  const quorvel::LimitBandRule band_rule(code);
   const double tick = price_tick(code);
   std::vector<BarTable::Adjustment> found;
   {
@@ -20,7 +20,7 @@ BarTable adjust_for_corporate_actions(BarTable bars, const std::string& code) {
     for (std::size_t i = UNBANDED_FIRST_SESSIONS; i < bars.rows(); ++i) {
       const double prev = close[i - 1], o = open[i];
       if (!(prev > 0) || !(o > 0)) continue;
-      const double band = limit_band(code, bars.index()[i]);
+      const double band = band_rule.at(bars.index()[i]);
       if (o > prev * (1 + band) + tick || o < prev * (1 - band) - tick) found.push_back({bars.index()[i], prev / o});
     }
   }

@@ -59,17 +59,18 @@ LocalMarketData::Lease LocalMarketData::borrow() {
   return Lease(*this, std::make_unique<BarStore>(store_file_));
 }
 
-std::string LocalMarketData::stored_code(BarStore& store, const std::string& code) {
+LocalMarketData::Stored LocalMarketData::stored_instrument(BarStore& store, const std::string& code) {
   const std::string canonical = parse_instrument_code(code).code;
-  if (store.instrument(canonical)) return canonical;
+  if (auto entry = store.instrument(canonical)) return {canonical, std::move(entry)};
   const std::string fund = fund_code_of(canonical);
-  if (!fund.empty() && store.instrument(fund)) return fund;
-  return canonical;
+  if (!fund.empty())
+    if (auto entry = store.instrument(fund)) return {fund, std::move(entry)};
+  return {canonical, std::nullopt};
 }
 
 std::string LocalMarketData::storage_code(const std::string& code) {
   Lease store = borrow();
-  return stored_code(*store, code);
+  return stored_instrument(*store, code).code;
 }
 
 BarTable LocalMarketData::get_any_ohlc(const std::string& code, const std::string& start_date,
@@ -77,10 +78,11 @@ BarTable LocalMarketData::get_any_ohlc(const std::string& code, const std::strin
   const Date first = parse_date(start_date);
   const Date last = parse_date(end_date);
   Lease store = borrow();
-  const std::string stored = stored_code(*store, code);
+  const quorvel::sqlite::ReadSnapshot snapshot(store->db());
+  const Stored stored = stored_instrument(*store, code);
   if (first > last) return BarTable::with_base_columns();
-  BarTable bars = load(*store, stored, first, last);
-  if (needs_split_adjustment(*store, stored)) bars = adjust_for_corporate_actions(std::move(bars), stored);
+  BarTable bars = load(*store, stored.code, first, last);
+  if (needs_split_adjustment(*store, stored)) bars = adjust_for_corporate_actions(std::move(bars), stored.code);
   return bars;
 }
 
@@ -106,12 +108,12 @@ BarTable LocalMarketData::load(BarStore& store, const std::string& stored, Date 
   return series->slice(first, last);
 }
 
-bool LocalMarketData::needs_split_adjustment(BarStore& store, const std::string& stored) {
+bool LocalMarketData::needs_split_adjustment(BarStore& store, const Stored& stored) {
   // Raw A-share and fund prices jump at a split or bonus issue; providers' adjusted series and other
   // markets do not need (or allow) the band test.
-  const auto entry = store.instrument(stored);
+  const auto& entry = stored.entry;
   if (!entry || (entry->market != "A" && entry->market != "ETF") || entry->kind == "index") return false;
-  const auto series = store.series(stored);
+  const auto series = store.series(stored.code);
   return !series || series->adjustment == "none" || series->adjustment == "unknown";
 }
 
@@ -125,13 +127,13 @@ std::string LocalMarketData::get_default_start_date() { return DEFAULT_HISTORY_S
 
 std::string LocalMarketData::get_name_from_code(const std::string& code) {
   Lease store = borrow();
-  const auto entry = store->instrument(stored_code(*store, code));
+  const auto entry = stored_instrument(*store, code).entry;
   return entry ? entry->name : "";
 }
 
 std::optional<int> LocalMarketData::board_lot(const std::string& code) {
   Lease store = borrow();
-  const auto entry = store->instrument(stored_code(*store, code));
+  const auto entry = stored_instrument(*store, code).entry;
   return entry ? entry->lot : std::nullopt;
 }
 

@@ -54,7 +54,7 @@ class LocalMarketData final : public MarketData {
   const TradingCalendar& trading_calendar(const std::string& market);
   // The last closed session at or before `date` in the market's own time zone and calendar.
   std::string normalize_end_date(const std::string& date, const std::string& market);
-  // The code the instrument's bars are stored under (see stored_code).
+  // The code the instrument's bars are stored under (see stored_instrument).
   std::string storage_code(const std::string& code);
   // Logs once per market and process that `d` lies beyond the market's trading-day list.
   void warn_if_beyond_calendar(const std::string& market, Date d);
@@ -68,10 +68,15 @@ class LocalMarketData final : public MarketData {
  private:
   class Lease;
   Lease borrow();
+  // The code an instrument is stored under and its stored entry (none when it is not stored).
+  struct Stored {
+    std::string code;
+    std::optional<InstrumentEntry> entry;
+  };
   // The stored code of `code`: its canonical form, or the bare fund code of an exchange-prefixed fund.
-  std::string stored_code(BarStore& store, const std::string& code);
-  // Whether bars of the stored code are a raw or unknown A-share stock or fund series.
-  static bool needs_split_adjustment(BarStore& store, const std::string& stored);
+  static Stored stored_instrument(BarStore& store, const std::string& code);
+  // Whether bars of the stored instrument are a raw or unknown A-share stock or fund series.
+  static bool needs_split_adjustment(BarStore& store, const Stored& stored);
   // The stored rows of `stored` in [first, last], from memory when keep_series_in_memory covers them.
   BarTable load(BarStore& store, const std::string& stored, Date first, Date last);
 

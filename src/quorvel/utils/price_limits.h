@@ -14,6 +14,17 @@ namespace quorvel {
 // not known here); 10% for anything else (ST shares included, their history not being known).
 double limit_band(const std::string& code, tarnel::Date day);
 
+// The band of limit_band for one instrument over many days: the board is read from the code once.
+class LimitBandRule {
+ public:
+  explicit LimitBandRule(const std::string& code);
+  double at(tarnel::Date day) const { return day >= change_ ? after_ : before_; }
+
+ private:
+  double before_ = 0.10, after_ = 0.10;  // the band before and from `change_`
+  tarnel::Date change_{};
+};
+
 // One tick of the instrument's price: 0.001 for funds, 0.01 otherwise.
 double price_tick(const std::string& code);
 

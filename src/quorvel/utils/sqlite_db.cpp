@@ -209,6 +209,11 @@ void Transaction::commit() {
   done_ = true;
 }
 
+ReadSnapshot::ReadSnapshot(Database& db) : db_(db) { db_.exec("BEGIN"); }
+
+// A read-only transaction has nothing to lose: COMMIT only releases the snapshot.
+ReadSnapshot::~ReadSnapshot() { sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr); }
+
 RelaxedSync::RelaxedSync(Database& db) : db_(db) { db_.exec("PRAGMA synchronous=NORMAL"); }
 
 RelaxedSync::~RelaxedSync() { sqlite3_exec(db_.handle(), "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr); }

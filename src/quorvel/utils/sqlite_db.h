@@ -122,6 +122,20 @@ class Transaction {
   bool done_ = false;
 };
 
+// Several reads from one snapshot of the database: BEGIN (deferred) ... COMMIT, ended when
+// destroyed. Cheaper than a transaction per statement when connections of one process read at once
+// (each transaction takes and drops the file's locks), and the reads agree with each other.
+class ReadSnapshot {
+ public:
+  explicit ReadSnapshot(Database& db);
+  ~ReadSnapshot();
+  ReadSnapshot(const ReadSnapshot&) = delete;
+  ReadSnapshot& operator=(const ReadSnapshot&) = delete;
+
+ private:
+  Database& db_;
+};
+
 // Commits made while this lives are durable against a crash of the process but may be lost with
 // the last moments before a power cut (synchronous=NORMAL instead of FULL). For bookkeeping whose
 // loss is harmless and can be redone.
