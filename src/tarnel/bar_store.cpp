@@ -150,17 +150,30 @@ void BarStore::pack_unpacked_series() {
 }
 
 void BarStore::pack_series(const std::string& code) {
-  const BarTable rows = load_rows(code, ALL_FIRST, ALL_LAST);
-  if (rows.empty()) {
-    db_.prepare("DELETE FROM series_columns WHERE code = ?1").bind(1, code).run();
-  } else {
-    const std::vector<std::byte> packed = pack_bar_columns(rows);
-    db_.prepare("INSERT OR REPLACE INTO series_columns(code, packed) VALUES (?1, ?2)")
-        .bind(1, code)
-        .bind_blob(2, packed)
-        .run();
+  // One unit even outside a caller's transaction: no other writer's bar may land between reading the
+  // rows and clearing the instrument's mark, which would leave a packed copy without that bar.
+  db_.exec("SAVEPOINT pack_series");
+  try {
+    const BarTable rows = load_rows(code, ALL_FIRST, ALL_LAST);
+    if (rows.empty()) {
+      db_.prepare("DELETE FROM series_columns WHERE code = ?1").bind(1, code).run();
+    } else {
+      const std::vector<std::byte> packed = pack_bar_columns(rows);
+      db_.prepare("INSERT OR REPLACE INTO series_columns(code, packed) VALUES (?1, ?2)")
+          .bind(1, code)
+          .bind_blob(2, packed)
+          .run();
+    }
+    db_.prepare("DELETE FROM unpacked_series WHERE code = ?1").bind(1, code).run();
+  } catch (...) {
+    try {
+      db_.exec("ROLLBACK TO pack_series; RELEASE pack_series");
+    } catch (...) {
+      // SQLite already rolled the whole transaction back (a full disk, say): nothing is left to undo.
+    }
+    throw;
   }
-  db_.prepare("DELETE FROM unpacked_series WHERE code = ?1").bind(1, code).run();
+  db_.exec("RELEASE pack_series");
 }
 
 void BarStore::clean_price_noise_once() {
