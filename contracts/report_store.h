@@ -1,10 +1,13 @@
 #pragma once
-// The report store (`default_storage`): durable storage of analyses, summaries and market briefs, and
-// their publication to the message queue. Saves return at once; delivery happens on `flush`.
+// The report store (`default_storage`): durable storage of analyses, summaries and market briefs,
+// their publication to the message queue, and the record of which channel received which day's
+// digest. Saves return at once; publication happens on `flush`.
 #include <chrono>
 #include <cstddef>
 #include <optional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include <nlohmann/json.hpp>
 
@@ -82,6 +85,60 @@ struct StoredAnalysis {
   bool review_required = false;
 };
 
+// One channel's delivery of the digest of one day: sent at most once, whatever runs overlap.
+struct DeliveryKey {
+  std::string channel;  // the channel's name in the delivery file
+  std::string day;      // "YYYY-MM-DD", the digest's day, then " " and its edition when it has one
+};
+
+enum class DeliveryState { claimed, sent, failed };
+
+constexpr std::string_view delivery_state_name(DeliveryState state) {
+  switch (state) {
+    case DeliveryState::claimed:
+      return "claimed";
+    case DeliveryState::sent:
+      return "sent";
+    case DeliveryState::failed:
+      return "failed";
+  }
+  return "claimed";
+}
+
+// A delivery as the store holds it. Times are UTC, "YYYY-MM-DDTHH:MM:SS.mmmZ".
+struct DeliveryRecord {
+  std::string channel;
+  std::string day;
+  std::string digest_id;  // the digest the latest run sent or tried to send
+  DeliveryState state = DeliveryState::claimed;
+  int attempts = 0;         // runs that took the delivery in hand, the running one included
+  std::string last_error;   // why the latest run failed, secrets masked; empty otherwise
+  std::string claimed_at;   // when the latest run took it
+  std::string finished_at;  // when that run sent it or gave up; empty while it is claimed
+};
+
+// When a run may take a delivery in hand.
+struct DeliveryClaimRules {
+  int max_attempts = 3;  // runs one delivery is given on its day; a delivery failed that often waits
+  // A claim this old belongs to a run that died mid-send. Taking it over may repeat that send, so
+  // it must be longer than a live run can spend on one channel.
+  std::chrono::milliseconds stale_after{std::chrono::minutes(15)};
+};
+
+enum class ClaimStatus {
+  claimed,            // this run may send now
+  already_sent,       // an earlier run sent it
+  claimed_elsewhere,  // another run is sending it now
+  attempts_used,      // it failed in max_attempts runs already
+};
+
+struct DeliveryClaim {
+  ClaimStatus status = ClaimStatus::claimed_elsewhere;
+  std::string owner;       // claimed: the token finish_delivery takes
+  bool took_over = false;  // claimed from a run that died mid-send: the digest may arrive twice
+  DeliveryRecord record;   // the delivery as it stands after the claim
+};
+
 class ReportStore {
  public:
   static constexpr const char* kServiceName = "report store (quorvel.report)";
@@ -106,6 +163,19 @@ class ReportStore {
   virtual bool claim_analysis(const AnalysisKey& key, const std::string& owner, std::chrono::milliseconds lease) = 0;
   // Ends `owner`'s claim on `key` (nothing when it holds none).
   virtual void release_analysis(const AnalysisKey& key, const std::string& owner) = 0;
+
+  // Takes the delivery `key` in hand for a run about to send `digest_id`, in one transaction, so
+  // that of two overlapping runs only one can claim it. It is claimed when no run took it yet, when
+  // it failed in fewer than `rules.max_attempts` runs, or when the run holding it has held it longer
+  // than `rules.stale_after`.
+  virtual DeliveryClaim claim_delivery(const DeliveryKey& key, const std::string& digest_id,
+                                       const DeliveryClaimRules& rules) = 0;
+  // Records how the run holding claim `owner` ended: sent, or failed with `error`. False when the
+  // claim is no longer its own (another run took it over); nothing is changed then.
+  virtual bool finish_delivery(const DeliveryKey& key, const std::string& owner, bool sent,
+                               const std::string& error) = 0;
+  // Every delivery of `day` ("YYYY-MM-DD"; each edition of the day included), by channel name.
+  virtual std::vector<DeliveryRecord> deliveries(const std::string& day) = 0;
 };
 
 inline ReportStore& default_storage() { return Service<ReportStore>::current(); }

@@ -12,7 +12,7 @@ ROOT=$(pwd)
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libasio-dev nlohmann-json3-dev rapidjson-dev libpcre2-dev libicu-dev libspdlog-dev libfmt-dev
-  libcli11-dev libcurl4-openssl-dev libsqlite3-dev sqlite3 libhiredis-dev
+  libcli11-dev libcurl4-openssl-dev libssl-dev libsqlite3-dev sqlite3 libhiredis-dev
   libhowardhinnant-date-dev tzdata libyaml-cpp-dev libmd4c-dev libmd4c-html0-dev
 )
 for option in "$@"; do

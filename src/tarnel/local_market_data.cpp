@@ -178,6 +178,11 @@ SessionClose session_close(const std::string& market) {
 
 }  // namespace
 
+std::string market_today(const std::string& market) {
+  const auto local = date::make_zoned(date::locate_zone(session_close(market).zone), quorvel::clock().now()).get_local_time();
+  return date_text(Date{date::floor<date::days>(local).time_since_epoch()});
+}
+
 std::string LocalMarketData::normalize_end_date(const std::string& text, const std::string& market) {
   Date d = parse_date(text);
   const SessionClose close = session_close(market);

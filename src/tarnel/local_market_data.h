@@ -94,4 +94,7 @@ class LocalMarketData final : public MarketData {
 // Creates the local service for the configured data root and makes it the current one.
 std::shared_ptr<LocalMarketData> install_local_market_data();
 
+// Today's date ("YYYY-MM-DD") where the market ("A", "HK", "US", "ETF") trades, in its own time zone.
+std::string market_today(const std::string& market);
+
 }  // namespace tarnel

@@ -13,9 +13,10 @@ namespace quorvel::testing {
 FakeKlineServer::FakeKlineServer(Handler handler, int threads)
     : server_(std::make_unique<httplib::Server>()), handler_(std::move(handler)) {
   server_->new_task_queue = [threads] { return new httplib::ThreadPool(std::size_t(threads)); };
-  server_->Get(R"(/.*)", [this](const httplib::Request& req, httplib::Response& res) {
-    KlineRequest rec{req.path, {}};
+  const auto answer = [this](const httplib::Request& req, httplib::Response& res) {
+    KlineRequest rec{req.path, {}, {}, req.body};
     for (const auto& [k, v] : req.params) rec.params[k] = v;
+    for (const auto& [k, v] : req.headers) rec.headers[k] = v;
     Handler handler;
     {
       std::lock_guard lock(mutex_);
@@ -39,7 +40,9 @@ FakeKlineServer::FakeKlineServer(Handler handler, int threads)
                                sink.write(body->data(), body->size() / 2);
                                return true;
                              });
-  });
+  };
+  server_->Get(R"(/.*)", answer);
+  server_->Post(R"(/.*)", answer);
   port_ = server_->bind_to_any_port("127.0.0.1");
   thread_ = std::thread([this] { server_->listen_after_bind(); });
   while (!server_->is_running()) std::this_thread::sleep_for(std::chrono::milliseconds(1));

@@ -1,7 +1,8 @@
 #pragma once
-// A K-line host on 127.0.0.1 (random port) for the online market-data tests and benchmark. Every
-// GET is answered by the handler (scripted replies, recorded files or generated bars), optionally
-// after a delay, cut short (a truncated answer: the advertised length is never sent) or never.
+// A K-line host on 127.0.0.1 (random port) for the online market-data tests and benchmark, also
+// serving as the webhook of the delivery tests. Every GET and POST is answered by the handler
+// (scripted replies, recorded files or generated bars), optionally after a delay, cut short (a
+// truncated answer: the advertised length is never sent) or never.
 // Runs on its own threads for the life of the object.
 #include <atomic>
 #include <chrono>
@@ -29,7 +30,9 @@ struct KlineReply {
 
 struct KlineRequest {
   std::string path;
-  std::map<std::string, std::string> params;
+  std::map<std::string, std::string> params;   // decoded query parameters
+  std::map<std::string, std::string> headers;  // as sent
+  std::string body;                            // of a POST
 };
 
 class FakeKlineServer {

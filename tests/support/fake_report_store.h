@@ -8,6 +8,7 @@
 #include <stdexcept>
 #include <string>
 #include <tuple>
+#include <utility>
 #include <vector>
 
 #include "contracts/report_store.h"
@@ -80,8 +81,50 @@ class FakeReportStore : public report::ReportStore {
   }
   std::map<std::tuple<std::string, std::string, std::string>, std::string> claims;
 
+  // Deliveries by (channel, day) under the store's claim rules; claims never go stale here. The
+  // owner of a claim is "<digest id>#<attempt>".
+  report::DeliveryClaim claim_delivery(const report::DeliveryKey& k, const std::string& digest_id,
+                                       const report::DeliveryClaimRules& rules) override {
+    using report::ClaimStatus, report::DeliveryState;
+    std::lock_guard lock(mutex_);
+    report::DeliveryRecord& row = deliveries_[{k.channel, k.day}];
+    report::DeliveryClaim claim;
+    claim.status = row.attempts == 0 || (row.state == DeliveryState::failed && row.attempts < rules.max_attempts)
+                       ? ClaimStatus::claimed
+                   : row.state == DeliveryState::sent    ? ClaimStatus::already_sent
+                   : row.state == DeliveryState::claimed ? ClaimStatus::claimed_elsewhere
+                                                         : ClaimStatus::attempts_used;
+    if (claim.status == ClaimStatus::claimed) {
+      row.channel = k.channel;
+      row.day = k.day;
+      row.digest_id = digest_id;
+      row.state = DeliveryState::claimed;
+      claim.owner = digest_id + "#" + std::to_string(++row.attempts);
+    }
+    claim.record = row;
+    return claim;
+  }
+  bool finish_delivery(const report::DeliveryKey& k, const std::string& owner, bool sent,
+                       const std::string& error) override {
+    std::lock_guard lock(mutex_);
+    report::DeliveryRecord& row = deliveries_[{k.channel, k.day}];
+    if (row.state != report::DeliveryState::claimed || owner != row.digest_id + "#" + std::to_string(row.attempts))
+      return false;
+    row.state = sent ? report::DeliveryState::sent : report::DeliveryState::failed;
+    row.last_error = sent ? std::string() : error;
+    return true;
+  }
+  std::vector<report::DeliveryRecord> deliveries(const std::string& day) override {
+    std::lock_guard lock(mutex_);
+    std::vector<report::DeliveryRecord> out;
+    for (const auto& [key, row] : deliveries_)
+      if ((key.second == day || key.second.rfind(day + " ", 0) == 0) && row.attempts > 0) out.push_back(row);
+    return out;
+  }
+
  private:
   std::mutex mutex_;
+  std::map<std::pair<std::string, std::string>, report::DeliveryRecord> deliveries_;  // by (channel, day)
 };
 
 }  // namespace quorvel::testing

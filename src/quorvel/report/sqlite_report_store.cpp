@@ -89,6 +89,18 @@ CREATE TABLE IF NOT EXISTS analysis_claims (
   lease_until     INTEGER NOT NULL,  -- its claim holds until then, ms since 1970 UTC
   PRIMARY KEY (stock_code, analysis_date, llm_client_type)
 );
+CREATE TABLE IF NOT EXISTS deliveries (
+  channel         TEXT NOT NULL,     -- the channel's name in the delivery file
+  day             TEXT NOT NULL,     -- the digest's day, YYYY-MM-DD
+  digest_id       TEXT NOT NULL,     -- the digest the latest run sent or tried
+  state           TEXT NOT NULL,     -- claimed / sent / failed
+  attempts        INTEGER NOT NULL,  -- runs that took the delivery in hand
+  last_error      TEXT,              -- why the latest failed run failed, secrets masked
+  claimed_at      TEXT NOT NULL,     -- when the latest run took it, ISO UTC
+  finished_at     TEXT,              -- when that run sent it or gave up; NULL while claimed
+  owner           TEXT,              -- the claim of the run sending it now; NULL once finished
+  PRIMARY KEY (channel, day)
+);
 )sql";
 
 // Columns added after the first layout.

@@ -22,6 +22,10 @@
 // instrument-day it holds a claim on it (analysis_claims: owner and lease end), which other runs
 // respect, so that two runs never pay for the same analysis.
 //
+// The daily digest goes to each configured channel once a day: a run claims the (channel, day) in
+// the deliveries table inside one write transaction before it sends, and records there whether the
+// send went out (deliveries.cpp).
+//
 // Several processes may use one report directory at once: SQLite's WAL mode and a busy timeout
 // serialise their writes. Thread-safe: one connection guarded by a mutex; one flush of a store at a
 // time, so its publisher (and the publisher's one broker connection) serves one flush at a time.
@@ -92,6 +96,10 @@ class SqliteReportStore final : public ReportStore {
   std::optional<StoredAnalysis> stored_analysis(const AnalysisKey& key) override;
   bool claim_analysis(const AnalysisKey& key, const std::string& owner, std::chrono::milliseconds lease) override;
   void release_analysis(const AnalysisKey& key, const std::string& owner) override;
+  DeliveryClaim claim_delivery(const DeliveryKey& key, const std::string& digest_id,
+                               const DeliveryClaimRules& rules) override;
+  bool finish_delivery(const DeliveryKey& key, const std::string& owner, bool sent, const std::string& error) override;
+  std::vector<DeliveryRecord> deliveries(const std::string& day) override;
 
   // Delivers pending messages through `publisher` (the tool's --url, tests). Waits while another
   // flush of this store is under way. flush() instead returns at once when one is (what it would
@@ -177,6 +185,8 @@ class SqliteReportStore final : public ReportStore {
   std::size_t claimed_elsewhere(const std::string& owner);
   void log_flush(const MessagePublisher& publisher, const FlushResult& result, const Recorded& sum,
                  std::size_t elsewhere);
+  // The delivery `key` as stored (mutex_ held).
+  std::optional<DeliveryRecord> read_delivery(const DeliveryKey& key);
   void configure();
   void create_schema();
   void add_missing_columns();

@@ -11,11 +11,6 @@ namespace quorvel {
 
 namespace {
 
-void global_init_once() {
-  static std::once_flag once;
-  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
 struct BodySink {
   std::string* body;
   std::size_t limit;
@@ -76,7 +71,7 @@ struct SlistDeleter {
 };
 
 HttpResponse perform(const HttpRequest& request, bool post) {
-  global_init_once();
+  init_curl_once();
   HttpResponse response;
   std::unique_ptr<CURL, CurlDeleter> handle(curl_easy_init());
   if (!handle) {
@@ -133,6 +128,11 @@ HttpResponse perform(const HttpRequest& request, bool post) {
 }
 
 }  // namespace
+
+void init_curl_once() {
+  static std::once_flag once;
+  std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
 
 HttpResponse http_post(const HttpRequest& request) { return perform(request, true); }
 HttpResponse http_get(const HttpRequest& request) { return perform(request, false); }

@@ -44,4 +44,7 @@ struct HttpResponse {
 HttpResponse http_post(const HttpRequest& request);
 HttpResponse http_get(const HttpRequest& request);
 
+// libcurl's process-wide set-up, done once before the first transfer of any transport.
+void init_curl_once();
+
 }  // namespace quorvel

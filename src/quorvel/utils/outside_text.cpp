@@ -70,23 +70,6 @@ std::string mask_authorization(std::string text) {
   return out.append(text, copied);
 }
 
-// `text` as it appears inside a URL or a form body: bytes other than unreserved ones as %XX.
-std::string percent_encoded(std::string_view text) {
-  static constexpr char HEX[] = "0123456789ABCDEF";
-  std::string out;
-  for (const char c : text) {
-    const auto b = static_cast<unsigned char>(c);
-    if (std::isalnum(b) || c == '-' || c == '_' || c == '.' || c == '~') {
-      out += c;
-    } else {
-      out += '%';
-      out += HEX[b >> 4];
-      out += HEX[b & 0xF];
-    }
-  }
-  return out;
-}
-
 void register_one(std::string secret) {
   if (secret.size() < MIN_SECRET_BYTES) return;
   SecretRegistry& r = registry();

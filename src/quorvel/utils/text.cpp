@@ -114,4 +114,20 @@ std::string strip_terminal_controls(std::string_view s) {
   return out;
 }
 
+std::string percent_encoded(std::string_view text) {
+  static constexpr char HEX[] = "0123456789ABCDEF";
+  std::string out;
+  for (const char c : text) {
+    const auto b = static_cast<unsigned char>(c);
+    if (std::isalnum(b) || c == '-' || c == '_' || c == '.' || c == '~') {
+      out += c;
+    } else {
+      out += '%';
+      out += HEX[b >> 4];
+      out += HEX[b & 0xF];
+    }
+  }
+  return out;
+}
+
 }  // namespace quorvel

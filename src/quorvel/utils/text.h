@@ -41,4 +41,8 @@ std::string quoted_text(std::string_view text);
 // (outside_text.h), which also masks secrets.
 std::string strip_terminal_controls(std::string_view s);
 
+// `text` as it travels inside a URL or a form body: every byte other than the unreserved ones
+// (letters, digits, "-", "_", ".", "~") as %XX with upper-case hex digits.
+std::string percent_encoded(std::string_view text);
+
 }  // namespace quorvel
