@@ -44,25 +44,6 @@ size_t on_header(char* data, size_t size, size_t count, void* user) {
   return size * count;
 }
 
-TransportFailure classify(CURLcode code) {
-  switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-      return TransportFailure::timeout;
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-    case CURLE_PARTIAL_FILE:
-    case CURLE_HTTP2:
-    case CURLE_HTTP2_STREAM:
-      return TransportFailure::connection;
-    default:
-      return TransportFailure::other;
-  }
-}
-
 struct CurlDeleter {
   void operator()(CURL* h) const { curl_easy_cleanup(h); }
 };
@@ -116,7 +97,7 @@ HttpResponse perform(const HttpRequest& request, bool post) {
     return response;
   }
   if (code != CURLE_OK) {
-    response.failure = classify(code);
+    response.failure = transport_failure_of(code);
     response.unreachable = code == CURLE_COULDNT_CONNECT || code == CURLE_COULDNT_RESOLVE_HOST ||
                            code == CURLE_COULDNT_RESOLVE_PROXY;
     response.failure_text = error_buffer[0] ? error_buffer : curl_easy_strerror(code);
@@ -136,5 +117,24 @@ void init_curl_once() {
 
 HttpResponse http_post(const HttpRequest& request) { return perform(request, true); }
 HttpResponse http_get(const HttpRequest& request) { return perform(request, false); }
+
+TransportFailure transport_failure_of(int curl_code) {
+  switch (static_cast<CURLcode>(curl_code)) {
+    case CURLE_OPERATION_TIMEDOUT:
+      return TransportFailure::timeout;
+    case CURLE_COULDNT_CONNECT:
+    case CURLE_COULDNT_RESOLVE_HOST:
+    case CURLE_COULDNT_RESOLVE_PROXY:
+    case CURLE_GOT_NOTHING:
+    case CURLE_SEND_ERROR:
+    case CURLE_RECV_ERROR:
+    case CURLE_PARTIAL_FILE:
+    case CURLE_HTTP2:
+    case CURLE_HTTP2_STREAM:
+      return TransportFailure::connection;
+    default:
+      return TransportFailure::other;
+  }
+}
 
 }  // namespace quorvel

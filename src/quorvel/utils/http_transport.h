@@ -47,4 +47,7 @@ HttpResponse http_get(const HttpRequest& request);
 // libcurl's process-wide set-up, done once before the first transfer of any transport.
 void init_curl_once();
 
+// The failure a libcurl result code (a CURLcode other than CURLE_OK) stands for, whatever the protocol.
+TransportFailure transport_failure_of(int curl_code);
+
 }  // namespace quorvel

@@ -54,22 +54,6 @@ curl_mime* build_body(CURL* h, const std::vector<MailPart>& alternatives) {
   return mime;
 }
 
-TransportFailure classify(CURLcode code) {
-  switch (code) {
-    case CURLE_OPERATION_TIMEDOUT:
-      return TransportFailure::timeout;
-    case CURLE_COULDNT_CONNECT:
-    case CURLE_COULDNT_RESOLVE_HOST:
-    case CURLE_COULDNT_RESOLVE_PROXY:
-    case CURLE_GOT_NOTHING:
-    case CURLE_SEND_ERROR:
-    case CURLE_RECV_ERROR:
-      return TransportFailure::connection;
-    default:
-      return TransportFailure::other;
-  }
-}
-
 }  // namespace
 
 SmtpResponse smtp_send(const SmtpRequest& request) {
@@ -117,7 +101,7 @@ SmtpResponse smtp_send(const SmtpRequest& request) {
   if (reply_code < 400 && refusal.size() >= 3) reply_code = std::atol(refusal.substr(0, 3).c_str());
   response.reply_code = int(reply_code);
   if (code == CURLE_OK) return response;
-  response.failure = response.reply_code >= 400 ? TransportFailure::other : classify(code);
+  response.failure = response.reply_code >= 400 ? TransportFailure::other : transport_failure_of(code);
   response.failure_text = error_buffer[0] ? error_buffer : curl_easy_strerror(code);
   if (!refusal.empty()) response.failure_text += " | 服务器答复: " + refusal;
   return response;
