@@ -52,13 +52,6 @@ const std::vector<PromptColumn>& prompt_columns() {
   return columns;
 }
 
-// Sources that store prices as single-precision floats are off by up to one float ulp
-// (2^-23 relative); anything closer than that to a d-decimal value is that value.
-bool written_exactly(double v, int decimals) {
-  const double tolerance = std::max(1e-9, std::fabs(v) * 1.2e-7);
-  return std::fabs(v - quorvel::round_half_even(v, decimals)) <= tolerance;
-}
-
 // Decimals of price differences: the price's own, or more (at most 4) so that the last ATR keeps
 // three significant digits; a 3.50 stock with an ATR of 0.081 then shows MACD 0.0042, not 0.0.
 int difference_decimals(const BarTable& rows, int price_dec) {
@@ -102,19 +95,6 @@ const std::vector<std::string>& prompt_bar_columns() {
     return out;
   }();
   return names;
-}
-
-int price_decimals(const BarTable& rows) {
-  for (int decimals = 2; decimals < 4; ++decimals) {
-    bool exact = true;
-    for (const char* name : {"open", "high", "low", "close"}) {
-      if (!rows.has_column(name)) continue;
-      for (double v : rows.column(name))
-        if (std::isfinite(v) && !written_exactly(v, decimals)) exact = false;
-    }
-    if (exact) return decimals;
-  }
-  return 4;
 }
 
 std::string rows_to_json(const BarTable& rows) {

@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "contracts/bar_table.h"
+#include "quorvel/utils/price_decimals.h"
 
 namespace tarnel {
 
@@ -13,10 +14,7 @@ namespace tarnel {
 // date, not a table column). Other table columns are left out of the JSON.
 const std::vector<std::string>& prompt_bar_columns();
 
-// Decimals of the instrument's prices: the fewest of 2, 3 or 4 that write every finite
-// open/high/low/close of the rows exactly, allowing for single-precision noise in the source
-// (383.3999938964844 counts as 383.4); 4 when none does, 2 for a table without prices.
-int price_decimals(const BarTable& rows);
+using quorvel::price_decimals;  // quorvel/utils/price_decimals.h
 
 // The rows in the compact layout above, with only the present prompt_bar_columns(). Prices and
 // price levels (OHLC, EMAs, VWMA, bands, SAR) use price_decimals(); price differences (MACD family,

@@ -15,12 +15,16 @@
 #include "contracts/market_data.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/number_text.h"
-#include "zerith/etf_universe.h"
+#include "quorvel/utils/etf_universe.h"
 #include "zerith/sentiment_factors.h"
 
 namespace zerith {
 
 namespace {
+
+using quorvel::EtfEntry;
+using quorvel::EtfUniverse;
+using quorvel::load_etf_universe;
 
 // Entries beyond this are dropped all at once; a day's work needs a handful.
 constexpr std::size_t MAX_CACHED_SNAPSHOTS = 512;

@@ -11,12 +11,14 @@
 #include "quorvel/utils/environment.h"
 #include "support/test_support.h"
 #include "tarnel/local_market_data.h"
-#include "zerith/etf_universe.h"
+#include "quorvel/utils/etf_universe.h"
 #include "zerith/sentiment_thermometer.h"
 
 namespace zerith {
 namespace {
 
+using quorvel::EtfUniverse;
+using quorvel::load_etf_universe;
 using quorvel::testing::TempDir;
 
 std::string universe_file() { return (quorvel::get_project_root() / "data" / "etf" / "etf.yaml").string(); }

@@ -5,7 +5,7 @@
 #include "contracts/errors.h"
 #include "tarnel/bar_store.h"
 #include "tarnel/code_list.h"
-#include "zerith/etf_universe.h"
+#include "quorvel/utils/etf_universe.h"
 
 namespace quorvel {
 
@@ -19,7 +19,7 @@ std::vector<PoolMember> market_members(const std::string& market) {
 
 std::vector<PoolMember> etf_universe_members(const std::string& file) {
   std::vector<PoolMember> members;
-  for (const auto& e : zerith::load_etf_universe(file).etfs) members.push_back({e.code, e.name});
+  for (const auto& e : quorvel::load_etf_universe(file).etfs) members.push_back({e.code, e.name});
   return members;
 }
 

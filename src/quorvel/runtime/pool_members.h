@@ -16,7 +16,7 @@ struct PoolMember {
 // Every stored stock or fund of the market ("ETF": the funds; "A": A-share stocks), with names.
 std::vector<PoolMember> market_members(const std::string& market);
 
-// The funds of an ETF universe file (see zerith/etf_universe.h), in file order.
+// The funds of an ETF universe file (see quorvel/utils/etf_universe.h), in file order.
 std::vector<PoolMember> etf_universe_members(const std::string& file);
 
 // The codes of a watchlist file for a command that needs at least one: nothing, after one line on

@@ -6,7 +6,7 @@
 
 #include <fmt/format.h>
 
-#include "tarnel/rows_json.h"
+#include "quorvel/utils/price_decimals.h"
 
 namespace quorvel::agent::offline {
 
@@ -255,7 +255,7 @@ StockReading read_stock(const StockPromptFacts& f) {
   StockReading r;
   r.daily_rows = f.daily.rows();
   r.weekly_rows = f.weekly.rows();
-  r.decimals = tarnel::price_decimals(f.daily);
+  r.decimals = quorvel::price_decimals(f.daily);
   if (r.daily_rows == 0) r.missing.push_back("日线数据");
   if (r.weekly_rows == 0) r.missing.push_back("周线数据");
   if (!f.pattern_readable) r.missing.push_back("pattern_info");

@@ -11,7 +11,7 @@
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/number_text.h"
 #include "quorvel/utils/price_limits.h"
-#include "zerith/etf_universe.h"
+#include "quorvel/utils/etf_universe.h"
 
 namespace quorvel::strategy::ai {
 
@@ -26,11 +26,11 @@ bool starts_with(const std::string& s, const char* prefix) { return s.rfind(pref
 // cannot be read (said once in the log).
 std::string fund_category(const std::string& code) {
   static std::once_flag loaded;
-  static std::vector<zerith::EtfEntry> funds;
+  static std::vector<EtfEntry> funds;
   std::call_once(loaded, [] {
     const auto path = (get_project_root() / "data" / "etf" / "etf.yaml").string();
     try {
-      funds = zerith::load_etf_universe(path).etfs;
+      funds = load_etf_universe(path).etfs;
     } catch (const std::exception& e) {
       logger.warning("[交易规则] 读取 ETF 分类失败，基金的交收与涨跌幅按常规假设: %s", e.what());
     }

@@ -1,4 +1,4 @@
-#include "zerith/etf_universe.h"
+#include "quorvel/utils/etf_universe.h"
 
 #include <filesystem>
 #include <set>
@@ -8,7 +8,7 @@
 #include "contracts/errors.h"
 #include "quorvel/utils/outside_text.h"
 
-namespace zerith {
+namespace quorvel {
 
 namespace {
 
@@ -56,4 +56,4 @@ EtfUniverse load_etf_universe(const std::string& path) {
   return universe;
 }
 
-}  // namespace zerith
+}  // namespace quorvel

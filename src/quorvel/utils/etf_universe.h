@@ -1,5 +1,5 @@
 #pragma once
-// The ETF universe file of the sentiment thermometer (YAML):
+// The ETF universe file (YAML) of the sentiment thermometer, the radar and the fund rules:
 //
 //   name: A股ETF情绪样本
 //   etfs:
@@ -10,7 +10,7 @@
 #include <string>
 #include <vector>
 
-namespace zerith {
+namespace quorvel {
 
 struct EtfEntry {
   std::string code;
@@ -27,4 +27,4 @@ struct EtfUniverse {
 // YAML, lacks the `etfs` list or lists no code.
 EtfUniverse load_etf_universe(const std::string& path);
 
-}  // namespace zerith
+}  // namespace quorvel
