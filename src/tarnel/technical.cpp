@@ -73,8 +73,13 @@ void set_macd(BarTable& df) {
 
 void set_rsi(BarTable& df, int period) {
   const std::vector<double> close = df.column("close");  // a copy, as above
-  df.set_column("RSI", talib::rsi(close, period));
-  for (int p : {6, 12, 24}) df.set_column("RSI_" + std::to_string(p), talib::rsi(close, p));
+  std::vector<double> main_rsi;
+  for (int p : {6, 12, 24}) {
+    std::vector<double> rsi = talib::rsi(close, p);
+    if (p == period) main_rsi = rsi;  // the same series: computed once
+    df.set_column("RSI_" + std::to_string(p), std::move(rsi));
+  }
+  df.set_column("RSI", main_rsi.empty() ? talib::rsi(close, period) : std::move(main_rsi));
 }
 
 void set_boll(BarTable& df) {

@@ -31,8 +31,9 @@ ScreenOutcome screen_one(StockSelector& selector, const std::string& code, const
   ScreenOutcome out;
   out.code = code;
   try {
-    out.name = tarnel::get_name_from_code(code);
     SelectorCheckResult r = selector.check(code, req.start_date, req.end_date, req.options);
+    // The status already holds the name; one more store read per instrument otherwise.
+    out.name = r.stock_status ? r.stock_status->name : tarnel::get_name_from_code(code);
     out.screened = true;
     out.no_data = r.df.empty();
     if (!r.df.empty()) out.as_of = r.df.last_date();
@@ -45,6 +46,11 @@ ScreenOutcome screen_one(StockSelector& selector, const std::string& code, const
     out.screened = false;
     out.eligible = false;
     out.error = e.what();
+    try {
+      out.name = tarnel::get_name_from_code(code);
+    } catch (const std::exception&) {
+      // The failure above says what went wrong; the name is only shown beside it.
+    }
   }
   return out;
 }
