@@ -41,22 +41,10 @@ std::string row(const std::string& out, const std::string& code) {
   return std::regex_search(out, m, std::regex("\n" + code + " [^\n]*")) ? m.str().substr(1) : "";
 }
 
-long llm_calls(const std::string& out) {
-  std::smatch m;
-  return std::regex_search(out, m, std::regex("LLM 调用 (\\d+) 次")) ? std::stol(m[1]) : -1;
-}
+using testing::llm_calls;
 
-// One isolated environment: bars, reports and briefs of its own.
-struct Sandbox {
-  testing::TempDir dir;
-  ScopedEnv center{"TARNEL_CENTER", dir.path().string()};
-  ScopedEnv briefs{"QUORVEL_SOLVARA_DIR", (dir / "briefs").string()};
-  ScopedEnv reports{"REPORT_DIR", (dir / "report").string()};
-  ScopedEnv mq{"QUORVEL_MQ_URL", std::nullopt};
-
-  testing::ProgramRun run(const std::string& args) {
-    return testing::run_program("cd '" + dir.path().string() + "' && '" PELION_BATCH_BIN "'", args, dir.path());
-  }
+struct Sandbox : testing::CommandSandbox {
+  testing::ProgramRun run(const std::string& args) const { return run_in(PELION_BATCH_BIN, args); }
   bool stored(const std::string& code, const std::string& client) const {
     return fs::exists(dir / "report" / DATE / (code + "_analysis_" + client + ".md"));
   }

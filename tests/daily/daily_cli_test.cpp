@@ -3,7 +3,6 @@
 // holiday, Chinese New Year), and a failing step that is named while the later steps still run.
 #include <filesystem>
 #include <fstream>
-#include <regex>
 
 #include <gtest/gtest.h>
 
@@ -17,17 +16,9 @@ namespace {
 using testing::ScopedEnv;
 namespace fs = std::filesystem;
 
-long llm_calls(const std::string& digest) {
-  std::smatch m;
-  return std::regex_search(digest, m, std::regex("LLM 调用 (\\d+) 次")) ? std::stol(m[1]) : -1;
-}
+using testing::llm_calls;
 
-struct Sandbox {
-  testing::TempDir dir;
-  ScopedEnv center{"TARNEL_CENTER", dir.path().string()};
-  ScopedEnv briefs{"QUORVEL_SOLVARA_DIR", (dir / "briefs").string()};
-  ScopedEnv reports{"REPORT_DIR", (dir / "report").string()};
-  ScopedEnv mq{"QUORVEL_MQ_URL", std::nullopt};
+struct Sandbox : testing::CommandSandbox {
   ScopedEnv online{"TARNEL_ONLINE", "0"};
   ScopedEnv client{"LLM_CLIENT_TYPE", "offline"};
 
@@ -36,9 +27,7 @@ struct Sandbox {
     std::ofstream(file) << codes;
     return file;
   }
-  testing::ProgramRun run(const std::string& args) {
-    return testing::run_program("cd '" + dir.path().string() + "' && '" QUORVEL_DAILY_BIN "'", args, dir.path());
-  }
+  testing::ProgramRun run(const std::string& args) const { return run_in(QUORVEL_DAILY_BIN, args); }
 };
 
 TEST(DailyCli, RunsTheDayOfEachOpenMarketAndResumesWithoutPayingTwice) {

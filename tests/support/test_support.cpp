@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <fstream>
 #include <random>
+#include <regex>
 #include <sstream>
 
 #include <fmt/format.h>
@@ -80,6 +81,11 @@ bool LogCapture::contains(const std::string& text) const {
   for (const auto& line : lines())
     if (line.find(text) != std::string::npos) return true;
   return false;
+}
+
+long llm_calls(const std::string& text) {
+  std::smatch m;
+  return std::regex_search(text, m, std::regex("LLM 调用 (\\d+) 次")) ? std::stol(m[1]) : -1;
 }
 
 ProgramRun run_program(const std::string& program, const std::string& args, const std::filesystem::path& scratch) {

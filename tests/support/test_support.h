@@ -64,6 +64,24 @@ struct ProgramRun {
 // and, through a file in `scratch`, standard error.
 ProgramRun run_program(const std::string& program, const std::string& args, const std::filesystem::path& scratch);
 
+// One isolated environment for a command: bars, reports and market briefs in a temp directory of
+// its own, no message queue.
+struct CommandSandbox {
+  TempDir dir;
+  ScopedEnv center{"TARNEL_CENTER", dir.path().string()};
+  ScopedEnv briefs{"QUORVEL_SOLVARA_DIR", (dir / "briefs").string()};
+  ScopedEnv reports{"REPORT_DIR", (dir / "report").string()};
+  ScopedEnv mq{"QUORVEL_MQ_URL", std::nullopt};
+
+  // Runs `program args` in the sandbox's directory.
+  ProgramRun run_in(const std::string& program, const std::string& args) const {
+    return run_program("cd '" + dir.path().string() + "' && '" + program + "'", args, dir.path());
+  }
+};
+
+// N of the first "LLM 调用 N 次" in a command's cost line; -1 when there is none.
+long llm_calls(const std::string& text);
+
 // Directory of the test fixtures (tests/data).
 std::filesystem::path test_data_dir();
 
