@@ -90,9 +90,11 @@ void LocalMarketData::keep_series_in_memory(Date through) {
   std::lock_guard lock(memory_mutex_);
   memory_through_ = through;
   memory_.clear();
+  memory_kept_ = true;
 }
 
 BarTable LocalMarketData::load(BarStore& store, const std::string& stored, Date first, Date last) {
+  if (!memory_kept_) return store.load(stored, first, last);
   std::shared_ptr<const BarTable> series;
   {
     std::lock_guard lock(memory_mutex_);

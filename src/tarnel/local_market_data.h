@@ -2,6 +2,7 @@
 // The market-data service over the local SQLite bar store. The store is filled from the bundled
 // data folder the first time it is opened empty. Thread-safe: each thread borrows its own
 // connection from a small pool.
+#include <atomic>
 #include <filesystem>
 #include <map>
 #include <memory>
@@ -87,6 +88,9 @@ class LocalMarketData final : public MarketData {
   std::vector<std::pair<std::string, std::unique_ptr<TradingCalendar>>> calendars_;
   std::vector<std::string> warned_markets_;  // guarded by calendar_mutex_
   std::mutex memory_mutex_;
+  // Set once keep_series_in_memory was called, so the reads of a whole-market screen (which never
+  // call it) take no lock that their threads would queue on.
+  std::atomic<bool> memory_kept_{false};
   std::optional<Date> memory_through_;  // guarded by memory_mutex_
   std::map<std::string, std::shared_ptr<const BarTable>> memory_;  // stored code -> rows up to memory_through_
 };

@@ -106,41 +106,51 @@ Json scan_series(const ScanSeries& s, const ScanRequest& req) {
   SetupScore best = *best_it;
   if (best.type == "等待突破" && best.hint != "均线压缩" && is_range_market(s)) best.hint = "区间震荡";
 
-  const Risk risk = assess_risk(s, req);
+  Risk risk = assess_risk(s, req);
   const double total =
       quorvel::round_half_even(std::max(0.0, best.score - RISK_FLAG_PENALTY * double(risk.flags.size())), 2);
   const bool passed = total >= req.min_score;
   const int priority = int(best.families.size());
 
+  // Built member by member and moved in: braced lists would copy every nested object once more,
+  // which a whole-market screen pays per instrument.
   Json scores = Json::object();
   for (const auto& setup : setups) scores[setup.type] = quorvel::round_half_even(setup.score, 2);
-  Json out{{"symbol", req.symbol},
-           {"as_of", tarnel::date_text(s.dates.back())},
-           {"pre_screen_passed", passed},
-           {"total_score", total},
-           {"strategy_type", best.type},
-           {"pre_screen",
-            {{"min_score", req.min_score}, {"strategy_hint", best.hint},
-             {"priority_score", priority}, {"data_sufficient", true}, {"setup_scores", scores},
-             {"risk_penalty", RISK_FLAG_PENALTY * double(risk.flags.size())}}},
-           {"signal_confluence", {{"score", priority}, {"families", to_json(best.families)},
-                                  {"signals", to_json(best.signals)}}},
-           {"urgency", urgency_of(best.trigger_age)},
-           {"urgency_reason", best.trigger_age >= 0
-                                  ? fmt::format("{}，距今 {} 根K线", best.trigger, best.trigger_age)
-                                  : std::string("近 10 根K线内没有新的触发信号")}};
+  Json pre_screen = Json::object();
+  pre_screen["min_score"] = req.min_score;
+  pre_screen["strategy_hint"] = best.hint;
+  pre_screen["priority_score"] = priority;
+  pre_screen["data_sufficient"] = true;
+  pre_screen["setup_scores"] = std::move(scores);
+  pre_screen["risk_penalty"] = RISK_FLAG_PENALTY * double(risk.flags.size());
+  Json confluence = Json::object();
+  confluence["score"] = priority;
+  confluence["families"] = to_json(best.families);
+  confluence["signals"] = to_json(best.signals);
+
+  Json out = Json::object();
+  out["symbol"] = req.symbol;
+  out["as_of"] = tarnel::date_text(s.dates.back());
+  out["pre_screen_passed"] = passed;
+  out["total_score"] = total;
+  out["strategy_type"] = best.type;
+  out["pre_screen"] = std::move(pre_screen);
+  out["signal_confluence"] = std::move(confluence);
+  out["urgency"] = urgency_of(best.trigger_age);
+  out["urgency_reason"] = best.trigger_age >= 0 ? fmt::format("{}，距今 {} 根K线", best.trigger, best.trigger_age)
+                                                : std::string("近 10 根K线内没有新的触发信号");
   out["universe_rank"] = req.universe ? Json(req.universe->rank) : Json(nullptr);
   out["universe_size"] = req.universe ? Json(req.universe->size) : Json(nullptr);
   if (!req.universe) out["universe_rank_reason"] = req.universe_reason;
   out["price_context"] = price_context(s);
-  const WeeklyPivots pivots = weekly_pivots(s);
-  out["classic_pivot_points"] = pivots.reason.empty() ? pivots.classic : Json(nullptr);
-  out["fibonacci_pivot_points"] = pivots.reason.empty() ? pivots.fibonacci : Json(nullptr);
+  WeeklyPivots pivots = weekly_pivots(s);
+  out["classic_pivot_points"] = pivots.reason.empty() ? std::move(pivots.classic) : Json(nullptr);
+  out["fibonacci_pivot_points"] = pivots.reason.empty() ? std::move(pivots.fibonacci) : Json(nullptr);
   if (!pivots.reason.empty()) out["pivot_points_reason"] = pivots.reason;
   out["trend_structure"] = trend_structure(s);
   out["candle_patterns"] = candle_patterns(s);
   out["risk_flags"] = to_json(risk.flags);
-  out["risk_metrics"] = risk.metrics;
+  out["risk_metrics"] = std::move(risk.metrics);
   out["market_context"] = market_context(req);
   if (s.dropped_rows) out["dropped_rows"] = s.dropped_rows;
   if (!req.options.empty()) out["options"] = req.options;

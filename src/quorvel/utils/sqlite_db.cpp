@@ -51,10 +51,19 @@ std::string read_only_uri(const std::filesystem::path& file, bool immutable) {
   return uri + (immutable ? "?immutable=1" : "?mode=ro");
 }
 
+// SQLite counts every allocation under one process-wide mutex unless told not to; the counts are
+// never read here, and with several connections reading at once (a whole-market screen) that mutex
+// is where the threads queue. Must run before SQLite initialises; later it is refused, harmlessly.
+void turn_off_memory_statistics() {
+  static const int done = sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
+  (void)done;
+}
+
 }  // namespace
 
 Database::Database(const std::filesystem::path& file, OpenOptions options)
     : file_(file), options_(std::move(options)) {
+  turn_off_memory_statistics();
   if (options_.read_only) {
     open_read_only();
     return;
@@ -88,7 +97,11 @@ void Database::open(const std::string& name, int flags) {
   sqlite3_busy_timeout(db_, options_.busy_timeout_ms);
 }
 
-Database::~Database() { sqlite3_close_v2(db_); }
+Database::~Database() {
+  begin_read_.reset();
+  end_read_.reset();
+  sqlite3_close_v2(db_);
+}
 
 void Database::fail(int rc, std::string_view context) const {
   const std::string reason = db_ ? sqlite3_errmsg(db_) : sqlite3_errstr(rc);
@@ -209,10 +222,26 @@ void Transaction::commit() {
   done_ = true;
 }
 
-ReadSnapshot::ReadSnapshot(Database& db) : db_(db) { db_.exec("BEGIN"); }
+void Database::begin_read() {
+  if (!begin_read_) begin_read_.emplace(*this, "BEGIN");
+  begin_read_->reset();
+  begin_read_->run();
+}
 
 // A read-only transaction has nothing to lose: COMMIT only releases the snapshot.
-ReadSnapshot::~ReadSnapshot() { sqlite3_exec(db_.handle(), "COMMIT", nullptr, nullptr, nullptr); }
+void Database::end_read() noexcept {
+  try {
+    if (!end_read_) end_read_.emplace(*this, "COMMIT");
+    end_read_->reset();
+    end_read_->run();
+  } catch (const std::exception&) {
+    sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  }
+}
+
+ReadSnapshot::ReadSnapshot(Database& db) : db_(db) { db_.begin_read(); }
+
+ReadSnapshot::~ReadSnapshot() { db_.end_read(); }
 
 RelaxedSync::RelaxedSync(Database& db) : db_(db) { db_.exec("PRAGMA synchronous=NORMAL"); }
 

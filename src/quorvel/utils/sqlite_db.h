@@ -98,6 +98,11 @@ class Database {
   // Throws for SQLite result `rc` met while doing `context`: DatabaseBusy for a lock, else RuntimeError.
   [[noreturn]] void fail(int rc, std::string_view context) const;
 
+  // BEGIN (deferred) and its COMMIT, prepared once per connection: a reader that takes a snapshot per
+  // instrument would otherwise parse both thousands of times. end_read() never throws.
+  void begin_read();
+  void end_read() noexcept;
+
  private:
   void open(const std::string& name, int flags);
   void open_read_only();
@@ -105,6 +110,7 @@ class Database {
   std::filesystem::path file_;
   OpenOptions options_;
   sqlite3* db_ = nullptr;
+  std::optional<Statement> begin_read_, end_read_;
 };
 
 // BEGIN IMMEDIATE ... COMMIT; rolled back when destroyed before commit(). IMMEDIATE takes the write
