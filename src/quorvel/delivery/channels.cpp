@@ -190,7 +190,8 @@ std::vector<Channel> load_channels(const std::filesystem::path& file) {
   std::vector<Channel> channels = parse_channels(read_whole_file(file), file.string());
   std::error_code ec;
   const auto perms = std::filesystem::status(file, ec).permissions();
-  if (!ec && (perms & std::filesystem::perms::others_read) != std::filesystem::perms::none)
+  // Every channel's URL or login may carry a key; a file without channels carries nothing.
+  if (!ec && !channels.empty() && (perms & std::filesystem::perms::others_read) != std::filesystem::perms::none)
     logger.warning("[推送] 推送配置 %s 含密钥却可被其他用户读取，建议 chmod 600", file.string());
   std::vector<std::string> labels;
   for (const Channel& ch : channels) labels.push_back(ch.label());

@@ -86,6 +86,10 @@ SendResult send_with_retries(const Channel& channel, const Digest& digest, const
 
 report::DeliveryClaimRules claim_rules(const RetryPolicy& retry, const DeliveryOptions& options) {
   report::DeliveryClaimRules rules = options.claim;
+  if (options.take_over_claims) {
+    rules.stale_after = milliseconds(0);
+    return rules;
+  }
   const auto longest_send = std::chrono::duration_cast<milliseconds>(retry.total_budget + options.request_timeout);
   rules.stale_after = std::max(rules.stale_after, 2 * longest_send);
   return rules;
@@ -96,13 +100,13 @@ ChannelOutcome not_claimed(const Channel& channel, const report::DeliveryClaim& 
   const report::DeliveryRecord& r = claim.record;
   switch (claim.status) {
     case report::ClaimStatus::already_sent:
-      logger.info("[推送] %s 今日已发送 (%s，日报 %s)，跳过", channel.label(), r.finished_at, r.digest_id);
+      logger.info("[推送] %s 已于 %s 发送过 %s，跳过", channel.label(), r.finished_at, r.digest_id);
       return {channel.name, DeliveryStatus::already_sent, 0,
-              fmt::format("已于 {} 发送日报 {}", r.finished_at, r.digest_id)};
+              fmt::format("已于 {} 发送 {}", r.finished_at, r.digest_id), true};
     case report::ClaimStatus::attempts_used:
-      logger.warning("[推送] %s 今日已有 %d 次运行发送失败，不再重试: %s", channel.label(), r.attempts, r.last_error);
+      logger.warning("[推送] %s 已有 %d 次运行发送失败，不再重试: %s", channel.label(), r.attempts, r.last_error);
       return {channel.name, DeliveryStatus::failed, 0,
-              fmt::format("今日已有 {} 次运行发送失败，不再重试；最近一次: {}", r.attempts, r.last_error)};
+              fmt::format("已有 {} 次运行发送失败，不再重试；最近一次: {}", r.attempts, r.last_error), true};
     case report::ClaimStatus::claimed:
     case report::ClaimStatus::claimed_elsewhere:
       break;
@@ -114,10 +118,11 @@ ChannelOutcome not_claimed(const Channel& channel, const report::DeliveryClaim& 
 ChannelOutcome deliver_one(const Channel& channel, const Digest& digest, report::ReportStore& store,
                            const RetryPolicy& retry, const DeliveryOptions& options) {
   const report::DeliveryKey key{channel.name, digest.edition.empty() ? digest.day : digest.day + " " + digest.edition};
-  const report::DeliveryClaim claim = store.claim_delivery(key, digest.id, claim_rules(retry, options));
+  const report::DeliveryClaimRules rules = claim_rules(retry, options);
+  const report::DeliveryClaim claim = store.claim_delivery(key, digest.id, rules);
   if (claim.status != report::ClaimStatus::claimed) return not_claimed(channel, claim);
   if (claim.took_over)
-    logger.warning("[推送] %s: 接手了一次中断的发送 (始于 %s)，该渠道可能收到两份日报", channel.label(),
+    logger.warning("[推送] %s: 接手了一次中断的发送 (始于 %s)，该渠道可能收到两份", channel.label(),
                    claim.record.claimed_at);
   SendResult result;
   try {
@@ -135,18 +140,19 @@ ChannelOutcome deliver_one(const Channel& channel, const Digest& digest, report:
     logger.error("[推送] %s: %s", channel.label(), detail);
   }
   if (result.sent) {
-    logger.info("[推送] %s 已发送日报 %s (尝试 %d 次)", channel.label(), digest.id, result.attempts);
+    logger.info("[推送] %s 已发送 %s (尝试 %d 次)", channel.label(), digest.id, result.attempts);
   } else {
     logger.warning("[推送] %s 发送失败: %s", channel.label(), result.error);
   }
-  return {channel.name, result.sent ? DeliveryStatus::sent : DeliveryStatus::failed, result.attempts, detail};
+  return {channel.name, result.sent ? DeliveryStatus::sent : DeliveryStatus::failed, result.attempts, detail,
+          result.sent || claim.record.attempts >= rules.max_attempts};
 }
 
 void check_digest(const Digest& digest) {
   const bool printable = std::all_of(digest.id.begin(), digest.id.end(), [](char c) { return c > ' ' && c < 0x7F; });
   if (digest.id.empty() || !printable)
-    throw ValueError("日报的 id 须为不含空格的可打印 ASCII 文本: " + outside_text(digest.id));
-  if (digest.day.empty()) throw ValueError("日报缺少日期 (day)");
+    throw ValueError("推送内容的 id 须为不含空格的可打印 ASCII 文本: " + outside_text(digest.id));
+  if (digest.day.empty()) throw ValueError("推送内容缺少日期 (day)");
 }
 
 }  // namespace

@@ -36,6 +36,10 @@ struct ChannelOutcome {
   DeliveryStatus status = DeliveryStatus::failed;
   int attempts = 0;    // sends this run made
   std::string detail;  // failed: why, secrets masked; already_sent and skipped: what the store holds
+  // No later run will send it: sent now or before, or every run the claim rules allow has failed.
+  // False while another run may still succeed (this one failed with runs left, the store could not
+  // be used, another run holds it).
+  bool settled = false;
 };
 
 // A robot or mail server that is down for a moment gets four tries within two minutes.
@@ -48,6 +52,10 @@ struct DeliveryOptions {
   report::DeliveryClaimRules claim;
   std::chrono::milliseconds connect_timeout{std::chrono::seconds(10)};
   std::chrono::milliseconds request_timeout{std::chrono::seconds(30)};  // one attempt, reply included
+  // The caller knows that no other run is sending this digest now (a restarted consumer taking up
+  // the entries it was handling when it died): a claim left behind is taken over at once, not only
+  // once stale. The channel may then get that digest twice.
+  bool take_over_claims = false;
 };
 
 // Throws ValueError when the digest has no day, or an id that is empty or not printable ASCII

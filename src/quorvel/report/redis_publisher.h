@@ -15,29 +15,9 @@
 #include <string_view>
 
 #include "quorvel/report/publisher.h"
-
-struct redisContext;
+#include "quorvel/report/redis_connection.h"
 
 namespace quorvel::report {
-
-// Parsed form of redis://[[user]:password@]host[:port][/db]. "[::1]" style hosts are accepted.
-struct RedisEndpoint {
-  std::string host;
-  int port = 6379;
-  int db = 0;
-  std::string user;
-  std::string password;
-
-  // Throws ValueError with a message that shows the expected form.
-  static RedisEndpoint parse(std::string_view url);
-  // "redis://host:port/db" with any password masked.
-  std::string describe() const;
-};
-
-struct RedisTimeouts {
-  std::chrono::milliseconds connect{2000};
-  std::chrono::milliseconds command{5000};
-};
 
 class RedisPublisher final : public MessagePublisher {
  public:
@@ -49,9 +29,6 @@ class RedisPublisher final : public MessagePublisher {
   std::string describe() const override { return endpoint_.describe(); }
 
  private:
-  struct ContextDeleter {
-    void operator()(redisContext* c) const;
-  };
   BatchOutcome publish_batch(std::span<const OutgoingMessage> batch, std::chrono::steady_clock::time_point deadline);
   // Empty on success, else why the connection could not be made ready.
   std::string connect(std::chrono::steady_clock::time_point deadline);
@@ -66,7 +43,7 @@ class RedisPublisher final : public MessagePublisher {
 
   RedisEndpoint endpoint_;
   RedisTimeouts timeouts_;
-  std::unique_ptr<redisContext, ContextDeleter> ctx_;
+  RedisContext ctx_;
   std::string script_digest_;  // SHA-1 of the delivery script, as the broker reported it
 };
 

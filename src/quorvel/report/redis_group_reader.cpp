@@ -1,0 +1,120 @@
+#include "quorvel/report/redis_group_reader.h"
+
+#include <hiredis/hiredis.h>
+
+#include <fmt/format.h>
+
+#include "contracts/errors.h"
+
+namespace quorvel::report {
+
+namespace {
+
+std::string text_of(const redisReply* r) {
+  return r && (r->type == REDIS_REPLY_STRING || r->type == REDIS_REPLY_STATUS) ? std::string(r->str, r->len)
+                                                                                : std::string();
+}
+
+// One entry of an XREADGROUP reply: [entry id, [field, value, ...] or nil].
+StreamEntry entry_of(const std::string& stream, const redisReply& e) {
+  StreamEntry out;
+  out.stream = stream;
+  if (e.type != REDIS_REPLY_ARRAY || e.elements != 2) throw RuntimeError("Redis 返回了无法识别的流条目");
+  out.entry_id = text_of(e.element[0]);
+  const redisReply* fields = e.element[1];
+  if (!fields || fields->type != REDIS_REPLY_ARRAY) {
+    out.trimmed = true;
+    return out;
+  }
+  for (std::size_t i = 0; i + 1 < fields->elements; i += 2) {
+    const std::string name = text_of(fields->element[i]);
+    std::string value = text_of(fields->element[i + 1]);
+    if (name == "id") out.id = std::move(value);
+    else if (name == "type") out.type = std::move(value);
+    else if (name == "payload") out.payload = std::move(value);
+  }
+  return out;
+}
+
+}  // namespace
+
+RedisGroupReader::RedisGroupReader(RedisEndpoint endpoint, std::string group, std::string consumer,
+                                   std::vector<std::string> streams, RedisTimeouts timeouts)
+    : endpoint_(std::move(endpoint)),
+      group_(std::move(group)),
+      consumer_(std::move(consumer)),
+      streams_(std::move(streams)),
+      timeouts_(timeouts) {}
+
+RedisGroupReader::~RedisGroupReader() = default;
+
+redisContext* RedisGroupReader::connection(std::chrono::milliseconds command_timeout) {
+  if (!ctx_) {
+    OpenedRedis opened = open_redis(endpoint_, timeouts_.connect, command_timeout);
+    if (!opened.context) throw RuntimeError(opened.error);
+    ctx_ = std::move(opened.context);
+  }
+  set_redis_timeout(ctx_.get(), command_timeout);
+  return ctx_.get();
+}
+
+RedisReply RedisGroupReader::run(const std::vector<std::string_view>& args, std::chrono::milliseconds wait) {
+  RedisReply r = redis_command(connection(timeouts_.command + wait), args);
+  if (!r) {
+    const std::string why = redis_context_error(ctx_.get());
+    ctx_.reset();
+    throw RuntimeError(fmt::format("与 {} 的连接中断: {}", describe(), why));
+  }
+  if (r->type == REDIS_REPLY_ERROR)
+    throw RuntimeError(fmt::format("{} 拒绝了 {}: {}", describe(), args.front(), std::string(r->str, r->len)));
+  return r;
+}
+
+void RedisGroupReader::ensure_group(const std::string& start) {
+  for (const std::string& stream : streams_) {
+    RedisReply r = redis_command(connection(timeouts_.command), {"XGROUP", "CREATE", stream, group_, start, "MKSTREAM"});
+    if (!r) {
+      const std::string why = redis_context_error(ctx_.get());
+      ctx_.reset();
+      throw RuntimeError(fmt::format("与 {} 的连接中断: {}", describe(), why));
+    }
+    const std::string error = r->type == REDIS_REPLY_ERROR ? std::string(r->str, r->len) : std::string();
+    if (!error.empty() && !error.starts_with("BUSYGROUP"))
+      throw RuntimeError(fmt::format("无法在 {} 的 {} 上建立消费组 {}: {}", describe(), stream, group_, error));
+  }
+}
+
+std::vector<StreamEntry> RedisGroupReader::read(const std::string& from, std::size_t count,
+                                                std::chrono::milliseconds block) {
+  const std::string n = std::to_string(count), ms = std::to_string(block.count());
+  std::vector<std::string_view> args{"XREADGROUP", "GROUP", group_, consumer_, "COUNT", n};
+  if (block.count() > 0) {
+    args.push_back("BLOCK");
+    args.push_back(ms);
+  }
+  args.push_back("STREAMS");
+  for (const std::string& s : streams_) args.push_back(s);
+  for (std::size_t i = 0; i < streams_.size(); ++i) args.push_back(from);
+  const RedisReply r = run(args, block);
+  std::vector<StreamEntry> out;
+  if (r->type == REDIS_REPLY_NIL) return out;  // nothing arrived within `block`
+  if (r->type != REDIS_REPLY_ARRAY) throw RuntimeError("Redis 对 XREADGROUP 返回了意外的应答类型");
+  for (std::size_t i = 0; i < r->elements; ++i) {
+    const redisReply* s = r->element[i];
+    if (s->type != REDIS_REPLY_ARRAY || s->elements != 2 || s->element[1]->type != REDIS_REPLY_ARRAY)
+      throw RuntimeError("Redis 对 XREADGROUP 返回了无法识别的流");
+    const std::string stream = text_of(s->element[0]);
+    for (std::size_t k = 0; k < s->element[1]->elements; ++k) out.push_back(entry_of(stream, *s->element[1]->element[k]));
+  }
+  return out;
+}
+
+std::vector<StreamEntry> RedisGroupReader::pending(std::size_t count) { return read("0", count, {}); }
+
+std::vector<StreamEntry> RedisGroupReader::next(std::size_t count, std::chrono::milliseconds block) {
+  return read(">", count, block);
+}
+
+void RedisGroupReader::ack(const StreamEntry& entry) { run({"XACK", entry.stream, group_, entry.entry_id}); }
+
+}  // namespace quorvel::report

@@ -1,0 +1,57 @@
+#pragma once
+// The reading side of the queue: entries of the report streams through one Redis consumer group, so
+// that a consumer resumes where it left off. The group remembers what it handed out; an entry stays
+// pending for its consumer until acknowledged, so one that was being handled when the consumer died
+// is handed to it again (pending()) after a restart.
+//
+// Blocking, with the endpoint's time-outs (a blocking read waits `block` longer). Any trouble with
+// the broker is a RuntimeError naming it; the connection is opened again on the next call.
+// Thread-safety: none.
+#include <chrono>
+#include <string>
+#include <vector>
+
+#include "quorvel/report/redis_connection.h"
+
+namespace quorvel::report {
+
+struct StreamEntry {
+  std::string stream;    // "quorvel:solvara"
+  std::string entry_id;  // the broker's id of the entry ("1719730000000-0")
+  std::string id;        // the message id (the entry's "id" field)
+  std::string type;      // its "type" field
+  std::string payload;   // its "payload" field; empty for a pending entry trimmed from the stream
+  bool trimmed = false;  // pending, but no longer in the stream: nothing is left to handle
+};
+
+class RedisGroupReader {
+ public:
+  RedisGroupReader(RedisEndpoint endpoint, std::string group, std::string consumer, std::vector<std::string> streams,
+                   RedisTimeouts timeouts = {});
+  ~RedisGroupReader();
+
+  // Creates the group on each stream that lacks it (and the stream, when missing), starting after
+  // the entries present now ("$") or at the stream's beginning ("0"). A group that exists keeps its
+  // position.
+  void ensure_group(const std::string& start);
+  // Up to `count` entries handed to this consumer earlier and not acknowledged, oldest first per stream.
+  std::vector<StreamEntry> pending(std::size_t count);
+  // Up to `count` entries no consumer of the group has had yet, waiting up to `block` for the first.
+  std::vector<StreamEntry> next(std::size_t count, std::chrono::milliseconds block);
+  void ack(const StreamEntry& entry);
+
+  std::string describe() const { return endpoint_.describe(); }
+
+ private:
+  redisContext* connection(std::chrono::milliseconds command_timeout);
+  RedisReply run(const std::vector<std::string_view>& args, std::chrono::milliseconds wait = {});
+  std::vector<StreamEntry> read(const std::string& from, std::size_t count, std::chrono::milliseconds block);
+
+  RedisEndpoint endpoint_;
+  std::string group_, consumer_;
+  std::vector<std::string> streams_;
+  RedisTimeouts timeouts_;
+  RedisContext ctx_;
+};
+
+}  // namespace quorvel::report
