@@ -3,6 +3,7 @@
 // holiday, Chinese New Year), and a failing step that is named while the later steps still run.
 #include <filesystem>
 #include <fstream>
+#include <sstream>
 
 #include <gtest/gtest.h>
 
@@ -77,6 +78,19 @@ TEST(DailyCli, TheDigestReachesEachChannelOncePerDayAcrossReruns) {
   EXPECT_NE(webhook.requests().at(0).body.find("quorvel 每日简报 2023-02-10"), std::string::npos);
   ASSERT_EQ(smtp.messages().size(), 1u);
   EXPECT_NE(smtp.messages().at(0).data.find("Message-ID: <daily-2023-02-10-"), std::string::npos);
+  // The operator sees each channel's delivery of the day, sent once.
+  const auto listed = box.run_in((fs::path(QUORVEL_DAILY_BIN).parent_path() / "quorvel-reports").string(),
+                                 "deliveries 2023-02-10");
+  ASSERT_EQ(listed.status, 0) << listed.err;
+  for (const char* channel : {"desk", "mail"}) {
+    std::istringstream rows(listed.out);
+    std::string row, name, state;
+    int attempts = 0;
+    while (std::getline(rows, row) && !row.starts_with(std::string(channel) + " ")) {
+    }
+    std::istringstream(row) >> name >> state >> attempts;
+    EXPECT_EQ(state + " " + std::to_string(attempts), "sent 1") << channel << "\n" << listed.out;
+  }
 }
 
 TEST(DailyCli, AMarketWithoutASessionThatDayIsLeftOut) {

@@ -23,6 +23,7 @@
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
 
+#include "contracts/dates.h"
 #include "contracts/errors.h"
 #include "quorvel/pages/page_files.h"
 #include "quorvel/report/default_store.h"
@@ -38,6 +39,7 @@
 
 namespace {
 
+using quorvel::report::DeliveryRecord;
 using quorvel::report::PendingMessage;
 using quorvel::report::ReportFilter;
 using quorvel::report::SqliteReportStore;
@@ -167,6 +169,20 @@ int list_pending(SqliteReportStore& store, int limit) {
   return 0;
 }
 
+// The deliveries of a day (the digest's per channel and edition, the notifier's per message).
+int list_deliveries(SqliteReportStore& store, const std::string& day) {
+  const auto records = store.deliveries(day);
+  if (!records.empty())
+    fmt::print("{:<16}  {:<7}  {:>8}  {:<24}  {:<24}  {}\n", "CHANNEL", "STATE", "ATTEMPTS", "CLAIMED", "FINISHED",
+               "DAY / EDITION · ID · LAST ERROR");
+  for (const DeliveryRecord& r : records)
+    fmt::print("{:<16}  {:<7}  {:>8}  {:<24}  {:<24}  {} · {}{}\n", or_dash(r.channel),
+               quorvel::report::delivery_state_name(r.state), r.attempts, or_dash(r.claimed_at), or_dash(r.finished_at),
+               or_dash(r.day), or_dash(r.digest_id), r.last_error.empty() ? "" : " · " + or_dash(r.last_error));
+  fmt::print(stderr, "{} 的推送记录共 {} 条\n", day, records.size());
+  return 0;
+}
+
 int deliver(SqliteReportStore& store, const std::optional<std::string>& url) {
   quorvel::report::FlushResult result;
   if (url) {
@@ -241,6 +257,11 @@ int run(int argc, char** argv) {
       ->check(quorvel::integer_range(1, 86400))
       ->capture_default_str();
 
+  std::string day;
+  auto* deliveries = app.add_subcommand("deliveries", "列出某日的推送记录 (每日简报与 quorvel-notify 的推送)：渠道、状态、尝试次数、时间与错误");
+  deliveries->add_option("day", day, "日期 YYYY-MM-DD")->required()->check(
+      [](const std::string& text) { return tarnel::try_parse_date(text) ? std::string() : "日期须为 YYYY-MM-DD: " + text; });
+
   auto* files = app.add_subcommand("write-files", "为尚无 Markdown 文件或文件已被删除的报告重写文件");
 
   bool rebuild = false;
@@ -262,7 +283,7 @@ int run(int argc, char** argv) {
       return *flush ? 0 : 1;
     }
     // Looking needs no write access; a folder this user may only read is read as it stands.
-    options.read_only = (*list || *show || *pending) && ::access(options.directory.c_str(), W_OK) != 0;
+    options.read_only = (*list || *show || *pending || *deliveries) && ::access(options.directory.c_str(), W_OK) != 0;
     auto store = quorvel::report::make_default_report_store(options);
     if (*list) {
       if (!type_text.empty()) filter.kind = quorvel::report::parse_kind(type_text);
@@ -270,6 +291,7 @@ int run(int argc, char** argv) {
     }
     if (*show) return show_report(*store, id, json);
     if (*pending) return list_pending(*store, pending_limit);
+    if (*deliveries) return list_deliveries(*store, day);
     if (*flush) return deliver(*store, url);
     if (*html) return write_pages(*store, rebuild);
     if (*files) {
