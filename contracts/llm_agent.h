@@ -42,6 +42,12 @@ class ModelClient {
  public:
   virtual ~ModelClient() = default;
   virtual asio::awaitable<ChatReply> create(std::vector<ChatMessage> messages) = 0;
+  // As `create`, but a well-formed reply whose answer is blank comes back as it is, for the caller
+  // to judge, instead of counting as a fault the client may retry. Clients that never fail on a
+  // blank answer need not override it.
+  virtual asio::awaitable<ChatReply> create_keeping_blank(std::vector<ChatMessage> messages) {
+    return create(std::move(messages));
+  }
   virtual asio::awaitable<void> close() = 0;
 };
 

@@ -45,10 +45,12 @@ asio::awaitable<void> analyze_market(std::string market_type, std::string analys
   logger.info("开始大盘 AI 简报 | market=%s | analysis_time=%s | force=%s", market_type, analysis_time, force);
   auto brief_op = solvara::get_market_ai_brief(market_type, analysis_time, force, true);
   const std::string brief = co_await std::move(brief_op);
-  // Shown without touching the file system: a concurrent --force run may remove the file meanwhile.
+  // Absolute, with symbolic links resolved as far as the path exists: a concurrent --force run may
+  // have removed the file meanwhile, and its name is then appended as it is.
   const auto cache_file = solvara::solvara_cache_file(market_type, analysis_time);
   std::error_code ec;
-  const auto shown = std::filesystem::absolute(cache_file, ec).lexically_normal();
+  auto shown = std::filesystem::absolute(cache_file, ec);
+  if (!ec) shown = std::filesystem::weakly_canonical(shown, ec);
   logger.info("缓存文件: %s", (ec ? cache_file : shown).string());
   std::cout << "\n" << repeat("━", 30) << " [ 大盘 AI 研判 ] " << repeat("━", 30) << "\n"
             << brief << "\n"

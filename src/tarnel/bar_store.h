@@ -40,6 +40,9 @@ struct SeriesInfo {
   // Days the source was asked about and answered for: a day inside without a bar has none there
   // (suspension, not yet listed). Absent for imported series.
   std::optional<Date> checked_first, checked_last;
+  // Whether the bars confirmed the volume unit (amount ≈ close × volume); false for index series,
+  // series without amounts and imported ones, whose volumes are in the source's documented unit.
+  bool volume_checked = false;
 };
 
 class BarStore {

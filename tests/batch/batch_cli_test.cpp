@@ -208,6 +208,27 @@ TEST(BatchCommand, FakeLlmSharesOneBriefPerMarketDayAndReportsFailingInstruments
   EXPECT_NE(forced.err.find("共 9 只：新分析 5，已存储 0，失败 4，未完成 0"), std::string::npos) << forced.err;
 }
 
+// A decision refused for a value outside its set is warned about once: the store and the batch
+// take the decision the analysis extracted instead of reading the reply again.
+TEST(BatchCommand, ARefusedDecisionIsWarnedOnce) {
+  FakeSandbox box;
+  box.llm.respond_with([](const RecordedRequest& request) {
+    const std::string system = nlohmann::json::parse(request.body)["messages"].front()["content"];
+    const std::string text = system.find("大盘简报") != std::string::npos
+                                 ? "**▋ 大盘市场研判 · 偏多 / 中**\n正文"
+                                 : testing::decision_reply({{"analysis_time", DATE}, {"confidence", "很高"}});
+    return ScriptedReply{200, completion_body(text), {}, false};
+  });
+  testing::write_file(box.dir / "pool.txt", "sh.600519\n");
+  const auto r = box.run("--pool pool.txt -t " + std::string(DATE));
+  EXPECT_NE(row(r.out, "sh.600519").find("失败: 回复中没有可用的决策"), std::string::npos) << r.out;
+  std::size_t warnings = 0;
+  for (std::size_t at = r.err.find("决策枚举非法 | 字段=confidence"); at != std::string::npos;
+       at = r.err.find("决策枚举非法 | 字段=confidence", at + 1))
+    ++warnings;
+  EXPECT_EQ(warnings, 1u) << r.err;
+}
+
 // Without an API key the run says so once, fails what needs the model and calls nothing; what is
 // stored needs no key.
 TEST(BatchCommand, MissingApiKeyIsReportedOnceAndStoredInstrumentsNeedNone) {

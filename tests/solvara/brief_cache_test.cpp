@@ -88,6 +88,13 @@ TEST_F(BriefCache, BlankBriefIsAMissAndBadMetadataIsEmpty) {
   EXPECT_FALSE(_load_disk_cache("US", "2026-05-04"));
 }
 
+TEST_F(BriefCache, ADirectoryInPlaceOfTheBriefIsAReadFailureNotAMiss) {
+  testing::LogCapture log;
+  std::filesystem::create_directories(_cache_path("A", "2026-05-06"));
+  EXPECT_FALSE(_load_disk_cache("A", "2026-05-06"));
+  EXPECT_TRUE(log.contains("[大盘 AI 简报] 读取缓存失败 path=" + _cache_path("A", "2026-05-06").string() + " err="));
+}
+
 TEST_F(BriefCache, AnUnwritableBriefFileIsLoggedNotRaisedAndLeavesNothingBehind) {
   testing::LogCapture log;
   // A directory where the brief file belongs cannot be replaced by a file, whoever runs the test.

@@ -37,6 +37,7 @@ TEST_F(OnlineFill, FillsMissingDaysOnceAndRecordsTheSeries) {
   EXPECT_EQ(info->source, "eastmoney");
   EXPECT_EQ(info->adjustment, "qfq");
   EXPECT_EQ(info->symbol, "1.600000");
+  EXPECT_TRUE(info->volume_checked);
   EXPECT_EQ(filler.fill("sh.600000", d("2026-11-30"), d("2026-12-31")).status, Status::up_to_date);
   EXPECT_EQ(host.request_count(), 1u);
 }

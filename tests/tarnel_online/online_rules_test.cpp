@@ -76,7 +76,7 @@ TEST(OnlineRules, ProviderIdentifiersPerInstrument) {
       {"hk.HSTECH", {"124.HSTECH", "100.HSTECH"}, {"hkHSTECH"}, InstrumentKind::index},
       {"us.GSPC", {"100.SPX"}, {"usINX"}, InstrumentKind::index},
       {"us.IXIC", {"100.NDX"}, {"usIXIC"}, InstrumentKind::index},
-      {"us.aapl", {"105.AAPL", "106.AAPL", "107.AAPL"}, {"usAAPL.OQ", "usAAPL.N", "usAAPL.A"}, InstrumentKind::stock},
+      {"us.aapl", {"105.AAPL", "106.AAPL", "107.AAPL"}, {"usAAPL.OQ", "usAAPL.N", "usAAPL.AM"}, InstrumentKind::stock},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.code);

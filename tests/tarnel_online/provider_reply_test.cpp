@@ -94,5 +94,38 @@ TEST(ProviderReply, InvalidBarsMakeTheWholeAnswerUnusable) {
   }
 }
 
+TEST(ProviderReply, VolumeUnitIsCheckedAgainstTheAmounts) {
+  const double none = std::nan("");
+  // Two days at a close of 10 with 1000 units of volume and the given amount per day.
+  const auto series = [](double amount) {
+    return std::vector<BarRow>{{parse_date("2026-12-01"), 10, 10.2, 9.8, 10, 1000, amount},
+                               {parse_date("2026-12-02"), 10, 10.2, 9.8, 10, 1000, amount}};
+  };
+  struct Row {
+    const char* name;
+    InstrumentKind kind;
+    Adjustment adjustment;
+    double amount;
+    bool verified;
+    double volume;  // of each row afterwards
+  };
+  const std::vector<Row> rows{
+      {"shares as assumed", InstrumentKind::stock, Adjustment::forward, 10100, true, 1000},
+      {"lots taken for shares", InstrumentKind::etf, Adjustment::none, 1'000'000, true, 100'000},
+      {"shares taken for lots", InstrumentKind::stock, Adjustment::forward, 99, true, 10},
+      {"neither unit fits", InstrumentKind::stock, Adjustment::forward, 1000 * 10 * 10'000.0, false, 1000},
+      {"no amount", InstrumentKind::stock, Adjustment::forward, none, false, 1000},
+      {"index in points", InstrumentKind::index, Adjustment::none, 1'000'000, false, 1000},
+      {"backward-adjusted prices", InstrumentKind::stock, Adjustment::backward, 1'000'000, false, 1000},
+  };
+  for (const auto& r : rows) {
+    SCOPED_TRACE(r.name);
+    auto bars = series(r.amount);
+    const VolumeUnitCheck check = check_volume_unit(bars, r.kind, r.adjustment);
+    EXPECT_EQ(check.verified, r.verified);
+    for (const auto& bar : bars) EXPECT_DOUBLE_EQ(bar.volume, r.volume);
+  }
+}
+
 }  // namespace
 }  // namespace tarnel::online

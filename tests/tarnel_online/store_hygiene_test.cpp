@@ -57,6 +57,8 @@ TEST_F(StoreHygiene, ShippedCalendarsAndTheirRefresh) {
       {"HK", "2026-02-17", false}, {"HK", "2026-02-20", true},  {"HK", "2025-10-07", false},
       {"HK", "2023-09-08", false}, {"US", "2025-01-09", false}, {"US", "2027-03-26", false},
       {"US", "2026-07-03", false}, {"US", "2026-12-24", true},  {"A", "2026-10-07", false}, {"A", "2026-10-08", true},
+      {"A", "2027-01-01", false},  {"A", "2027-02-05", false}, {"A", "2027-02-12", false}, {"A", "2027-02-15", true},
+      {"A", "2027-04-05", false},  {"A", "2027-04-30", true},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(std::string(r.market) + " " + r.day);
@@ -71,12 +73,13 @@ TEST_F(StoreHygiene, ShippedCalendarsAndTheirRefresh) {
 
 TEST_F(StoreHygiene, WarnsOnceForADateBeyondTheList) {
   quorvel::Service<quorvel::Clock>::Guard later(std::make_shared<quorvel::FixedClock>(
-      date::sys_days{date::year{2027} / 1 / 8} + std::chrono::hours(10), date::year{2027} / 1 / 8));
+      date::sys_days{date::year{2027} / 5 / 7} + std::chrono::hours(10), date::year{2027} / 5 / 7));
   quorvel::testing::LogCapture log;
-  EXPECT_EQ(local_->normalize_market_end_date("2027-01-08"), "2027-01-08");
-  local_->normalize_market_end_date("2027-01-07");
+  EXPECT_EQ(local_->normalize_market_end_date("2027-04-30"), "2027-04-30");
+  EXPECT_EQ(local_->normalize_market_end_date("2027-05-07"), "2027-05-07");
+  local_->normalize_market_end_date("2027-05-06");
   std::size_t warnings = 0;
-  for (const auto& line : log.lines()) warnings += line.find("交易日历只到 2026-12-31") != std::string::npos;
+  for (const auto& line : log.lines()) warnings += line.find("交易日历只到 2027-04-30") != std::string::npos;
   EXPECT_EQ(warnings, 1u);
 }
 

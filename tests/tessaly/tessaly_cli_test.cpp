@@ -92,6 +92,18 @@ TEST_F(Tessaly, EtfSharesTheAShareBriefAndForceRegenerates) {
   EXPECT_EQ(testing::read_file(dir / "briefs" / "A_2023-02-10_v4.md"), "第二版");
 }
 
+TEST_F(Tessaly, ARelativeCacheDirectoryIsTakenFromTheWorkingDirectoryAndShownResolved) {
+  std::filesystem::create_directories(dir / "real-briefs");
+  std::filesystem::create_directory_symlink("real-briefs", dir / "briefs-link");
+  ScopedEnv relative("QUORVEL_SOLVARA_DIR", "briefs-link");
+  llm.enqueue({200, chat_reply("相对目录的简报"), {}});
+  const auto r = run("-m A -t 2023-02-10");  // run in `dir`
+  ASSERT_EQ(r[0].status, 0) << r[0].err;
+  const auto real = std::filesystem::canonical(dir.path()) / "real-briefs" / "A_2023-02-10_v4.md";
+  EXPECT_EQ(testing::read_file(real), "相对目录的简报");
+  EXPECT_NE(r[0].err.find("缓存文件: " + real.string() + "\n"), std::string::npos) << r[0].err;
+}
+
 TEST_F(Tessaly, HongKongAndUsBriefsCarryNoSentiment) {
   llm.enqueue({200, chat_reply("港股简报"), {}});
   llm.enqueue({200, chat_reply("美股简报"), {}});
@@ -122,6 +134,17 @@ TEST_F(Tessaly, HardFailuresAndDateChecks) {
   EXPECT_NE(r[0].err.find("日期已从 2023-02-12 调整为 2023-02-10（未收盘或非交易日等）"), std::string::npos);
   r = run("-m HK -t 2023-04-10");  // Easter Monday: Hong Kong is closed, Shanghai is not
   EXPECT_NE(r[0].err.find("日期已从 2023-04-10 调整为 2023-04-06（未收盘或非交易日等）"), std::string::npos) << r[0].err;
+}
+
+TEST_F(Tessaly, ABlankReplyEndsTheRunAfterOnePaidCall) {
+  llm.enqueue({200, chat_reply(" \n "), {}});
+  llm.enqueue({200, chat_reply("第二次请求的简报"), {}});
+  const auto r = run("-m A -t 2023-02-10");
+  EXPECT_EQ(r[0].status, 1);
+  EXPECT_NE(r[0].err.find("[大盘 AI 简报] LLM 返回空内容 | market=A date=2023-02-10"), std::string::npos) << r[0].err;
+  EXPECT_EQ(r[0].out, "");
+  EXPECT_EQ(llm.request_count(), 1u);
+  EXPECT_FALSE(std::filesystem::exists(dir / "briefs" / "A_2023-02-10_v4.md"));
 }
 
 TEST_F(Tessaly, DamagedStoresAndOutOfRangeDatesEndInOneClearLine) {

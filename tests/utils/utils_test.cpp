@@ -69,6 +69,7 @@ TEST(Environment, OnlyTheProjectRootsEnvFileIsRead) {
 
 // Every root from one table of settings: (TARNEL_CENTER, REPORT_DIR, QUORVEL_SOLVARA_DIR) and the
 // data root, report directory and brief cache directory they give, with the project root /opt/q.
+// A relative brief cache setting stays relative (to the working directory).
 TEST(Environment, RootsFollowOneSetOfRules) {
   struct Row {
     std::optional<std::string> center, report, cache;
@@ -79,7 +80,7 @@ TEST(Environment, RootsFollowOneSetOfRules) {
       {{}, {}, {}, "/opt/q", "/opt/q/report", "/opt/q/report/solvaras"},
       {"/srv/data", {}, {}, "/srv/data", "/srv/data/report", "/srv/data/report/solvaras"},
       {"/srv/data", "  /srv/reports\u3000", {}, "/srv/data", "/srv/reports", "/srv/reports/solvaras"},
-      {"data", "out/reports", "cache", "/opt/q/data", "/opt/q/out/reports", "/opt/q/cache"},
+      {"data", "out/reports", "cache", "/opt/q/data", "/opt/q/out/reports", "cache"},
       {"~", "~/reports", "~root/briefs", "/users/t", "/users/t/reports", root_home + "/briefs"},
       {"~no_such_user_q/x", {}, {}, "/opt/q/~no_such_user_q/x", "/opt/q/~no_such_user_q/x/report",
        "/opt/q/~no_such_user_q/x/report/solvaras"},

@@ -44,6 +44,10 @@ void write_file_atomically(const std::filesystem::path& path, const std::string&
 }
 
 std::string read_whole_file(const std::filesystem::path& path) {
+  // A directory opens as a stream whose end lies at the largest offset: refuse it before sizing.
+  std::error_code ec;
+  if (std::filesystem::is_directory(path, ec))
+    throw RuntimeError(fmt::format("无法读取文件 {}: {}", path.string(), std::strerror(EISDIR)));
   std::ifstream in(path, std::ios::binary | std::ios::ate);
   if (!in) throw RuntimeError(fmt::format("无法读取文件 {}: {}", path.string(), std::strerror(errno)));
   std::string text(std::size_t(in.tellg()), '\0');

@@ -11,7 +11,8 @@ namespace quorvel {
 // temporary name; the last rename wins).
 void write_file_atomically(const std::filesystem::path& path, const std::string& text);
 
-// The whole content of `path` in one read; a RuntimeError naming the file when it cannot be read.
+// The whole content of `path` in one read; a RuntimeError naming the file when it cannot be read
+// (a directory included).
 std::string read_whole_file(const std::filesystem::path& path);
 
 }  // namespace quorvel

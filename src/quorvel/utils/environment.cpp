@@ -33,22 +33,25 @@ std::optional<std::filesystem::path> home_of(const std::string& user) {
   return std::filesystem::path(found->pw_dir);
 }
 
-std::filesystem::path setting_dir(const char* name) {
-  return resolve_setting_path(trim_text(env_value(name).value_or("")));
+// The setting with a leading "~" expanded; a relative path stays relative ("" stays "").
+std::filesystem::path expand_home(const std::string& text) {
+  if (text.empty() || text.front() != '~') return text;
+  const auto slash = text.find('/');
+  const std::string user = text.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
+  const auto home = home_of(user);
+  if (!home) return text;
+  return slash == std::string::npos ? *home : *home / text.substr(slash + 1);
 }
+
+std::string setting_text(const char* name) { return trim_text(env_value(name).value_or("")); }
+
+std::filesystem::path setting_dir(const char* name) { return resolve_setting_path(setting_text(name)); }
 
 }  // namespace
 
 std::filesystem::path resolve_setting_path(const std::string& text) {
-  if (text.empty()) return {};
-  std::filesystem::path path = text;
-  if (text.front() == '~') {
-    const auto slash = text.find('/');
-    const std::string user = text.substr(1, slash == std::string::npos ? std::string::npos : slash - 1);
-    if (const auto home = home_of(user))
-      path = slash == std::string::npos ? *home : *home / text.substr(slash + 1);
-  }
-  if (!path.is_absolute()) path = get_project_root() / path;
+  std::filesystem::path path = expand_home(text);
+  if (!path.empty() && !path.is_absolute()) path = get_project_root() / path;
   return path;
 }
 
@@ -63,7 +66,9 @@ std::filesystem::path report_directory() {
 }
 
 std::filesystem::path brief_cache_directory() {
-  const auto dir = setting_dir("QUORVEL_SOLVARA_DIR");
+  // The operator's own cache directory is used as given: a relative one names a folder of the
+  // working directory, like any path typed on the command line.
+  const auto dir = expand_home(setting_text("QUORVEL_SOLVARA_DIR"));
   return dir.empty() ? report_directory() / "solvaras" : dir;
 }
 

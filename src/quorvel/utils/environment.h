@@ -6,7 +6,8 @@
 //   report dir     $REPORT_DIR, else <data root>/report
 //   brief cache    $QUORVEL_SOLVARA_DIR, else <report dir>/solvaras
 // Settings are trimmed of white space; "~" and "~/x" are the home directory, "~user/x" that user's
-// home directory, and a relative setting is taken relative to the project root.
+// home directory. A relative setting is taken relative to the project root, except a relative
+// $QUORVEL_SOLVARA_DIR, which stays relative to the working directory.
 #include <filesystem>
 #include <optional>
 #include <string>
@@ -29,7 +30,7 @@ int load_env_file(const std::filesystem::path& file);
 // The variable's value when it is set and not empty.
 std::optional<std::string> env_value(const char* name);
 
-// A directory setting resolved by the rules above ("" stays "").
+// A directory setting resolved by the rules above, relative to the project root ("" stays "").
 std::filesystem::path resolve_setting_path(const std::string& text);
 std::filesystem::path data_root();
 std::filesystem::path report_directory();

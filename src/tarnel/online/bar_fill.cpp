@@ -139,7 +139,11 @@ FillOutcome BarFiller::fill_with(BarStore& store, const Target& t, const std::ve
     }
     for (const auto& r : reply.rows)
       if (!std::binary_search(all_stored.begin(), all_stored.end(), r.date)) ++outcome.bars_added;
-    write(store, t, *p, reply, plan);
+    const VolumeUnitCheck unit = check_volume_unit(reply.rows, t.kind, t.adjustment);
+    if (unit.scale != 1.0)
+      quorvel::logger.warning("%s 的成交量单位与 %s 的成交额不符（成交额/(收盘价×成交量) 中位数 %.2f）：成交量已按数据换算 ×%s",
+                              t.code.code, p->name(), unit.median_ratio, unit.scale > 1 ? "100" : "0.01");
+    write(store, t, *p, reply, plan, unit.verified);
     return {FillOutcome::Status::filled, outcome.bars_added, std::string(p->name()), ""};
   }
   if (providers_.empty()) outcome.detail = "没有配置行情源";
@@ -150,9 +154,9 @@ FillOutcome BarFiller::fill_with(BarStore& store, const Target& t, const std::ve
 }
 
 void BarFiller::write(BarStore& store, const Target& t, const Provider& p, const SeriesReply& reply,
-                      const FetchPlan& plan) {
-  SeriesInfo info{t.stored, std::string(p.name()), std::string(adjustment_name(t.adjustment)), reply.symbol,
-                  plan.first, reply.rows.back().date};
+                      const FetchPlan& plan, bool volume_checked) {
+  SeriesInfo info{t.stored,   std::string(p.name()),  std::string(adjustment_name(t.adjustment)), reply.symbol,
+                  plan.first, reply.rows.back().date, volume_checked};
   // The span answered for grows with each extension; a distant one starts afresh.
   const auto& old = t.series;
   if (!plan.replace && old && old->source == info.source && old->checked_first && old->checked_last &&
@@ -160,6 +164,7 @@ void BarFiller::write(BarStore& store, const Target& t, const Provider& p, const
       *info.checked_first <= *old->checked_last + date::days{7}) {
     info.checked_first = std::min(*info.checked_first, *old->checked_first);
     info.checked_last = std::max(*info.checked_last, *old->checked_last);
+    info.volume_checked = info.volume_checked && old->volume_checked;  // every part of the series
   }
   Transaction tx(store.db());
   if (plan.replace) store.delete_bars(t.stored);

@@ -56,7 +56,8 @@ class BarFiller {
   struct Target;
   FillOutcome fill_with(BarStore& store, const Target& t, const std::vector<Date>& missing);
   SeriesReply ask(Provider& p, const Target& t, const FetchPlan& plan, const std::string& symbol);
-  void write(BarStore& store, const Target& t, const Provider& p, const SeriesReply& reply, const FetchPlan& plan);
+  void write(BarStore& store, const Target& t, const Provider& p, const SeriesReply& reply, const FetchPlan& plan,
+             bool volume_checked);
 
   LocalMarketData& local_;
   OnlineConfig config_;

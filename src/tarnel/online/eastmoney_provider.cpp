@@ -29,7 +29,8 @@ std::string yyyymmdd(Date d) {
   return t;
 }
 
-// Shanghai (1), Shenzhen and Beijing (0) quote volume in lots.
+// Shanghai (1), Shenzhen and Beijing (0) quote volume in lots; other markets are assumed to count
+// shares, which the amounts confirm except for index rows ("100.": unverified, check_volume_unit).
 bool volume_in_lots(const std::string& secid) { return secid.rfind("0.", 0) == 0 || secid.rfind("1.", 0) == 0; }
 
 }  // namespace

@@ -1,6 +1,7 @@
 #include "tarnel/online/provider.h"
 
 #include <algorithm>
+#include <cmath>
 
 #include <fmt/format.h>
 
@@ -51,6 +52,32 @@ std::string clean_rows(std::vector<BarRow>& rows, Date first, Date last) {
                                       [](const BarRow& a, const BarRow& b) { return a.date == b.date; });
   if (dup != rows.end()) return fmt::format("{} 出现两次", date_text(dup->date));
   return "";
+}
+
+VolumeUnitCheck check_volume_unit(std::vector<BarRow>& rows, InstrumentKind kind, Adjustment adjustment) {
+  VolumeUnitCheck out;
+  if (kind == InstrumentKind::index || adjustment == Adjustment::backward) return out;
+  // The latest rows: a forward-adjusted series trades at its own prices there.
+  constexpr std::size_t LATEST = 60;
+  std::vector<double> ratios;
+  for (auto it = rows.rbegin(); it != rows.rend() && ratios.size() < LATEST; ++it)
+    if (std::isfinite(it->amount) && it->amount > 0 && it->volume > 0)
+      ratios.push_back(it->amount / (it->close * it->volume));
+  if (ratios.empty()) return out;
+  const auto mid = ratios.begin() + std::ptrdiff_t(ratios.size() / 2);
+  std::nth_element(ratios.begin(), mid, ratios.end());
+  out.median_ratio = *mid;
+  // Within a factor of 2 of the expected ratio: prices move inside the day and adjustments shift
+  // the oldest of these rows a little, never by such a factor.
+  const auto near = [&](double expected) { return out.median_ratio > expected / 2 && out.median_ratio < expected * 2; };
+  if (near(1.0)) {
+    out.verified = true;
+  } else if (near(100.0) || near(0.01)) {
+    out.verified = true;
+    out.scale = near(100.0) ? 100.0 : 0.01;
+    for (auto& r : rows) r.volume *= out.scale;
+  }
+  return out;
 }
 
 }  // namespace tarnel::online

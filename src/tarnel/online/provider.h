@@ -2,6 +2,7 @@
 // An online source of daily bars. A provider turns a request into HTTP GETs through the Fetcher and
 // the replies into bars in the store's units: volume in shares, amount in the quote currency
 // (NaN when the source gives none), prices with the requested adjustment. It never writes the store.
+#include <limits>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -61,5 +62,20 @@ std::string_view kind_name(InstrumentKind kind);  // "stock", "etf", "index"
 // Keeps the rows inside [first, last], sorted, one per date; empty text, or why the rows cannot be
 // stored (a row that is not a valid bar makes the whole answer unusable).
 std::string clean_rows(std::vector<BarRow>& rows, Date first, Date last);
+
+// What a series' own bars say about the volume unit its provider was assumed to use.
+struct VolumeUnitCheck {
+  bool verified = false;  // amount ≈ close × volume held, after `scale` if any
+  double scale = 1.0;     // applied to every volume: 100 or 0.01 when the bars showed another unit
+  double median_ratio = std::numeric_limits<double>::quiet_NaN();  // amount / (close × volume)
+};
+
+// Checks the volumes (shares) of stock and fund rows against their amounts (quote currency): the
+// median of amount / (close × volume) over the latest rows that carry an amount is about 1 when the
+// assumed unit is right. A median near 100 or near 1/100 means the source counted in lots of 100
+// shares or the reverse: every volume is rescaled to what the data shows. Index rows (close in
+// points), rows without an amount and backward-adjusted series (whose prices are far from those
+// traded) cannot be checked: they keep the assumed unit and stay unverified.
+VolumeUnitCheck check_volume_unit(std::vector<BarRow>& rows, InstrumentKind kind, Adjustment adjustment);
 
 }  // namespace tarnel::online

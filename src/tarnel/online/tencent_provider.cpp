@@ -26,7 +26,9 @@ std::optional<double> number_of(const nlohmann::json& v) {
   return std::nullopt;
 }
 
-// Lots of 100 shares, except on the STAR market.
+// Lots of 100 shares, except on the STAR market. Only the Shanghai and Shenzhen stock rows are known
+// to count so; for funds, Beijing, Hong Kong, US and index rows this is the assumed unit, checked
+// against the amounts where the rows carry them (check_volume_unit).
 double volume_unit(const std::string& symbol) {
   if (symbol.rfind("sh68", 0) == 0) return 1.0;
   return (symbol.rfind("sh", 0) == 0 || symbol.rfind("sz", 0) == 0 || symbol.rfind("bj", 0) == 0) ? 100.0 : 1.0;
@@ -69,8 +71,9 @@ std::vector<std::string> tencent_symbols(const SeriesRequest& request) {
     case Market::HK: return {c.substr(0, 2) + c.substr(3)};
     case Market::US: {
       if (const auto it = us_index_symbols().find(c); it != us_index_symbols().end()) return {it->second};
+      // Listing venue suffixes: Nasdaq, NYSE, NYSE American (AMEX).
       const std::string t = "us" + c.substr(3);
-      return {t + ".OQ", t + ".N", t + ".A"};
+      return {t + ".OQ", t + ".N", t + ".AM"};
     }
   }
   return {};

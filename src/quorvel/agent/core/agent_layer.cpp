@@ -53,7 +53,9 @@ ClientBundle DefaultAgentLayer::build_client() {
 std::unique_ptr<ChatAgent> DefaultAgentLayer::make_chat_agent(const std::string& name,
                                                               std::shared_ptr<ModelClient> model_client,
                                                               const std::string& system_message) {
-  return std::make_unique<SimpleChatAgent>(name, std::move(model_client), system_message);
+  // The conversation as the model answered it: the caller judges a blank answer (the market brief
+  // fails on it at once rather than paying for repeated calls).
+  return std::make_unique<SimpleChatAgent>(name, std::move(model_client), system_message, true);
 }
 
 std::unique_ptr<StockAgent> DefaultAgentLayer::get_agent(const std::string& type) {

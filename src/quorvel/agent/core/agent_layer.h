@@ -30,6 +30,7 @@ class DefaultAgentLayer final : public AgentLayer {
   // A fresh client of the provider LLM_CLIENT_TYPE selects. Fails with a ValueError naming the
   // variable when the key or another setting is missing or malformed.
   ClientBundle build_client() override;
+  // A single-turn agent whose result carries the model's answer as it came, blank included.
   std::unique_ptr<ChatAgent> make_chat_agent(const std::string& name, std::shared_ptr<ModelClient> model_client,
                                              const std::string& system_message) override;
   // "A", "HK", "US" or "ETF"; builds its own client.

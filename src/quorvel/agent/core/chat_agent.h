@@ -10,7 +10,11 @@ namespace quorvel::agent::core {
 
 class SimpleChatAgent final : public ChatAgent {
  public:
-  SimpleChatAgent(std::string name, std::shared_ptr<ModelClient> model_client, std::string system_message);
+  // With `keep_blank_answer` a blank answer is returned as the reply's content for the caller to
+  // judge, and the client does not repeat the paid call for it; without it, the client treats a
+  // blank answer as a fault of the provider (retried, then an error).
+  SimpleChatAgent(std::string name, std::shared_ptr<ModelClient> model_client, std::string system_message,
+                  bool keep_blank_answer = false);
 
   // Messages of the result: {"user", task}, then {name, answer}. The provider's reasoning text is
   // not part of the conversation. Errors of the client propagate.
@@ -23,6 +27,7 @@ class SimpleChatAgent final : public ChatAgent {
   std::string name_;
   std::shared_ptr<ModelClient> model_client_;
   std::string system_message_;
+  bool keep_blank_answer_;
 };
 
 }  // namespace quorvel::agent::core

@@ -45,7 +45,7 @@ HttpRequest ChatCompletionsClient::make_request(const std::vector<ChatMessage>& 
   return r;
 }
 
-ParsedReply ChatCompletionsClient::evaluate(const HttpResponse& response) const {
+ParsedReply ChatCompletionsClient::evaluate(const HttpResponse& response, bool keep_blank_answer) const {
   const std::string who = "[LLM] " + config_.type + " ";
   const std::string where = display_url(chat_completions_url(config_.base_url));
   switch (response.failure) {
@@ -73,12 +73,20 @@ ParsedReply ChatCompletionsClient::evaluate(const HttpResponse& response) const 
       break;
   }
   if (response.status < 200 || response.status > 299) throw http_status_error(config_, response.status, response.body);
-  return parse_chat_reply(config_, response.body);
+  return parse_chat_reply(config_, response.body, keep_blank_answer);
+}
+
+asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage> messages) {
+  return send(std::move(messages), false);
+}
+
+asio::awaitable<ChatReply> ChatCompletionsClient::create_keeping_blank(std::vector<ChatMessage> messages) {
+  return send(std::move(messages), true);
 }
 
 // GCC 12 reports asio's recycled coroutine-frame allocator as a new/delete mismatch in this
 // coroutine; the frame is allocated and freed by the same promise type, so the warning is spurious.
-asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage> messages) {
+asio::awaitable<ChatReply> ChatCompletionsClient::send(std::vector<ChatMessage> messages, bool keep_blank_answer) {
   if (closed_) throw RuntimeError("[LLM] " + config_.type + " 客户端已关闭，不能再发送请求");
   const HttpRequest request = make_request(messages);
   asio::thread_pool& pool = options_.pool ? *options_.pool : gate_->transport_pool();
@@ -95,7 +103,7 @@ asio::awaitable<ChatReply> ChatCompletionsClient::create(std::vector<ChatMessage
     std::optional<LlmError> error;
     ParsedReply parsed;
     try {
-      parsed = evaluate(response);
+      parsed = evaluate(response, keep_blank_answer);
     } catch (const LlmError& e) {
       error = e;
     }

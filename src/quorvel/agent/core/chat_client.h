@@ -31,6 +31,8 @@ class ChatCompletionsClient final : public ModelClient {
 
   // Fails with an LlmError once the retries are spent or on an answer that repetition cannot fix.
   asio::awaitable<ChatReply> create(std::vector<ChatMessage> messages) override;
+  // A blank answer is returned instead of retried; every other outcome as for `create`.
+  asio::awaitable<ChatReply> create_keeping_blank(std::vector<ChatMessage> messages) override;
   // Later calls of `create` fail.
   asio::awaitable<void> close() override;
 
@@ -38,9 +40,10 @@ class ChatCompletionsClient final : public ModelClient {
   const std::string& model() const { return config_.model; }
 
  private:
+  asio::awaitable<ChatReply> send(std::vector<ChatMessage> messages, bool keep_blank_answer);
   HttpRequest make_request(const std::vector<ChatMessage>& messages) const;
   // The reply of one HTTP exchange, or the error it amounts to.
-  ParsedReply evaluate(const HttpResponse& response) const;
+  ParsedReply evaluate(const HttpResponse& response, bool keep_blank_answer) const;
 
   // Pauses the provider's gate after an answer that asks for a wait (429, Retry-After).
   void pause_provider(const HttpResponse& response, std::optional<std::chrono::milliseconds> retry_after,

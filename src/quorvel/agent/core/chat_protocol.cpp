@@ -168,7 +168,7 @@ LlmError http_status_error(const ProviderConfig& c, long status, std::string_vie
   return LlmError(redact(std::move(msg), c.api_key), status, is_retryable_status(status));
 }
 
-ParsedReply parse_chat_reply(const ProviderConfig& c, std::string_view body) {
+ParsedReply parse_chat_reply(const ProviderConfig& c, std::string_view body, bool keep_blank_answer) {
   const auto fail = [&](const std::string& what, bool retryable) {
     return LlmError(redact(reply_prefix(c) + what, c.api_key), 200, retryable);
   };
@@ -203,7 +203,7 @@ ParsedReply parse_chat_reply(const ProviderConfig& c, std::string_view body) {
     out.reply.model = reply_text(c, reply["model"].get<std::string>());
   out.reply.usage = parse_usage(reply);
 
-  if (blank(out.reply.content)) {
+  if (blank(out.reply.content) && !keep_blank_answer) {
     if (out.finish_reason == "length") {
       throw fail("输出在正文之前被 token 上限截断（finish_reason=length），请调大 " + env_prefix(c.type) + "_MAX_TOKENS",
                  false);

@@ -47,7 +47,8 @@ struct ParsedReply {
 // control nor the key reaches a log, a report or the queue. Fails with an LlmError: retryable for
 // an empty or blank body and for a blank answer; not retryable for a body that is not JSON, has no
 // choices, carries an error object, or whose answer is empty because the token limit cut it off.
-ParsedReply parse_chat_reply(const ProviderConfig& config, std::string_view body);
+// With `keep_blank_answer` a blank answer is no error: the reply is returned with it.
+ParsedReply parse_chat_reply(const ProviderConfig& config, std::string_view body, bool keep_blank_answer = false);
 
 // The provider's own message from an error body ("error.message", "message", "error" as text),
 // or the start of the body; filtered as outside text, white space collapsed, at most `max_chars`

@@ -46,10 +46,17 @@ MeteredModelClient::MeteredModelClient(std::shared_ptr<ModelClient> inner, Usage
 }
 
 asio::awaitable<ChatReply> MeteredModelClient::create(std::vector<ChatMessage> messages) {
+  return metered(inner_->create(std::move(messages)));
+}
+
+asio::awaitable<ChatReply> MeteredModelClient::create_keeping_blank(std::vector<ChatMessage> messages) {
+  return metered(inner_->create_keeping_blank(std::move(messages)));
+}
+
+asio::awaitable<ChatReply> MeteredModelClient::metered(asio::awaitable<ChatReply> call) {
   std::exception_ptr failure;
   ChatReply reply;
   try {
-    auto call = inner_->create(std::move(messages));
     reply = co_await std::move(call);
   } catch (...) {
     failure = std::current_exception();

@@ -44,9 +44,12 @@ class MeteredModelClient final : public ModelClient {
  public:
   MeteredModelClient(std::shared_ptr<ModelClient> inner, UsageLedger& ledger);
   asio::awaitable<ChatReply> create(std::vector<ChatMessage> messages) override;
+  asio::awaitable<ChatReply> create_keeping_blank(std::vector<ChatMessage> messages) override;
   asio::awaitable<void> close() override;
 
  private:
+  asio::awaitable<ChatReply> metered(asio::awaitable<ChatReply> call);
+
   std::shared_ptr<ModelClient> inner_;
   UsageLedger& ledger_;
 };

@@ -3,8 +3,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <fstream>
-#include <sstream>
 
 #include <fmt/format.h>
 
@@ -22,15 +20,6 @@ namespace {
 void check_file_name_part(const std::string& part, const char* what) {
   if (part.find_first_of(std::string("/\\\0", 3)) != std::string::npos)
     throw ValueError(fmt::format("[大盘 AI 简报] {} 不能包含路径分隔符: {}", what, part));
-}
-
-std::string read_text(const std::filesystem::path& path) {
-  std::ifstream in(path, std::ios::binary);
-  if (!in) throw std::filesystem::filesystem_error("无法读取", path, std::make_error_code(std::errc::permission_denied));
-  std::stringstream ss;
-  ss << in.rdbuf();
-  if (in.bad()) throw std::filesystem::filesystem_error("读取失败", path, std::make_error_code(std::errc::io_error));
-  return ss.str();
 }
 
 }  // namespace
@@ -76,20 +65,20 @@ std::optional<CachedBrief> _load_disk_cache(const std::string& market_type, cons
   const auto path = _cache_path(market_type, analysis_date);
   if (!std::filesystem::exists(path)) return std::nullopt;
   try {
-    std::string brief = read_text(path);
+    std::string brief = read_whole_file(path);
     if (trim_text(brief).empty()) return std::nullopt;
     Meta meta = Meta::object();
     try {
       const auto meta_path = _meta_cache_path(market_type, analysis_date);
       if (std::filesystem::exists(meta_path)) {
-        Meta parsed = Meta::parse(read_text(meta_path));
+        Meta parsed = Meta::parse(read_whole_file(meta_path));
         if (parsed.is_object()) meta = std::move(parsed);
       }
     } catch (const std::exception&) {
       // Unreadable or malformed metadata counts as none.
     }
     return CachedBrief{std::move(brief), std::move(meta)};
-  } catch (const std::filesystem::filesystem_error& e) {
+  } catch (const RuntimeError& e) {  // the file reader's report: permission, I/O, a directory in its place
     logger.warning("[大盘 AI 简报] 读取缓存失败 path=%s err=%s", path.string(), e.what());
     return std::nullopt;
   }
