@@ -100,8 +100,16 @@ TEST_F(WebhookDelivery, ASendIsRepeatedOnlyWhenAnotherAttemptMaySucceed) {
     int attempts;
     std::string detail;                    // part of the outcome's text
     std::chrono::milliseconds first_wait;  // at least
+    bool transient = false;                // a later run may succeed
   } rows[] = {
       {"server error twice", {reply(500, "busy"), reply(502, "busy"), ok}, DeliveryStatus::sent, 3, "", {}},
+      {"server error throughout",
+       {reply(500, "busy"), reply(502, "busy"), reply(503, "busy"), reply(500, "busy")},
+       DeliveryStatus::failed,
+       4,
+       "HTTP 500",
+       {},
+       true},
       {"bad request",
        {reply(400, R"({"errcode":93000,"errmsg":"invalid url, key=WECOM-KEY-9f8e7d"})")},
        DeliveryStatus::failed,
@@ -138,8 +146,19 @@ TEST_F(WebhookDelivery, ASendIsRepeatedOnlyWhenAnotherAttemptMaySucceed) {
     ASSERT_EQ(timer->waits().size(), std::size_t(row.attempts - 1));
     EXPECT_GE(timer->waits().empty() ? row.first_wait : timer->waits()[0], row.first_wait);
     EXPECT_NE(outcomes[0].detail.find(row.detail), std::string::npos) << outcomes[0].detail;
+    EXPECT_EQ(outcomes[0].transient, row.transient);
     quorvel::testing::expect_no_secret(outcomes, log_, {"WECOM-KEY-9f8e7d"});
   }
+  // A stop request before the send leaves the channel untouched: nothing sent, nothing claimed.
+  DeliveryOptions stopping;
+  stopping.stop_requested = [] { return true; };
+  const auto before = server_.request_count();
+  const auto stopped = deliver_digest({channel("stopped", "wecom", "/send?key=WECOM-KEY-9f8e7d")}, digest_, *store_,
+                                      DELIVERY_RETRY, stopping);
+  EXPECT_EQ(stopped.at(0).status, DeliveryStatus::failed);
+  EXPECT_TRUE(stopped[0].transient);
+  EXPECT_EQ(server_.request_count(), before);
+  for (const auto& record : store_->deliveries(digest_.day)) EXPECT_NE(record.channel, "stopped");
 }
 
 }  // namespace

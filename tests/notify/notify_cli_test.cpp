@@ -116,30 +116,44 @@ TEST(NotifyCli, PushesBriefsAndBuysAsStoredAndAfterAKillRepeatsOnlyTheMessageInF
     const auto groups = box.redis.command({"XINFO", "GROUPS", ANALYSIS});
     return std::find(groups.begin(), groups.end(), "quorvel-notify") != groups.end();
   })) << testing::read_file(box.dir / "notify.out");
+  // A second notifier under the same consumer name would take over the first one's pushes.
+  const auto twin = box.once();
+  EXPECT_EQ(twin.status, 2) << twin.err;
+  EXPECT_NE(twin.err.find("另一个 quorvel-notify 正以消费者 desk-1"), std::string::npos) << twin.err;
+  // A payload no consumer can read is skipped, not retried for ever ahead of the others.
+  box.redis.command({"XADD", BRIEFS, "*", "id", "bad-1", "type", "solvara", "payload", "{not json"});
   box.store(BRIEFS, brief("brief-1"));
+  // The group vanishes (deleted, or a broker restarted without its data): what is stored meanwhile
+  // still arrives.
+  ASSERT_TRUE(eventually([&] { return box.pushed().size() == 1; })) << testing::read_file(box.dir / "notify.out");
+  box.redis.command({"XGROUP", "DESTROY", BRIEFS, "quorvel-notify"});
+  box.store(BRIEFS, brief("brief-2"));
+  ASSERT_TRUE(eventually([&] { return box.pushed().size() == 2; })) << testing::read_file(box.dir / "notify.out");
   box.store(ANALYSIS, analysis("buy-1", "建议买入", false));
   box.store(ANALYSIS, analysis("wait-1", "观望等待", false));
   box.store(ANALYSIS, analysis("buy-2", "谨慎买入", true));
   ASSERT_TRUE(eventually([&] { return held.load() > 0; })) << testing::read_file(box.dir / "notify.out");
   kill(notifier, SIGKILL);
   waitpid(notifier, nullptr, 0);
-  box.store(ANALYSIS, analysis("buy-3", "强烈买入", false));  // stored while nobody listens
+  Json odd = analysis("buy-3", "强烈买入", false);
+  odd["review_required"] = nullptr;  // a member of an unexpected type is read as absent
+  box.store(ANALYSIS, odd);          // stored while nobody listens
 
   const auto restarted = box.once();
   ASSERT_EQ(restarted.status, 0) << restarted.err << restarted.out;
-  EXPECT_EQ(box.pushed(), (std::vector<std::string>{"brief-1", "buy-1", "buy-2", "buy-2", "buy-3"}));
+  EXPECT_EQ(box.pushed(), (std::vector<std::string>{"brief-1", "brief-2", "buy-1", "buy-2", "buy-2", "buy-3"}));
   const auto requests = box.webhook.requests();
   EXPECT_NE(requests.at(0).body.find("震荡偏强"), std::string::npos);
-  EXPECT_NE(requests.at(1).body.find("买入 10.1–10.3，止损 9.6，目标 11.0 / 11.8"), std::string::npos) << requests.at(1).body;
-  EXPECT_EQ(requests.at(1).body.find("需复核"), std::string::npos);
-  EXPECT_NE(requests.at(3).body.find("【需复核】买入计划"), std::string::npos);
-  EXPECT_NE(requests.at(3).body.find("未通过 仓位上限"), std::string::npos);
+  EXPECT_NE(requests.at(2).body.find("买入 10.1–10.3，止损 9.6，目标 11.0 / 11.8"), std::string::npos) << requests.at(2).body;
+  EXPECT_EQ(requests.at(2).body.find("需复核"), std::string::npos);
+  EXPECT_NE(requests.at(4).body.find("【需复核】买入计划"), std::string::npos);
+  EXPECT_NE(requests.at(4).body.find("未通过 仓位上限"), std::string::npos);
   EXPECT_EQ(box.pending(ANALYSIS), "0");
   EXPECT_EQ(box.pending(BRIEFS), "0");
 
   // Nothing is pushed twice once acknowledged.
   ASSERT_EQ(box.once().status, 0);
-  EXPECT_EQ(box.webhook.request_count(), 5u);
+  EXPECT_EQ(box.webhook.request_count(), 6u);
 }
 
 TEST(NotifyCli, ARefusedPushStaysPendingUntilALaterRunGetsItThrough) {

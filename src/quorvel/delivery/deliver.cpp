@@ -36,7 +36,12 @@ struct SendResult {
   bool sent = false;
   int attempts = 0;
   std::string error;
+  bool transient = false;  // the last attempt failed for a reason that may pass
 };
+
+constexpr const char* STOPPED = "已停止：收到停止请求";
+
+bool stopping(const DeliveryOptions& options) { return options.stop_requested && options.stop_requested(); }
 
 double jitter() {
   thread_local std::mt19937_64 random{std::random_device{}()};
@@ -68,19 +73,35 @@ Attempt send_mail(const Channel& channel, const Digest& digest, const DeliveryOp
   return {false, retryable, "邮件发送失败: " + outside_text(response.failure_text), std::nullopt};
 }
 
+// Waits `delay`, in short steps when a stop request may come; false when one came.
+bool wait_unless_stopped(milliseconds delay, const DeliveryOptions& options) {
+  if (!options.stop_requested) {
+    retry_timer().sleep_for(delay);
+    return true;
+  }
+  constexpr milliseconds STEP{200};
+  for (milliseconds left = delay; left.count() > 0; left -= STEP) {
+    if (stopping(options)) return false;
+    retry_timer().sleep_for(std::min(left, STEP));
+  }
+  return !stopping(options);
+}
+
 SendResult send_with_retries(const Channel& channel, const Digest& digest, const RetryPolicy& retry,
                              const DeliveryOptions& options) {
   const auto started = retry_timer().now();
   for (int attempt = 1;; ++attempt) {
+    if (stopping(options)) return {false, attempt - 1, STOPPED, true};
     const Attempt a = channel.kind == ChannelKind::email ? send_mail(channel, digest, options)
                                                          : send_webhook(channel, digest, options);
-    if (a.ok) return {true, attempt, {}};
+    if (a.ok) return {true, attempt, {}, false};
     const auto elapsed = std::chrono::duration_cast<milliseconds>(retry_timer().now() - started);
     const RetryDecision next = decide_retry(retry, a.retryable, attempt, elapsed, a.retry_after, jitter());
-    if (!next.retry) return {false, attempt, fmt::format("{} (共尝试 {} 次，{})", a.error, attempt, next.stop_reason)};
+    if (!next.retry)
+      return {false, attempt, fmt::format("{} (共尝试 {} 次，{})", a.error, attempt, next.stop_reason), a.retryable};
     logger.warning("[推送] %s 第 %d 次发送失败，%.2f 秒后重试: %s", channel.label(), attempt,
                    double(next.delay.count()) / 1000.0, a.error);
-    retry_timer().sleep_for(next.delay);
+    if (!wait_unless_stopped(next.delay, options)) return {false, attempt, a.error + " | " + STOPPED, true};
   }
 }
 
@@ -102,11 +123,11 @@ ChannelOutcome not_claimed(const Channel& channel, const report::DeliveryClaim& 
     case report::ClaimStatus::already_sent:
       logger.info("[推送] %s 已于 %s 发送过 %s，跳过", channel.label(), r.finished_at, r.digest_id);
       return {channel.name, DeliveryStatus::already_sent, 0,
-              fmt::format("已于 {} 发送 {}", r.finished_at, r.digest_id), true};
+              fmt::format("已于 {} 发送 {}", r.finished_at, r.digest_id)};
     case report::ClaimStatus::attempts_used:
       logger.warning("[推送] %s 已有 %d 次运行发送失败，不再重试: %s", channel.label(), r.attempts, r.last_error);
       return {channel.name, DeliveryStatus::failed, 0,
-              fmt::format("已有 {} 次运行发送失败，不再重试；最近一次: {}", r.attempts, r.last_error), true};
+              fmt::format("已有 {} 次运行发送失败，不再重试；最近一次: {}", r.attempts, r.last_error)};
     case report::ClaimStatus::claimed:
     case report::ClaimStatus::claimed_elsewhere:
       break;
@@ -121,14 +142,13 @@ ChannelOutcome deliver_one(const Channel& channel, const Digest& digest, report:
   const report::DeliveryClaimRules rules = claim_rules(retry, options);
   const report::DeliveryClaim claim = store.claim_delivery(key, digest.id, rules);
   if (claim.status != report::ClaimStatus::claimed) return not_claimed(channel, claim);
-  if (claim.took_over)
-    logger.warning("[推送] %s: 接手了一次中断的发送 (始于 %s)，该渠道可能收到两份", channel.label(),
-                   claim.record.claimed_at);
+  if (claim.took_over) logger.warning("[推送] %s: 接手了一次中断的发送，该渠道可能收到两份", channel.label());
   SendResult result;
   try {
     result = send_with_retries(channel, digest, retry, options);
   } catch (const std::exception& e) {
     result.error = outside_text(e.what());
+    result.transient = true;
   }
   std::string detail = result.error;
   try {
@@ -145,7 +165,7 @@ ChannelOutcome deliver_one(const Channel& channel, const Digest& digest, report:
     logger.warning("[推送] %s 发送失败: %s", channel.label(), result.error);
   }
   return {channel.name, result.sent ? DeliveryStatus::sent : DeliveryStatus::failed, result.attempts, detail,
-          result.sent || claim.record.attempts >= rules.max_attempts};
+          !result.sent && result.transient, claim.record.attempts};
 }
 
 void check_digest(const Digest& digest) {
@@ -177,13 +197,17 @@ std::vector<ChannelOutcome> deliver_digest(const std::vector<Channel>& channels,
   check_digest(digest);
   std::vector<ChannelOutcome> outcomes;
   for (const Channel& channel : channels) {
+    if (stopping(options)) {  // not even claimed: a later run finds it untouched
+      outcomes.push_back({channel.name, DeliveryStatus::failed, 0, STOPPED, true, 0});
+      continue;
+    }
     try {
       outcomes.push_back(deliver_one(channel, digest, store, retry, options));
     } catch (const std::exception& e) {
       // The store itself failed (a locked or damaged database): this channel only.
       const std::string why = outside_text(e.what());
       logger.warning("[推送] %s 无法发送: %s", channel.label(), why);
-      outcomes.push_back({channel.name, DeliveryStatus::failed, 0, why});
+      outcomes.push_back({channel.name, DeliveryStatus::failed, 0, why, true, 0});
     }
   }
   return outcomes;

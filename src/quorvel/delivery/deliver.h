@@ -11,6 +11,7 @@
 // Blocking (HTTP and SMTP exchanges, the report store, retry waits): a coroutine calls it through
 // run_blocking (blocking.h). Thread-safe when the store is.
 #include <chrono>
+#include <functional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -36,10 +37,10 @@ struct ChannelOutcome {
   DeliveryStatus status = DeliveryStatus::failed;
   int attempts = 0;    // sends this run made
   std::string detail;  // failed: why, secrets masked; already_sent and skipped: what the store holds
-  // No later run will send it: sent now or before, or every run the claim rules allow has failed.
-  // False while another run may still succeed (this one failed with runs left, the store could not
-  // be used, another run holds it).
-  bool settled = false;
+  // failed: for a reason that may pass by itself (a time-out, a dropped connection, a 5xx, a 429, a
+  // robot's "too fast", the report store being unusable), not a refusal repetition cannot fix.
+  bool transient = false;
+  int runs = 0;  // runs that took this delivery in hand, this one included (0 when the store refused)
 };
 
 // A robot or mail server that is down for a moment gets four tries within two minutes.
@@ -56,6 +57,10 @@ struct DeliveryOptions {
   // the entries it was handling when it died): a claim left behind is taken over at once, not only
   // once stale. The channel may then get that digest twice.
   bool take_over_claims = false;
+  // Polled before each attempt and during the waits between attempts: true ends the channel's
+  // sends (failed, transient) and leaves the later channels unsent the same way, so that a stop
+  // request waits at most for the request under way.
+  std::function<bool()> stop_requested;
 };
 
 // Throws ValueError when the digest has no day, or an id that is empty or not printable ASCII

@@ -70,9 +70,28 @@ RedisReply RedisGroupReader::run(const std::vector<std::string_view>& args, std:
   return r;
 }
 
+std::string RedisGroupReader::last_delivered(const std::string& stream) {
+  const RedisReply r = run({"XINFO", "GROUPS", stream});
+  if (r->type != REDIS_REPLY_ARRAY) return {};
+  for (std::size_t g = 0; g < r->elements; ++g) {
+    const redisReply* fields = r->element[g];
+    if (fields->type != REDIS_REPLY_ARRAY) continue;
+    std::string name, last;
+    for (std::size_t i = 0; i + 1 < fields->elements; i += 2) {
+      const std::string key = text_of(fields->element[i]);
+      if (key == "name") name = text_of(fields->element[i + 1]);
+      if (key == "last-delivered-id") last = text_of(fields->element[i + 1]);
+    }
+    if (name == group_) return last;
+  }
+  return {};
+}
+
 void RedisGroupReader::ensure_group(const std::string& start) {
   for (const std::string& stream : streams_) {
-    RedisReply r = redis_command(connection(timeouts_.command), {"XGROUP", "CREATE", stream, group_, start, "MKSTREAM"});
+    const auto known = resume_.find(stream);
+    const std::string from = known != resume_.end() && !known->second.empty() ? known->second : start;
+    RedisReply r = redis_command(connection(timeouts_.command), {"XGROUP", "CREATE", stream, group_, from, "MKSTREAM"});
     if (!r) {
       const std::string why = redis_context_error(ctx_.get());
       ctx_.reset();
@@ -81,7 +100,25 @@ void RedisGroupReader::ensure_group(const std::string& start) {
     const std::string error = r->type == REDIS_REPLY_ERROR ? std::string(r->str, r->len) : std::string();
     if (!error.empty() && !error.starts_with("BUSYGROUP"))
       throw RuntimeError(fmt::format("无法在 {} 的 {} 上建立消费组 {}: {}", describe(), stream, group_, error));
+    if (known == resume_.end()) resume_[stream] = last_delivered(stream);
   }
+}
+
+std::size_t RedisGroupReader::claim_idle(std::chrono::milliseconds min_idle) {
+  const std::string idle = std::to_string(min_idle.count());
+  std::size_t claimed = 0;
+  for (const std::string& stream : streams_) {
+    std::string cursor = "0-0";
+    // A bounded sweep per call: what is left is taken by the next one.
+    for (int round = 0; round < 10; ++round) {
+      const RedisReply r = run({"XAUTOCLAIM", stream, group_, consumer_, idle, cursor, "COUNT", "100", "JUSTID"});
+      if (r->type != REDIS_REPLY_ARRAY || r->elements < 2) throw RuntimeError("Redis 对 XAUTOCLAIM 返回了意外的应答");
+      cursor = text_of(r->element[0]);
+      if (r->element[1]->type == REDIS_REPLY_ARRAY) claimed += r->element[1]->elements;
+      if (cursor == "0-0" || cursor.empty()) break;
+    }
+  }
+  return claimed;
 }
 
 std::vector<StreamEntry> RedisGroupReader::read(const std::string& from, std::size_t count,
@@ -105,6 +142,7 @@ std::vector<StreamEntry> RedisGroupReader::read(const std::string& from, std::si
       throw RuntimeError("Redis 对 XREADGROUP 返回了无法识别的流");
     const std::string stream = text_of(s->element[0]);
     for (std::size_t k = 0; k < s->element[1]->elements; ++k) out.push_back(entry_of(stream, *s->element[1]->element[k]));
+    if (from == ">" && !out.empty() && out.back().stream == stream) resume_[stream] = out.back().entry_id;
   }
   return out;
 }

@@ -8,6 +8,7 @@
 // the broker is a RuntimeError naming it; the connection is opened again on the next call.
 // Thread-safety: none.
 #include <chrono>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -32,8 +33,13 @@ class RedisGroupReader {
 
   // Creates the group on each stream that lacks it (and the stream, when missing), starting after
   // the entries present now ("$") or at the stream's beginning ("0"). A group that exists keeps its
-  // position.
+  // position. A group that disappears later (deleted, or lost with a broker restarted without
+  // persistence) is made again after the last entry this reader knew the group had handed out, so
+  // the entries stored meanwhile are not skipped.
   void ensure_group(const std::string& start);
+  // Takes over the entries other consumers of the group were handed and have left untouched for
+  // `min_idle` (a consumer that died or was renamed); they then come with pending(). Their number.
+  std::size_t claim_idle(std::chrono::milliseconds min_idle);
   // Up to `count` entries handed to this consumer earlier and not acknowledged, oldest first per stream.
   std::vector<StreamEntry> pending(std::size_t count);
   // Up to `count` entries no consumer of the group has had yet, waiting up to `block` for the first.
@@ -46,12 +52,15 @@ class RedisGroupReader {
   redisContext* connection(std::chrono::milliseconds command_timeout);
   RedisReply run(const std::vector<std::string_view>& args, std::chrono::milliseconds wait = {});
   std::vector<StreamEntry> read(const std::string& from, std::size_t count, std::chrono::milliseconds block);
+  // The group's last handed-out entry id on `stream` ("" when the group is not there).
+  std::string last_delivered(const std::string& stream);
 
   RedisEndpoint endpoint_;
   std::string group_, consumer_;
   std::vector<std::string> streams_;
   RedisTimeouts timeouts_;
   RedisContext ctx_;
+  std::map<std::string, std::string> resume_;  // stream -> the group's last handed-out entry id, as known
 };
 
 }  // namespace quorvel::report

@@ -9,12 +9,19 @@ class FileLock {
  public:
   // Blocks until the lock is held. A RuntimeError when the lock file cannot be opened.
   explicit FileLock(const std::filesystem::path& file);
+  struct NoWait {};
+  // Takes the lock only when it is free now; held() says whether it was.
+  FileLock(const std::filesystem::path& file, NoWait);
   ~FileLock();
   FileLock(const FileLock&) = delete;
   FileLock& operator=(const FileLock&) = delete;
+  bool held() const { return held_; }
 
  private:
+  void lock(const std::filesystem::path& file, int operation);
+
   int fd_ = -1;
+  bool held_ = false;
 };
 
 }  // namespace quorvel

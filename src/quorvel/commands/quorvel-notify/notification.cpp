@@ -30,6 +30,12 @@ std::string text(const Json& j, const char* key) {
   return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
 }
 
+// A member that must be a boolean; anything else (missing, null, a text) counts as `otherwise`.
+bool flag(const Json& j, const char* key, bool otherwise) {
+  const auto it = j.find(key);
+  return it != j.end() && it->is_boolean() ? it->get<bool>() : otherwise;
+}
+
 // The day the message is about: its analysis day, else the day it was stored.
 std::string day_of(const Json& m) {
   const std::string day = text(m, "analysis_time");
@@ -53,7 +59,7 @@ std::string failed_checks(const Json& m) {
   const auto checks = m.find("plan_checks");
   if (checks == m.end() || !checks->is_array()) return out;
   for (const Json& c : *checks)
-    if (c.is_object() && text(c, "level") == "hard" && c.value("passed", true) == false)
+    if (c.is_object() && text(c, "level") == "hard" && !flag(c, "passed", true))
       out += (out.empty() ? "" : "、") + shown(c, "label");
   return out;
 }
@@ -69,7 +75,7 @@ delivery::Digest brief(const Json& m) {
 delivery::Digest buy(const Json& m, const Json& decision) {
   const std::string who = shown(m, "stock_code") + (text(m, "stock_name").empty() ? "" : " " + shown(m, "stock_name"));
   const std::string day = day_of(m);
-  const bool review = m.value("review_required", false) == true;
+  const bool review = flag(m, "review_required", false);
   delivery::Digest d;
   d.title = fmt::format("{}买入计划 · {} {}", review ? "【需复核】" : "", who, day);
   const Json& p = decision;

@@ -11,6 +11,9 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cctype>
+#include <limits>
+#include <optional>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -31,6 +34,7 @@
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
 #include "quorvel/utils/environment.h"
+#include "quorvel/utils/file_lock.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/outside_text.h"
 
@@ -44,11 +48,19 @@ namespace report = quorvel::report;
 
 // How long one read waits for new reports: also how soon a stop request is noticed.
 constexpr auto READ_BLOCK = 2s;
-// How often entries whose push failed are tried again (each try is one run of the channel's claim:
-// after its runs are used up the entry is given up, logged as an error).
+// How often entries whose push failed are tried again. A push that failed for a reason that may
+// pass (a time-out, a 5xx, a 429) is tried until it goes through; one a channel refused outright
+// is given up after REFUSED_RUNS runs, logged as an error.
 constexpr auto PENDING_RETRY = 2min;
+constexpr int REFUSED_RUNS = 3;
+// Entries another consumer of the group was handed and left this long are taken over (a consumer
+// that died for good, or one renamed); a live consumer touches its pending entries every
+// PENDING_RETRY.
+constexpr auto ORPHANED_AFTER = 10min;
 constexpr std::size_t READ_COUNT = 20, PENDING_COUNT = 1000;
 constexpr auto LONGEST_BACKOFF = 30s;
+// One request to a channel; a stop request waits at most this long.
+constexpr auto PUSH_TIMEOUT = 15s;
 
 std::atomic<bool> stop_requested{false};
 
@@ -58,6 +70,13 @@ struct Options {
   std::string url, group = "quorvel-notify", consumer;
   bool from_start = false, once = false;
 };
+
+// A name as part of a file name: characters other than letters, digits, '.', '-' and '_' become '_'.
+std::string file_safe(std::string name) {
+  for (char& c : name)
+    if (!std::isalnum(static_cast<unsigned char>(c)) && c != '.' && c != '-' && c != '_') c = '_';
+  return name;
+}
 
 std::string default_consumer() {
   char host[256] = {};
@@ -75,7 +94,7 @@ class Notifier {
         store_(store),
         start_(opt.from_start ? "0" : "$") {}
 
-  // Handles what is waiting (pending entries first); false when a push stays pending.
+  // Handles what is waiting (pending entries first); false when a push stays pending or was given up.
   bool drain() {
     reader_.ensure_group(start_);
     bool all = handle_pending();
@@ -127,54 +146,78 @@ class Notifier {
   // at once (one of them may then arrive twice, with its id).
   bool handle_pending() {
     const bool inherited = !started_;
+    if (const std::size_t taken = reader_.claim_idle(ORPHANED_AFTER); taken > 0)
+      logger.warning("[推送] 接手了其他消费者搁置超过 %d 分钟的 %d 条消息", int(ORPHANED_AFTER.count()), int(taken));
     const bool all = handle_all(reader_.pending(PENDING_COUNT), inherited);
     started_ = true;
     return all;
   }
 
+  // False when an entry stays pending or was given up.
   bool handle_all(const std::vector<report::StreamEntry>& entries, bool take_over = false) {
     bool all = true;
     for (const auto& e : entries) {
       if (stop_requested) return false;
-      if (!handle(e, take_over)) {
-        all = false;
-        continue;
-      }
-      reader_.ack(e);
+      const Fate fate = handle(e, take_over);
+      all = all && fate == Fate::done;
+      if (fate != Fate::pending) reader_.ack(e);
     }
     return all;
   }
 
-  // True when the entry is done with: pushed everywhere, refused for good, or nothing to push.
-  bool handle(const report::StreamEntry& e, bool take_over) {
+  enum class Fate { done, given_up, pending };
+
+  // Whether the entry is done with (pushed everywhere, or nothing to push), was given up (a channel
+  // refused it in REFUSED_RUNS runs; acknowledged too) or stays pending.
+  Fate handle(const report::StreamEntry& e, bool take_over) {
     if (e.trimmed) {
       logger.warning("[推送] %s 的条目 %s 已从流中删除，跳过", e.stream, e.entry_id);
-      return true;
+      return Fate::done;
     }
-    const Json message = Json::parse(e.payload, nullptr, false);
-    const auto push = message.is_object() ? quorvel::notify::notification_of(message) : std::nullopt;
-    if (!message.is_object()) logger.error("[推送] %s 的条目 %s 不是 JSON 对象，跳过", e.stream, e.entry_id);
-    if (!push) return true;
+    std::optional<delivery::Digest> push;
+    try {
+      const Json message = Json::parse(e.payload);
+      push = quorvel::notify::notification_of(message);
+      if (!push && text_member(message, "id").empty())
+        logger.warning("[推送] %s 的条目 %s 没有消息 id，跳过", e.stream, e.entry_id);
+    } catch (const std::exception& ex) {
+      logger.error("[推送] %s 的条目 %s 无法读取，跳过: %s", e.stream, e.entry_id, outside_text_of(ex));
+      return Fate::given_up;
+    }
+    if (!push) return Fate::done;
     std::vector<delivery::ChannelOutcome> outcomes;
     try {
       delivery::DeliveryOptions options;
       options.take_over_claims = take_over;
+      options.claim.max_attempts = std::numeric_limits<int>::max();  // this loop decides when to give up
+      options.request_timeout = PUSH_TIMEOUT;
+      options.stop_requested = [] { return stop_requested.load(); };
       outcomes = delivery::deliver_digest(channels_, *push, store_, delivery::DELIVERY_RETRY, options);
     } catch (const quorvel::ValueError& ex) {
       logger.error("[推送] 消息 %s 无法推送，跳过: %s", quorvel::outside_text(e.id), outside_text_of(ex));
-      return true;
+      return Fate::given_up;
     }
-    bool settled = true;
+    Fate fate = Fate::done;
     std::string notes;
     for (const auto& o : outcomes) {
-      settled = settled && o.settled;
       notes += fmt::format("{}{} {}", notes.empty() ? "" : "，", o.channel, delivery::status_name(o.status));
-      if (o.status == delivery::DeliveryStatus::failed && o.settled)
-        logger.error("[推送] %s 放弃推送消息 %s: %s", o.channel, push->id, o.detail);
+      if (o.status == delivery::DeliveryStatus::sent || o.status == delivery::DeliveryStatus::already_sent) continue;
+      if (o.status == delivery::DeliveryStatus::failed && !o.transient && o.runs >= REFUSED_RUNS) {
+        logger.error("[推送] %s 拒绝了消息 %s %d 次，放弃: %s", o.channel, push->id, o.runs, o.detail);
+        if (fate == Fate::done) fate = Fate::given_up;
+        continue;
+      }
+      fate = Fate::pending;
     }
-    std::cout << fmt::format("{} [{}]: {}{}\n", push->title, push->id, notes, settled ? "" : "（稍后重试）")
+    std::cout << fmt::format("{} [{}]: {}{}\n", push->title, push->id, notes,
+                             fate == Fate::pending ? "（稍后重试）" : fate == Fate::given_up ? "（已放弃）" : "")
               << std::flush;
-    return settled;
+    return fate;
+  }
+
+  static std::string text_member(const Json& j, const char* key) {
+    const auto it = j.is_object() ? j.find(key) : j.end();
+    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
   }
 
   report::RedisGroupReader reader_;
@@ -198,6 +241,16 @@ int run(const Options& opt) {
     return 2;
   }
   const auto store = report::make_default_report_store();
+  // One process per consumer name: a second one would take over the first one's pushes under way.
+  const auto lock_file = quorvel::report_directory() / fmt::format("notify-{}-{}.lock", file_safe(opt.group),
+                                                                   file_safe(opt.consumer));
+  const quorvel::FileLock only_one(lock_file, quorvel::FileLock::NoWait{});
+  if (!only_one.held()) {
+    std::cerr << "quorvel-notify: 另一个 quorvel-notify 正以消费者 " << quorvel::outside_text(opt.consumer)
+              << " (消费组 " << quorvel::outside_text(opt.group)
+              << ") 运行；同时运行多个时用 --consumer 给每个取不同的名称\n";
+    return 2;
+  }
   Notifier notifier(opt, std::move(channels), *store);
   if (opt.once) return notifier.drain() ? 0 : 1;
   std::signal(SIGINT, request_stop);
@@ -224,7 +277,7 @@ int main(int argc, char** argv) {
     app.add_option("--group", opt.group, "消费组名称 (默认 quorvel-notify)；各组互不影响，各自收到全部消息");
     app.add_option("--consumer", opt.consumer, "本消费者的名称 (默认 notify@主机名)；重启时保持不变才能接上未完成的推送");
     app.add_flag("--from-start", opt.from_start, "新建消费组时从队列中最早的消息开始 (默认只推送启动之后存入的报告)");
-    app.add_flag("--once", opt.once, "推送已在等待的消息后退出 (适合定时任务)；有推送失败时退出码为 1");
+    app.add_flag("--once", opt.once, "推送已在等待的消息后退出 (适合定时任务)；有消息仍待推送或被放弃时退出码为 1");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
     if (opt.url.empty()) opt.url = quorvel::env_value("QUORVEL_MQ_URL").value_or("");
     if (opt.url.empty()) {
