@@ -15,6 +15,7 @@ find_package(RapidJSON REQUIRED)
 find_package(PkgConfig REQUIRED)
 pkg_check_modules(PCRE2 REQUIRED IMPORTED_TARGET libpcre2-8)
 pkg_check_modules(HIREDIS REQUIRED IMPORTED_TARGET hiredis)
+pkg_check_modules(LIBPQ REQUIRED IMPORTED_TARGET libpq)
 pkg_check_modules(HTTPLIB IMPORTED_TARGET cpp-httplib)
 
 set(TALIB_ROOT ${CMAKE_SOURCE_DIR}/third_party/ta-lib CACHE PATH "TA-Lib build from scripts/setup.sh")

@@ -2,7 +2,8 @@
 # Installs the Debian packages the product needs and builds TA-Lib 0.6 from the C sources shipped in
 # the npm package talib@2.0.5. Idempotent: a second run installs and builds nothing.
 #   --tests    also what only the tests and benchmarks need: GoogleTest, Google Benchmark, the HTTP
-#              server library of the fake services, and a Redis server the tests start themselves
+#              server library of the fake services, and the Redis and PostgreSQL servers the tests
+#              start themselves
 #   --browser  also Chromium and CJK fonts for the page tests (tests/browser)
 #   --fuzz     also clang and its sanitizer runtimes for scripts/fuzz.sh
 set -euo pipefail
@@ -12,12 +13,13 @@ ROOT=$(pwd)
 PACKAGES=(
   build-essential cmake ninja-build pkg-config git ca-certificates
   libasio-dev nlohmann-json3-dev rapidjson-dev libpcre2-dev libicu-dev libspdlog-dev libfmt-dev
-  libcli11-dev libcurl4-openssl-dev libssl-dev libsqlite3-dev sqlite3 libhiredis-dev
+  libcli11-dev libcurl4-openssl-dev libssl-dev libsqlite3-dev sqlite3 libhiredis-dev libpq-dev
   libhowardhinnant-date-dev tzdata libyaml-cpp-dev libmd4c-dev libmd4c-html0-dev
 )
 for option in "$@"; do
   case "$option" in
-    --tests) PACKAGES+=(libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev redis-server) ;;
+    --tests)
+      PACKAGES+=(libgtest-dev libgmock-dev googletest libbenchmark-dev libcpp-httplib-dev redis-server postgresql) ;;
     --browser) PACKAGES+=(chromium fonts-noto-cjk) ;;
     --fuzz) PACKAGES+=(clang libclang-rt-14-dev) ;;
     *) echo "setup: unknown option $option (use --tests, --browser, --fuzz)" >&2; exit 2 ;;
