@@ -57,6 +57,8 @@ constexpr quorvel::sqlite::AddedColumn ADDED_COLUMNS[] = {
     {"instruments", "lot", "INTEGER"},
     // 1 when the series' bars confirmed its volume unit; NULL or 0 when they could not.
     {"series", "volume_checked", "INTEGER"},
+    // The factor applied to the source's volumes; NULL: 1 (series stored before it was recorded).
+    {"series", "volume_scale", "REAL"},
 };
 
 // Meta key of the one-time rounding of prices stored before writes were rounded.
@@ -119,8 +121,8 @@ BarStore::BarStore(const std::filesystem::path& file) : db_(file, market_db_opti
   instrument_stmt_ =
       std::make_unique<Statement>(db_.prepare("SELECT code, name, market, kind, lot FROM instruments WHERE code = ?1"));
   series_stmt_ = std::make_unique<Statement>(
-      db_.prepare("SELECT source, adjustment, symbol, checked_first, checked_last, volume_checked FROM series "
-                  "WHERE code = ?1"));
+      db_.prepare("SELECT source, adjustment, symbol, checked_first, checked_last, volume_checked, volume_scale "
+                  "FROM series WHERE code = ?1"));
   clean_price_noise_once();
   pack_unpacked_series();
 }
@@ -253,12 +255,12 @@ void BarStore::delete_bars(const std::string& code) {
 
 void BarStore::put_series(const SeriesInfo& info) {
   Statement st = db_.prepare(
-      "INSERT OR REPLACE INTO series(code, source, adjustment, symbol, checked_first, checked_last, volume_checked) "
-      "VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+      "INSERT OR REPLACE INTO series(code, source, adjustment, symbol, checked_first, checked_last, volume_checked, "
+      "volume_scale) VALUES (?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
   st.bind(1, info.code).bind(2, info.source).bind(3, info.adjustment).bind(4, info.symbol);
   const auto day_or_null = [](const std::optional<Date>& d) { return d ? double(day_number(*d)) : std::nan(""); };
   st.bind(5, day_or_null(info.checked_first)).bind(6, day_or_null(info.checked_last));
-  st.bind(7, std::int64_t(info.volume_checked ? 1 : 0));
+  st.bind(7, std::int64_t(info.volume_checked ? 1 : 0)).bind(8, info.volume_scale);
   st.step();
 }
 
@@ -272,6 +274,7 @@ std::optional<SeriesInfo> BarStore::series(const std::string& code) {
     if (!std::isnan(st.real(3))) info->checked_first = from_day_number(st.integer(3));
     if (!std::isnan(st.real(4))) info->checked_last = from_day_number(st.integer(4));
     info->volume_checked = !st.is_null(5) && st.integer(5) != 0;
+    if (!st.is_null(6)) info->volume_scale = st.real(6);
   }
   st.reset();
   return info;

@@ -43,6 +43,10 @@ struct SeriesInfo {
   // Whether the bars confirmed the volume unit (amount ≈ close × volume); false for index series,
   // series without amounts and imported ones, whose volumes are in the source's documented unit.
   bool volume_checked = false;
+  // What the source's volumes (in its documented unit) were multiplied by to store shares: 100 when
+  // its amounts showed it counted lots, 0.01 for the reverse, else 1. Every stored row of the series
+  // carries the same factor, so an extension applies it too.
+  double volume_scale = 1.0;
 };
 
 class BarStore {

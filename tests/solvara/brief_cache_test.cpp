@@ -92,7 +92,11 @@ TEST_F(BriefCache, ADirectoryInPlaceOfTheBriefIsAReadFailureNotAMiss) {
   testing::LogCapture log;
   std::filesystem::create_directories(_cache_path("A", "2026-05-06"));
   EXPECT_FALSE(_load_disk_cache("A", "2026-05-06"));
-  EXPECT_TRUE(log.contains("[大盘 AI 简报] 读取缓存失败 path=" + _cache_path("A", "2026-05-06").string() + " err="));
+  EXPECT_FALSE(_load_disk_cache("A", "2026-05-06"));  // read again after the brief's lock: no second warning
+  const std::string warning = "[大盘 AI 简报] 读取缓存失败 path=" + _cache_path("A", "2026-05-06").string() + " err=";
+  std::size_t warnings = 0;
+  for (const auto& line : log.lines()) warnings += line.find(warning) != std::string::npos;
+  EXPECT_EQ(warnings, 1u);
 }
 
 TEST_F(BriefCache, AnUnwritableBriefFileIsLoggedNotRaisedAndLeavesNothingBehind) {

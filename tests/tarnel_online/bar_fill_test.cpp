@@ -1,6 +1,8 @@
 // Filling the store from fake K-line hosts on 127.0.0.1: normal answers, faults, fallback, series
 // replacement, unreachable hosts and the once-per-range rule of the service.
 #include <atomic>
+#include <regex>
+#include <set>
 
 #include <gtest/gtest.h>
 
@@ -40,6 +42,49 @@ TEST_F(OnlineFill, FillsMissingDaysOnceAndRecordsTheSeries) {
   EXPECT_TRUE(info->volume_checked);
   EXPECT_EQ(filler.fill("sh.600000", d("2026-11-30"), d("2026-12-31")).status, Status::up_to_date);
   EXPECT_EQ(host.request_count(), 1u);
+}
+
+// A source that counts Hong Kong volume in lots while its amounts are in dollars: the bars show it
+// and the volumes are stored in shares. Every row of a series carries one unit: an extension the
+// amounts cannot vouch for takes the stored factor, and one whose amounts show another factor than
+// the stored rows carry (rows stored before factors were recorded) brings the whole series again.
+TEST_F(OnlineFill, EveryStoredRowOfASeriesCarriesOneVolumeUnit) {
+  const auto bars_until = [](std::string until, bool amounts) {
+    return [until, amounts](const quorvel::testing::KlineRequest& r) {
+      std::string body = quorvel::testing::generated_eastmoney_reply(r, until);
+      if (!amounts) body = std::regex_replace(body, std::regex(R"(,[0-9.]+")"), ",-\"");
+      return KlineReply{200, body, {}, {}, false};
+    };
+  };
+  const auto volumes = [&] {
+    std::set<double> seen;
+    const BarTable bars = stored("hk.00700");
+    for (std::size_t i = 0; i < bars.rows(); ++i) seen.insert(bars.at("volume", i));
+    return seen;
+  };
+  FakeKlineServer host(bars_until("2026-12-01", true));
+  BarFiller filler(*local_, config(host.base_url()));
+  ASSERT_EQ(filler.fill("hk.00700", d("2026-11-30"), d("2026-12-31")).status, Status::filled);
+  EXPECT_EQ(volumes(), std::set<double>{1234500});
+  EXPECT_EQ(series("hk.00700")->volume_scale, 100);
+
+  host.set_handler(bars_until("2026-12-02", false));
+  ASSERT_EQ(filler.fill("hk.00700", d("2026-11-30"), d("2026-12-31")).status, Status::filled);
+  EXPECT_EQ(volumes(), std::set<double>{1234500});
+  EXPECT_FALSE(series("hk.00700")->volume_checked);
+
+  {  // as a store written before factors were recorded holds the series: lots taken for shares
+    BarStore store(local_->store_file());
+    store.db().exec("UPDATE bars SET volume = volume / 100; UPDATE series SET volume_scale = NULL");
+  }
+  host.set_handler(bars_until("2026-12-03", false));
+  ASSERT_EQ(filler.fill("hk.00700", d("2026-11-30"), d("2026-12-31")).status, Status::filled);
+  EXPECT_EQ(volumes(), std::set<double>{12345});
+  const auto before = host.request_count();
+  host.set_handler(bars_until("", true));
+  ASSERT_EQ(filler.fill("hk.00700", d("2026-11-30"), d("2026-12-31")).status, Status::filled);
+  EXPECT_EQ(volumes(), std::set<double>{1234500});
+  EXPECT_EQ(host.requests().at(before + 1).params.at("beg"), "20261130");  // the whole series again
 }
 
 TEST_F(OnlineFill, FaultsWriteNothing) {

@@ -96,34 +96,36 @@ TEST(ProviderReply, InvalidBarsMakeTheWholeAnswerUnusable) {
 
 TEST(ProviderReply, VolumeUnitIsCheckedAgainstTheAmounts) {
   const double none = std::nan("");
-  // Two days at a close of 10 with 1000 units of volume and the given amount per day.
-  const auto series = [](double amount) {
-    return std::vector<BarRow>{{parse_date("2026-12-01"), 10, 10.2, 9.8, 10, 1000, amount},
-                               {parse_date("2026-12-02"), 10, 10.2, 9.8, 10, 1000, amount}};
+  // Four days at a close of 10 with 1000 units of volume and the given amounts.
+  const auto series = [](std::vector<double> amounts) {
+    std::vector<BarRow> rows;
+    for (std::size_t i = 0; i < amounts.size(); ++i)
+      rows.push_back({parse_date("2026-12-01") + date::days{int(i)}, 10, 10.2, 9.8, 10, 1000, amounts[i]});
+    return rows;
   };
   struct Row {
     const char* name;
     InstrumentKind kind;
-    Adjustment adjustment;
-    double amount;
+    bool prices_as_traded;
+    std::vector<double> amounts;
     bool verified;
-    double volume;  // of each row afterwards
+    double scale;
   };
   const std::vector<Row> rows{
-      {"shares as assumed", InstrumentKind::stock, Adjustment::forward, 10100, true, 1000},
-      {"lots taken for shares", InstrumentKind::etf, Adjustment::none, 1'000'000, true, 100'000},
-      {"shares taken for lots", InstrumentKind::stock, Adjustment::forward, 99, true, 10},
-      {"neither unit fits", InstrumentKind::stock, Adjustment::forward, 1000 * 10 * 10'000.0, false, 1000},
-      {"no amount", InstrumentKind::stock, Adjustment::forward, none, false, 1000},
-      {"index in points", InstrumentKind::index, Adjustment::none, 1'000'000, false, 1000},
-      {"backward-adjusted prices", InstrumentKind::stock, Adjustment::backward, 1'000'000, false, 1000},
+      {"shares as assumed", InstrumentKind::stock, true, {10100, 9900, 10000, 10200}, true, 1},
+      {"lots taken for shares", InstrumentKind::etf, true, {1e6, 1e6, 1e6, 1e6}, true, 100},
+      {"shares taken for lots", InstrumentKind::stock, true, {99, 101, 100, 100}, true, 0.01},
+      {"units change inside the rows", InstrumentKind::stock, true, {1e6, 1e6, 1e4, 1e4}, false, 1},
+      {"neither unit fits", InstrumentKind::stock, true, {1e8, 1e8, 1e8, 1e8}, false, 1},
+      {"no amount", InstrumentKind::stock, true, {none, none, none, none}, false, 1},
+      {"index in points", InstrumentKind::index, true, {1e6, 1e6, 1e6, 1e6}, false, 1},
+      {"adjusted prices, not those traded", InstrumentKind::stock, false, {1e6, 1e6, 1e6, 1e6}, false, 1},
   };
   for (const auto& r : rows) {
     SCOPED_TRACE(r.name);
-    auto bars = series(r.amount);
-    const VolumeUnitCheck check = check_volume_unit(bars, r.kind, r.adjustment);
+    const VolumeUnitCheck check = check_volume_unit(series(r.amounts), r.kind, r.prices_as_traded);
     EXPECT_EQ(check.verified, r.verified);
-    for (const auto& bar : bars) EXPECT_DOUBLE_EQ(bar.volume, r.volume);
+    EXPECT_DOUBLE_EQ(check.scale, r.scale);
   }
 }
 

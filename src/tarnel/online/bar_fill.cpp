@@ -55,7 +55,19 @@ struct BarFiller::Target {
   InstrumentKind kind;
   Adjustment adjustment;
   std::optional<SeriesInfo> series;
+  Date latest{};  // the market's last closed session
 };
+
+namespace {
+
+// Rows traded at the prices they show: an unadjusted series, or a forward-adjusted one near its
+// latest session (further back its prices are scaled by every later corporate action).
+bool prices_as_traded(Adjustment adjustment, Date latest, const std::vector<BarRow>& rows) {
+  if (adjustment == Adjustment::none) return true;
+  return adjustment == Adjustment::forward && !rows.empty() && rows.back().date + date::days{14} >= latest;
+}
+
+}  // namespace
 
 std::vector<Date> missing_days(const std::vector<Date>& expected, const std::vector<Date>& stored,
                                const std::optional<SeriesInfo>& series) {
@@ -91,10 +103,11 @@ BarFiller::BarFiller(LocalMarketData& local, OnlineConfig config, Fetcher::Trans
 
 FillOutcome BarFiller::fill(const std::string& code_text, Date first, Date last) {
   Target t{parse_instrument_code(code_text), local_.storage_code(code_text), InstrumentKind::stock,
-           config_.adjustment, std::nullopt};
+           config_.adjustment, std::nullopt, Date{}};
   t.kind = kind_of(t.code);
   if (t.kind == InstrumentKind::index) t.adjustment = Adjustment::none;
   const std::string market = calendar_market(t.code.market);
+  t.latest = parse_date(local_.normalize_end_date(market_today(market), market));
   last = std::min(last, parse_date(local_.normalize_end_date(date_text(last), market)));
   if (first > last) return {};
   BarStore store(local_.store_file());
@@ -137,13 +150,29 @@ FillOutcome BarFiller::fill_with(BarStore& store, const Target& t, const std::ve
       outcome.detail += fmt::format("{}{}: {}", outcome.detail.empty() ? "" : "；", p->name(), outcome_text(reply));
       continue;
     }
+    VolumeUnitCheck unit = check_volume_unit(reply.rows, t.kind, prices_as_traded(t.adjustment, t.latest, reply.rows));
+    const double stored_scale = t.series ? t.series->volume_scale : 1.0;
+    if (!plan.replace && t.series && unit.verified && unit.scale != stored_scale) {
+      // The stored rows carry another volume factor (or were stored before one was recorded): the
+      // whole series is fetched again, so that every row carries the one the bars show now.
+      plan = plan_fetch(missing, all_stored, false);
+      reply = ask(*p, t, plan, reply.symbol);
+      if (reply.outcome != SeriesReply::Outcome::bars) {
+        outcome.detail += fmt::format("{}{}: {}", outcome.detail.empty() ? "" : "；", p->name(), outcome_text(reply));
+        continue;
+      }
+      unit = check_volume_unit(reply.rows, t.kind, prices_as_traded(t.adjustment, t.latest, reply.rows));
+    }
+    // Rows the bars could not vouch for keep the factor of the rows beside them.
+    const double scale = unit.verified ? unit.scale : (plan.replace ? 1.0 : stored_scale);
+    if (scale != 1.0)
+      for (auto& r : reply.rows) r.volume *= scale;
+    if (unit.verified && scale != stored_scale)
+      quorvel::logger.warning("%s 的成交量单位与 %s 的成交额不符（成交额/(收盘价×成交量) 中位数 %.2f）：成交量按数据换算 ×%s",
+                              t.code.code, p->name(), unit.median_ratio, scale > 1 ? "100" : "0.01");
     for (const auto& r : reply.rows)
       if (!std::binary_search(all_stored.begin(), all_stored.end(), r.date)) ++outcome.bars_added;
-    const VolumeUnitCheck unit = check_volume_unit(reply.rows, t.kind, t.adjustment);
-    if (unit.scale != 1.0)
-      quorvel::logger.warning("%s 的成交量单位与 %s 的成交额不符（成交额/(收盘价×成交量) 中位数 %.2f）：成交量已按数据换算 ×%s",
-                              t.code.code, p->name(), unit.median_ratio, unit.scale > 1 ? "100" : "0.01");
-    write(store, t, *p, reply, plan, unit.verified);
+    write(store, t, *p, reply, plan, unit.verified, scale);
     return {FillOutcome::Status::filled, outcome.bars_added, std::string(p->name()), ""};
   }
   if (providers_.empty()) outcome.detail = "没有配置行情源";
@@ -154,9 +183,9 @@ FillOutcome BarFiller::fill_with(BarStore& store, const Target& t, const std::ve
 }
 
 void BarFiller::write(BarStore& store, const Target& t, const Provider& p, const SeriesReply& reply,
-                      const FetchPlan& plan, bool volume_checked) {
+                      const FetchPlan& plan, bool volume_checked, double volume_scale) {
   SeriesInfo info{t.stored,   std::string(p.name()),  std::string(adjustment_name(t.adjustment)), reply.symbol,
-                  plan.first, reply.rows.back().date, volume_checked};
+                  plan.first, reply.rows.back().date, volume_checked,                             volume_scale};
   // The span answered for grows with each extension; a distant one starts afresh.
   const auto& old = t.series;
   if (!plan.replace && old && old->source == info.source && old->checked_first && old->checked_last &&
@@ -180,7 +209,7 @@ void BarFiller::write(BarStore& store, const Target& t, const Provider& p, const
 
 std::string BarFiller::lookup_name(const std::string& code_text) {
   Target t{parse_instrument_code(code_text), local_.storage_code(code_text), InstrumentKind::stock,
-           config_.adjustment, std::nullopt};
+           config_.adjustment, std::nullopt, Date{}};
   t.kind = kind_of(t.code);
   if (t.kind == InstrumentKind::index) t.adjustment = Adjustment::none;
   const auto today = date::floor<date::days>(quorvel::clock().now());

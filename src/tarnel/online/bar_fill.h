@@ -57,7 +57,7 @@ class BarFiller {
   FillOutcome fill_with(BarStore& store, const Target& t, const std::vector<Date>& missing);
   SeriesReply ask(Provider& p, const Target& t, const FetchPlan& plan, const std::string& symbol);
   void write(BarStore& store, const Target& t, const Provider& p, const SeriesReply& reply, const FetchPlan& plan,
-             bool volume_checked);
+             bool volume_checked, double volume_scale);
 
   LocalMarketData& local_;
   OnlineConfig config_;

@@ -54,28 +54,28 @@ std::string clean_rows(std::vector<BarRow>& rows, Date first, Date last) {
   return "";
 }
 
-VolumeUnitCheck check_volume_unit(std::vector<BarRow>& rows, InstrumentKind kind, Adjustment adjustment) {
+VolumeUnitCheck check_volume_unit(const std::vector<BarRow>& rows, InstrumentKind kind, bool prices_as_traded) {
   VolumeUnitCheck out;
-  if (kind == InstrumentKind::index || adjustment == Adjustment::backward) return out;
-  // The latest rows: a forward-adjusted series trades at its own prices there.
+  if (kind == InstrumentKind::index || !prices_as_traded) return out;
   constexpr std::size_t LATEST = 60;
   std::vector<double> ratios;
   for (auto it = rows.rbegin(); it != rows.rend() && ratios.size() < LATEST; ++it)
-    if (std::isfinite(it->amount) && it->amount > 0 && it->volume > 0)
+    if (std::isfinite(it->amount) && it->amount > 0 && it->volume > 0 && it->close > 0)
       ratios.push_back(it->amount / (it->close * it->volume));
   if (ratios.empty()) return out;
-  const auto mid = ratios.begin() + std::ptrdiff_t(ratios.size() / 2);
-  std::nth_element(ratios.begin(), mid, ratios.end());
+  std::vector<double> sorted = ratios;
+  const auto mid = sorted.begin() + std::ptrdiff_t(sorted.size() / 2);
+  std::nth_element(sorted.begin(), mid, sorted.end());
   out.median_ratio = *mid;
-  // Within a factor of 2 of the expected ratio: prices move inside the day and adjustments shift
-  // the oldest of these rows a little, never by such a factor.
-  const auto near = [&](double expected) { return out.median_ratio > expected / 2 && out.median_ratio < expected * 2; };
-  if (near(1.0)) {
+  // Within a factor of 2: a day's trades spread around its close, never by such a factor.
+  const auto near = [](double ratio, double expected) { return ratio > expected / 2 && ratio < expected * 2; };
+  for (const double expected : {1.0, 100.0, 0.01}) {
+    if (!near(out.median_ratio, expected)) continue;
+    const auto agreeing = std::count_if(ratios.begin(), ratios.end(), [&](double r) { return near(r, expected); });
+    if (double(agreeing) < 0.8 * double(ratios.size())) return out;
     out.verified = true;
-  } else if (near(100.0) || near(0.01)) {
-    out.verified = true;
-    out.scale = near(100.0) ? 100.0 : 0.01;
-    for (auto& r : rows) r.volume *= out.scale;
+    out.scale = expected;
+    return out;
   }
   return out;
 }

@@ -65,17 +65,19 @@ std::string clean_rows(std::vector<BarRow>& rows, Date first, Date last);
 
 // What a series' own bars say about the volume unit its provider was assumed to use.
 struct VolumeUnitCheck {
-  bool verified = false;  // amount ≈ close × volume held, after `scale` if any
-  double scale = 1.0;     // applied to every volume: 100 or 0.01 when the bars showed another unit
+  bool verified = false;  // amount ≈ close × volume × scale held
+  double scale = 1.0;     // what the volumes must be multiplied by: 100 or 0.01 when the bars show another unit
   double median_ratio = std::numeric_limits<double>::quiet_NaN();  // amount / (close × volume)
 };
 
 // Checks the volumes (shares) of stock and fund rows against their amounts (quote currency): the
-// median of amount / (close × volume) over the latest rows that carry an amount is about 1 when the
-// assumed unit is right. A median near 100 or near 1/100 means the source counted in lots of 100
-// shares or the reverse: every volume is rescaled to what the data shows. Index rows (close in
-// points), rows without an amount and backward-adjusted series (whose prices are far from those
-// traded) cannot be checked: they keep the assumed unit and stay unverified.
-VolumeUnitCheck check_volume_unit(std::vector<BarRow>& rows, InstrumentKind kind, Adjustment adjustment);
+// ratio amount / (close × volume) over the latest rows that carry an amount is about 1 when the
+// assumed unit is right, about 100 or 1/100 when the source counted in lots of 100 shares or the
+// reverse. It counts only when at least 80% of those rows agree on it (a split or a unit change
+// inside the rows leaves the unit unverified). Index rows (close in points), rows without an
+// amount, and rows whose prices are not the prices traded (`prices_as_traded` false: a
+// backward-adjusted series, or forward-adjusted rows far from the latest session) cannot be
+// checked. The rows are not changed.
+VolumeUnitCheck check_volume_unit(const std::vector<BarRow>& rows, InstrumentKind kind, bool prices_as_traded);
 
 }  // namespace tarnel::online

@@ -3,6 +3,8 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
+#include <mutex>
+#include <set>
 
 #include <fmt/format.h>
 
@@ -79,7 +81,13 @@ std::optional<CachedBrief> _load_disk_cache(const std::string& market_type, cons
     }
     return CachedBrief{std::move(brief), std::move(meta)};
   } catch (const RuntimeError& e) {  // the file reader's report: permission, I/O, a directory in its place
-    logger.warning("[大盘 AI 简报] 读取缓存失败 path=%s err=%s", path.string(), e.what());
+    // The brief's flow reads the disk twice (before and after taking its lock): one warning for a
+    // path that stays unreadable.
+    static std::mutex mutex;
+    static std::set<std::string> warned;
+    std::lock_guard lock(mutex);
+    if (warned.insert(path.string() + "\n" + e.what()).second)
+      logger.warning("[大盘 AI 简报] 读取缓存失败 path=%s err=%s", path.string(), e.what());
     return std::nullopt;
   }
 }
