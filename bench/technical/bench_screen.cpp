@@ -15,6 +15,7 @@
 #include "quorvel/indicators/status_computation.h"
 #include "quorvel/strategy/technical/pool_screen.h"
 #include "quorvel/utils/environment.h"
+#include "quorvel/utils/logger.h"
 #include "support/universe.h"
 #include "support/universe_services.h"
 #include "tarnel/local_market_data.h"
@@ -103,9 +104,11 @@ void BM_ScanOnly(benchmark::State& state) {
   state.SetItemsProcessed(state.iterations());
 }
 
-// What quorvel-screen does: load, status, scan and the combined selector's decision per instrument.
+// What quorvel-screen does: load, status, scan and the combined selector's decision per instrument,
+// logging at its default level (warnings; the per-instrument lines come with -v only).
 void BM_CombinedScreen(benchmark::State& state) {
   quorvel::bench::universe_services();
+  quorvel::logger.backend().set_level(spdlog::level::warn);
   quorvel::strategy::technical::ScreenRequest req;
   for (int i = 0; i < INSTRUMENTS; ++i) req.codes.push_back(code_of(i));
   req.start_date = START;
