@@ -112,8 +112,10 @@ BarStore::BarStore(const std::filesystem::path& file) : db_(file, market_db_opti
   // Pages are read straight from the mapped file instead of copied in by a system call each: a whole
   // market's packed series is read about as fast as memory.
   db_.exec("PRAGMA mmap_size = " + std::to_string(MAP_BYTES));
-  db_.exec(SCHEMA);
-  add_missing_columns(db_);
+  quorvel::sqlite::retry_while_busy(std::chrono::milliseconds(market_db_options(true).busy_timeout_ms), [this] {
+    db_.exec(SCHEMA);
+    add_missing_columns(db_);
+  });
   load_stmt_ = std::make_unique<Statement>(db_.prepare(
       "SELECT day, open, high, low, close, volume, amount FROM bars WHERE code = ?1 AND day BETWEEN ?2 AND ?3 "
       "ORDER BY day"));

@@ -11,17 +11,15 @@
 #include <stdexcept>
 #include <thread>
 
-#include <arpa/inet.h>
 #include <fcntl.h>
 #include <grp.h>
 #include <libpq-fe.h>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
+#include "support/free_port.h"
 
 namespace quorvel::testing {
 
@@ -31,21 +29,6 @@ namespace fs = std::filesystem;
 
 constexpr auto kStartTimeout = std::chrono::seconds(30);
 
-int free_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t len = sizeof(addr);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    if (fd >= 0) ::close(fd);
-    throw std::runtime_error("no free port on 127.0.0.1");
-  }
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 // Debian installs every major version in a directory of its own and leaves them off PATH; the newest
 // one wins. Where there is no such directory the programs are looked up on PATH.
@@ -152,7 +135,7 @@ std::vector<std::string> run_sql(const std::string& info, const std::string& sql
 
 }  // namespace
 
-PostgresServer::PostgresServer() : port_(free_port()) {
+PostgresServer::PostgresServer() : port_(free_loopback_port()) {
   // initdb and postgres refuse to run as root; as root the cluster belongs to the system user that
   // Debian's postgresql package creates.
   const passwd* pw = ::geteuid() == 0 ? ::getpwnam("postgres") : ::getpwuid(::geteuid());

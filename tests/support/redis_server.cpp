@@ -1,37 +1,19 @@
 #include "support/redis_server.h"
 
-#include <arpa/inet.h>
 #include <hiredis/hiredis.h>
-#include <netinet/in.h>
 #include <signal.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <stdexcept>
 #include <thread>
+#include "support/free_port.h"
 
 namespace quorvel::testing {
 
 namespace {
-
-int free_port() {
-  const int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-  sockaddr_in addr{};
-  addr.sin_family = AF_INET;
-  addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-  addr.sin_port = 0;
-  socklen_t len = sizeof(addr);
-  if (fd < 0 || ::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof(addr)) != 0 ||
-      ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
-    if (fd >= 0) ::close(fd);
-    throw std::runtime_error("no free port on 127.0.0.1");
-  }
-  ::close(fd);
-  return ntohs(addr.sin_port);
-}
 
 struct ContextDeleter {
   void operator()(redisContext* c) const { redisFree(c); }
@@ -58,7 +40,7 @@ std::vector<std::string> field_values(const std::vector<std::string>& flat, cons
 
 }  // namespace
 
-RedisServer::RedisServer() : port_(free_port()) { start(); }
+RedisServer::RedisServer() : port_(free_loopback_port()) { start(); }
 
 RedisServer::~RedisServer() { stop(); }
 

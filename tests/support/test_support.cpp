@@ -118,4 +118,5 @@ std::string read_file(const std::filesystem::path& path) {
   return ss.str();
 }
 
+
 }  // namespace quorvel::testing

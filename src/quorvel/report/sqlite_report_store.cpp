@@ -5,7 +5,6 @@
 #include <algorithm>
 #include <cctype>
 #include <set>
-#include <thread>
 
 #include <fmt/format.h>
 
@@ -25,8 +24,6 @@
 namespace quorvel::report {
 
 namespace {
-
-using SteadyClock = std::chrono::steady_clock;
 
 // 2: outbox claims (claimed_by, lease_until). A program that knows only 1 refuses the database, as
 // a flusher that ignored claims would send messages a second time.
@@ -173,18 +170,7 @@ SqliteReportStore::SqliteReportStore(StoreOptions options, std::shared_ptr<Messa
                                            .corrupt_advice = {},
                                            .read_only = options_.read_only});
   if (options_.read_only) return;
-  // Switching to WAL and creating the tables can meet a lock that SQLite does not wait for when
-  // several processes open a new database at the same moment; try again for a while then.
-  const auto give_up = SteadyClock::now() + std::chrono::milliseconds(options_.busy_timeout_ms);
-  for (int attempt = 1;; ++attempt) {
-    try {
-      configure();
-      return;
-    } catch (const DatabaseBusy&) {
-      if (SteadyClock::now() >= give_up) throw;
-      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10 * attempt, 200)));
-    }
-  }
+  sqlite::retry_while_busy(std::chrono::milliseconds(options_.busy_timeout_ms), [this] { configure(); });
 }
 
 void SqliteReportStore::configure() {

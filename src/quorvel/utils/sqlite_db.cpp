@@ -1,6 +1,8 @@
 #include "quorvel/utils/sqlite_db.h"
 
+#include <algorithm>
 #include <cmath>
+#include <thread>
 #include <utility>
 
 #include <fmt/format.h>
@@ -70,7 +72,9 @@ Database::Database(const std::filesystem::path& file, OpenOptions options)
   }
   const int flags = SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX | (options_.create ? SQLITE_OPEN_CREATE : 0);
   open(file.string(), flags);
-  if (options_.wal) exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;");
+  if (options_.wal)
+    retry_while_busy(std::chrono::milliseconds(options_.busy_timeout_ms),
+                     [this] { exec("PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;"); });
 }
 
 void Database::open_read_only() {
@@ -246,6 +250,19 @@ ReadSnapshot::~ReadSnapshot() { db_.end_read(); }
 RelaxedSync::RelaxedSync(Database& db) : db_(db) { db_.exec("PRAGMA synchronous=NORMAL"); }
 
 RelaxedSync::~RelaxedSync() { sqlite3_exec(db_.handle(), "PRAGMA synchronous=FULL", nullptr, nullptr, nullptr); }
+
+void retry_while_busy(std::chrono::milliseconds budget, const std::function<void()>& work) {
+  const auto give_up = std::chrono::steady_clock::now() + budget;
+  for (int attempt = 1;; ++attempt) {
+    try {
+      work();
+      return;
+    } catch (const DatabaseBusy&) {
+      if (std::chrono::steady_clock::now() >= give_up) throw;
+      std::this_thread::sleep_for(std::chrono::milliseconds(std::min(10 * attempt, 200)));
+    }
+  }
+}
 
 std::vector<AddedColumn> missing_columns(Database& db, std::span<const AddedColumn> columns) {
   std::vector<AddedColumn> missing;

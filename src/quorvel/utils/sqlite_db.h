@@ -7,9 +7,11 @@
 //
 // Thread-safety: none. A Database and its statements belong to one thread at a time; callers that
 // share one guard it themselves.
+#include <chrono>
 #include <cstddef>
 #include <cstdint>
 #include <filesystem>
+#include <functional>
 #include <optional>
 #include <span>
 #include <string>
@@ -155,6 +157,11 @@ class RelaxedSync {
  private:
   Database& db_;
 };
+
+// Runs `work` again while it fails with DatabaseBusy, for up to `budget`, with short growing pauses.
+// For what SQLite does not wait for by itself: switching a database to WAL and creating its tables
+// when several processes open a new database at the same moment.
+void retry_while_busy(std::chrono::milliseconds budget, const std::function<void()>& work);
 
 // A column added to a table after its first layout; ALTER TABLE ... ADD COLUMN keeps every row.
 struct AddedColumn {

@@ -4,7 +4,7 @@
 
 #include "quorvel/pages/markdown_html.h"
 #include "quorvel/pages/page_layout.h"
-#include "quorvel/utils/number_text.h"
+#include "quorvel/utils/json_display.h"
 #include "quorvel/utils/outside_text.h"
 
 namespace quorvel::daily {
@@ -15,14 +15,7 @@ namespace {
 constexpr std::size_t RADAR_ROWS = 5;
 constexpr const char* RADAR_SECTIONS[] = {"量化异动", "潜在机会", "风险提示"};
 
-std::string text(const Json& j, const char* key) {
-  const auto it = j.find(key);
-  if (it == j.end() || it->is_null()) return "-";
-  if (it->is_string()) return outside_text(it->get<std::string>());
-  if (it->is_number_integer()) return std::to_string(it->get<long long>());
-  if (it->is_number()) return number_text(it->get<double>());
-  return outside_text(it->dump());
-}
+std::string text(const Json& j, const char* key) { return shown_member(j, key); }
 
 // "sh.600519 贵州茅台"
 std::string who(const Json& r) {

@@ -6,8 +6,7 @@
 
 #include "quorvel/agent/schemas/decision.h"
 #include "quorvel/pages/markdown_html.h"
-#include "quorvel/utils/number_text.h"
-#include "quorvel/utils/outside_text.h"
+#include "quorvel/utils/json_display.h"
 
 namespace quorvel::notify {
 
@@ -15,15 +14,7 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-// A member as a reader sees it: "-" when missing or null; texts cleaned of what they must not carry.
-std::string shown(const Json& j, const char* key) {
-  const auto it = j.find(key);
-  if (it == j.end() || it->is_null()) return "-";
-  if (it->is_string()) return outside_text(it->get<std::string>());
-  if (it->is_number_integer()) return std::to_string(it->get<long long>());
-  if (it->is_number()) return number_text(it->get<double>());
-  return outside_text(it->dump());
-}
+std::string shown(const Json& j, const char* key) { return shown_member(j, key); }
 
 std::string text(const Json& j, const char* key) {
   const auto it = j.find(key);
