@@ -37,6 +37,7 @@
 #include "quorvel/utils/file_lock.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/outside_text.h"
+#include "quorvel/utils/retry_policy.h"
 
 namespace {
 
@@ -61,6 +62,9 @@ constexpr std::size_t READ_COUNT = 20, PENDING_COUNT = 1000;
 constexpr auto LONGEST_BACKOFF = 30s;
 // One request to a channel; a stop request waits at most this long.
 constexpr auto PUSH_TIMEOUT = 15s;
+// Tries of one push within one pass: a channel that is down is left to the next pass (every
+// PENDING_RETRY) rather than waited for here, where every later message would queue behind it.
+constexpr quorvel::RetryPolicy PUSH_RETRY{3, 1s, 5s, 20s};
 
 std::atomic<bool> stop_requested{false};
 
@@ -149,19 +153,25 @@ class Notifier {
     if (const std::size_t taken = reader_.claim_idle(ORPHANED_AFTER); taken > 0)
       logger.warning("[推送] 接手了其他消费者搁置超过 %d 分钟的 %d 条消息", int(ORPHANED_AFTER.count()), int(taken));
     const bool all = handle_all(reader_.pending(PENDING_COUNT), inherited);
-    started_ = true;
+    // A pass cut short by a channel that is down leaves inherited entries for the next one.
+    started_ = started_ || !pass_cut_short_;
     return all;
   }
 
-  // False when an entry stays pending or was given up.
+  // False when an entry stays pending or was given up. After a push that stays pending the pass
+  // ends: its channel is likely down, and the entries left stay pending for the next pass (an entry
+  // handed to this consumer is pending until acknowledged, whether read or not).
   bool handle_all(const std::vector<report::StreamEntry>& entries, bool take_over = false) {
     bool all = true;
+    pass_cut_short_ = true;
     for (const auto& e : entries) {
       if (stop_requested) return false;
       const Fate fate = handle(e, take_over);
       all = all && fate == Fate::done;
-      if (fate != Fate::pending) reader_.ack(e);
+      if (fate == Fate::pending) return false;
+      reader_.ack(e);
     }
+    pass_cut_short_ = false;
     return all;
   }
 
@@ -192,7 +202,7 @@ class Notifier {
       options.claim.max_attempts = std::numeric_limits<int>::max();  // this loop decides when to give up
       options.request_timeout = PUSH_TIMEOUT;
       options.stop_requested = [] { return stop_requested.load(); };
-      outcomes = delivery::deliver_digest(channels_, *push, store_, delivery::DELIVERY_RETRY, options);
+      outcomes = delivery::deliver_digest(channels_, *push, store_, PUSH_RETRY, options);
     } catch (const quorvel::ValueError& ex) {
       logger.error("[推送] 消息 %s 无法推送，跳过: %s", quorvel::outside_text(e.id), outside_text_of(ex));
       return Fate::given_up;
@@ -225,6 +235,7 @@ class Notifier {
   report::ReportStore& store_;
   std::string start_;
   bool started_ = false;  // the entries inherited from an earlier run have been handled
+  bool pass_cut_short_ = false;  // the last handle_all stopped before its last entry
 };
 
 int run(const Options& opt) {
