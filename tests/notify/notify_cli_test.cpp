@@ -89,6 +89,18 @@ bool eventually(Done done) {
   return done();
 }
 
+// A notifier running in the background, killed and reaped when the test ends however it ends.
+struct Notifier {
+  pid_t pid = -1;
+  void kill_now() {
+    if (pid <= 0) return;
+    kill(pid, SIGKILL);
+    waitpid(pid, nullptr, 0);
+    pid = -1;
+  }
+  ~Notifier() { kill_now(); }
+};
+
 pid_t start_notifier(const NotifySandbox& box) {
   const std::string url = box.redis.url();
   const pid_t pid = fork();
@@ -111,7 +123,7 @@ TEST(NotifyCli, PushesBriefsAndBuysAsStoredAndAfterAKillRepeatsOnlyTheMessageInF
     const bool hold = r.body.find("\"buy-2\"") != std::string::npos && held++ == 0;
     return KlineReply{200, R"({"ok":true})", {}, std::chrono::milliseconds(hold ? 4000 : 0), false};
   });
-  const pid_t notifier = start_notifier(box);
+  Notifier notifier{start_notifier(box)};
   ASSERT_TRUE(eventually([&] {
     const auto groups = box.redis.command({"XINFO", "GROUPS", ANALYSIS});
     return std::find(groups.begin(), groups.end(), "quorvel-notify") != groups.end();
@@ -133,8 +145,7 @@ TEST(NotifyCli, PushesBriefsAndBuysAsStoredAndAfterAKillRepeatsOnlyTheMessageInF
   box.store(ANALYSIS, analysis("wait-1", "观望等待", false));
   box.store(ANALYSIS, analysis("buy-2", "谨慎买入", true));
   ASSERT_TRUE(eventually([&] { return held.load() > 0; })) << testing::read_file(box.dir / "notify.out");
-  kill(notifier, SIGKILL);
-  waitpid(notifier, nullptr, 0);
+  notifier.kill_now();
   Json odd = analysis("buy-3", "强烈买入", false);
   odd["review_required"] = nullptr;  // a member of an unexpected type is read as absent
   box.store(ANALYSIS, odd);          // stored while nobody listens
@@ -172,6 +183,13 @@ TEST(NotifyCli, ARefusedPushStaysPendingUntilALaterRunGetsItThrough) {
   ASSERT_EQ(again.status, 0) << again.err << again.out;
   EXPECT_EQ(box.pushed(), (std::vector<std::string>{"buy-1", "buy-1"}));
   EXPECT_EQ(box.pending(ANALYSIS), "0");
+
+  // The stream and its group are lost while no notifier runs (a broker restarted without its
+  // data); what is stored afterwards still arrives.
+  box.redis.command({"DEL", ANALYSIS});
+  box.store(ANALYSIS, analysis("buy-2", "建议买入", false));
+  ASSERT_EQ(box.once().status, 0);
+  EXPECT_EQ(box.pushed(), (std::vector<std::string>{"buy-1", "buy-1", "buy-2"}));
 }
 
 }  // namespace

@@ -49,7 +49,7 @@ class Statement {
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
 
-  Statement& bind(int index, std::string_view text);
+  Statement& bind(int index, std::string_view text);  // a ValueError for text with a NUL character
   Statement& bind(int index, std::int64_t value);
   Statement& bind(int index, double value);  // NaN is stored as NULL
   Statement& bind_null(int index);
@@ -78,9 +78,11 @@ class Statement {
     bool binary = false;
   };
   void execute();
+  void set_param(int index, std::optional<std::string> value, bool binary);
 
   Database* db_;
-  std::string sql_;  // with PostgreSQL's parameters
+  std::string sql_;               // with PostgreSQL's parameters
+  std::vector<unsigned> types_;   // per parameter: 0 (the server infers it) or text for one unused
   std::vector<Param> params_;
   pg_result* result_ = nullptr;
   int row_ = -1;
@@ -110,7 +112,7 @@ class Database {
   // took with it: that is an error for the caller).
   pg_conn* connection();
   // The name of the statement prepared for `sql` on this connection (prepared on first use).
-  std::string prepared(const std::string& sql, int params);
+  std::string prepared(const std::string& sql, const std::vector<unsigned>& types);
   void connect();
 
   std::string url_, shown_;
@@ -120,7 +122,11 @@ class Database {
   std::map<std::string, std::string> prepared_;  // SQL text -> statement name, on this connection
 };
 
-// BEGIN ... COMMIT; rolled back when destroyed before commit().
+// BEGIN ... COMMIT; rolled back when destroyed before commit(). Unlike SQLite's BEGIN IMMEDIATE
+// it takes no write lock up front (READ COMMITTED): a read-then-write claim must lock its rows
+// (SELECT ... FOR UPDATE, INSERT ... ON CONFLICT) itself. Transactions do not nest: a second one on
+// the same connection is a RuntimeError, and commit() after a failed statement throws (the server
+// rolled the transaction back).
 class Transaction {
  public:
   explicit Transaction(Database& db);
@@ -134,8 +140,14 @@ class Transaction {
   bool done_ = false;
 };
 
-// SQLite's numbered parameters (?1 ...) as PostgreSQL's ($1 ...), outside quoted text; and the
-// number of parameters.
-std::pair<std::string, int> postgres_parameters(std::string_view sql);
+// A statement written with SQLite's numbered parameters (?1 ...) in PostgreSQL's ($1 ...): rewritten
+// outside quoted text, quoted identifiers, E'' strings, dollar-quoted text and comments. `used[i]`
+// says whether parameter i + 1 appears (one that does not is declared as text, so that a statement
+// may skip a number). A ValueError for a parameter number beyond 65535.
+struct PostgresSql {
+  std::string text;
+  std::vector<bool> used;
+};
+PostgresSql postgres_parameters(std::string_view sql);
 
 }  // namespace quorvel::pg

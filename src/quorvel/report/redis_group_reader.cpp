@@ -2,6 +2,9 @@
 
 #include <hiredis/hiredis.h>
 
+#include <algorithm>
+#include <cstdlib>
+
 #include <fmt/format.h>
 
 #include "contracts/errors.h"
@@ -34,6 +37,26 @@ StreamEntry entry_of(const std::string& stream, const redisReply& e) {
     else if (name == "payload") out.payload = std::move(value);
   }
   return out;
+}
+
+// Entry ids "ms-seq" in the order of the stream.
+bool earlier(const std::string& a, const std::string& b) {
+  const auto split = [](const std::string& id) {
+    const auto dash = id.find('-');
+    return std::pair{std::strtoull(id.c_str(), nullptr, 10),
+                     dash == std::string::npos ? 0ull : std::strtoull(id.c_str() + dash + 1, nullptr, 10)};
+  };
+  return split(a) < split(b);
+}
+
+// The id just before `id`, so that a group made at it hands `id` out again.
+std::string before(const std::string& id) {
+  const auto dash = id.find('-');
+  const unsigned long long ms = std::strtoull(id.c_str(), nullptr, 10);
+  const unsigned long long seq = dash == std::string::npos ? 0 : std::strtoull(id.c_str() + dash + 1, nullptr, 10);
+  if (seq > 0) return std::to_string(ms) + "-" + std::to_string(seq - 1);
+  if (ms > 0) return std::to_string(ms - 1) + "-18446744073709551615";
+  return "0";
 }
 
 }  // namespace
@@ -90,7 +113,9 @@ std::string RedisGroupReader::last_delivered(const std::string& stream) {
 void RedisGroupReader::ensure_group(const std::string& start) {
   for (const std::string& stream : streams_) {
     const auto known = resume_.find(stream);
-    const std::string from = known != resume_.end() && !known->second.empty() ? known->second : start;
+    std::string from = known != resume_.end() && !known->second.empty() ? known->second : start;
+    if (const auto& open = unacked_[stream]; !open.empty())
+      from = before(*std::min_element(open.begin(), open.end(), earlier));
     RedisReply r = redis_command(connection(timeouts_.command), {"XGROUP", "CREATE", stream, group_, from, "MKSTREAM"});
     if (!r) {
       const std::string why = redis_context_error(ctx_.get());
@@ -100,7 +125,7 @@ void RedisGroupReader::ensure_group(const std::string& start) {
     const std::string error = r->type == REDIS_REPLY_ERROR ? std::string(r->str, r->len) : std::string();
     if (!error.empty() && !error.starts_with("BUSYGROUP"))
       throw RuntimeError(fmt::format("无法在 {} 的 {} 上建立消费组 {}: {}", describe(), stream, group_, error));
-    if (known == resume_.end()) resume_[stream] = last_delivered(stream);
+    resume_[stream] = last_delivered(stream);
   }
 }
 
@@ -141,7 +166,10 @@ std::vector<StreamEntry> RedisGroupReader::read(const std::string& from, std::si
     if (s->type != REDIS_REPLY_ARRAY || s->elements != 2 || s->element[1]->type != REDIS_REPLY_ARRAY)
       throw RuntimeError("Redis 对 XREADGROUP 返回了无法识别的流");
     const std::string stream = text_of(s->element[0]);
-    for (std::size_t k = 0; k < s->element[1]->elements; ++k) out.push_back(entry_of(stream, *s->element[1]->element[k]));
+    for (std::size_t k = 0; k < s->element[1]->elements; ++k) {
+      out.push_back(entry_of(stream, *s->element[1]->element[k]));
+      unacked_[stream].insert(out.back().entry_id);
+    }
     if (from == ">" && !out.empty() && out.back().stream == stream) resume_[stream] = out.back().entry_id;
   }
   return out;
@@ -153,6 +181,9 @@ std::vector<StreamEntry> RedisGroupReader::next(std::size_t count, std::chrono::
   return read(">", count, block);
 }
 
-void RedisGroupReader::ack(const StreamEntry& entry) { run({"XACK", entry.stream, group_, entry.entry_id}); }
+void RedisGroupReader::ack(const StreamEntry& entry) {
+  run({"XACK", entry.stream, group_, entry.entry_id});
+  unacked_[entry.stream].erase(entry.entry_id);
+}
 
 }  // namespace quorvel::report

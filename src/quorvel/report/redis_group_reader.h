@@ -9,6 +9,7 @@
 // Thread-safety: none.
 #include <chrono>
 #include <map>
+#include <set>
 #include <string>
 #include <vector>
 
@@ -46,6 +47,11 @@ class RedisGroupReader {
   std::vector<StreamEntry> next(std::size_t count, std::chrono::milliseconds block);
   void ack(const StreamEntry& entry);
 
+  // Per stream, the last entry id the group is known to have handed out: kept by a caller across
+  // restarts, so that a group lost meanwhile is made again after it.
+  const std::map<std::string, std::string>& resume_points() const { return resume_; }
+  void set_resume_points(std::map<std::string, std::string> points) { resume_ = std::move(points); }
+
   std::string describe() const { return endpoint_.describe(); }
 
  private:
@@ -61,6 +67,9 @@ class RedisGroupReader {
   RedisTimeouts timeouts_;
   RedisContext ctx_;
   std::map<std::string, std::string> resume_;  // stream -> the group's last handed-out entry id, as known
+  // stream -> entries handed to this consumer and not acknowledged: a group made again starts before
+  // the oldest, so that they are handed out again.
+  std::map<std::string, std::set<std::string>> unacked_;
 };
 
 }  // namespace quorvel::report

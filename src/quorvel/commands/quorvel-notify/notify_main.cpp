@@ -13,6 +13,7 @@
 #include <atomic>
 #include <cctype>
 #include <limits>
+#include <map>
 #include <optional>
 #include <chrono>
 #include <csignal>
@@ -33,6 +34,7 @@
 #include "quorvel/report/redis_group_reader.h"
 #include "quorvel/utils/cli.h"
 #include "quorvel/utils/command_main.h"
+#include "quorvel/utils/atomic_file.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/file_lock.h"
 #include "quorvel/utils/logger.h"
@@ -96,7 +98,11 @@ class Notifier {
                  std::string(report::stream_name(report::ReportKind::analysis))}),
         channels_(std::move(channels)),
         store_(store),
-        start_(opt.from_start ? "0" : "$") {}
+        start_(opt.from_start ? "0" : "$"),
+        state_file_(quorvel::report_directory() /
+                    fmt::format("notify-{}-{}.state.json", file_safe(opt.group), file_safe(opt.consumer))) {
+    load_resume_points();
+  }
 
   // Handles what is waiting (pending entries first); false when a push stays pending or was given up.
   bool drain() {
@@ -153,33 +159,37 @@ class Notifier {
     if (const std::size_t taken = reader_.claim_idle(ORPHANED_AFTER); taken > 0)
       logger.warning("[推送] 接手了其他消费者搁置超过 %d 分钟的 %d 条消息", int(ORPHANED_AFTER.count()), int(taken));
     const bool all = handle_all(reader_.pending(PENDING_COUNT), inherited);
-    // A pass cut short by a channel that is down leaves inherited entries for the next one.
-    started_ = started_ || !pass_cut_short_;
+    started_ = true;
     return all;
   }
 
-  // False when an entry stays pending or was given up. After a push that stays pending the pass
-  // ends: its channel is likely down, and the entries left stay pending for the next pass (an entry
-  // handed to this consumer is pending until acknowledged, whether read or not).
+  // False when an entry stays pending or was given up. A channel whose pushes failed for a reason
+  // that may pass twice in a row is left alone for the rest of the pass (it is likely down; one
+  // message it keeps failing must not hold back the others), its entries staying pending.
   bool handle_all(const std::vector<report::StreamEntry>& entries, bool take_over = false) {
     bool all = true;
-    pass_cut_short_ = true;
+    std::map<std::string, int> failing;  // channel -> pushes in a row that failed and may succeed later
     for (const auto& e : entries) {
       if (stop_requested) return false;
-      const Fate fate = handle(e, take_over);
+      std::vector<delivery::Channel> up;
+      for (const auto& c : channels_)
+        if (failing[c.name] < 2) up.push_back(c);
+      Fate fate = up.empty() ? Fate::pending : handle(e, take_over, up, failing);
+      if (up.size() < channels_.size()) fate = Fate::pending;  // the channels left alone still need it
       all = all && fate == Fate::done;
-      if (fate == Fate::pending) return false;
-      reader_.ack(e);
+      if (fate != Fate::pending) reader_.ack(e);
     }
-    pass_cut_short_ = false;
+    save_resume_points();
     return all;
   }
 
   enum class Fate { done, given_up, pending };
 
-  // Whether the entry is done with (pushed everywhere, or nothing to push), was given up (a channel
-  // refused it in REFUSED_RUNS runs; acknowledged too) or stays pending.
-  Fate handle(const report::StreamEntry& e, bool take_over) {
+  // Whether the entry is done with (pushed to `channels`, or nothing to push), was given up (a
+  // channel refused it REFUSED_RUNS times; acknowledged too) or stays pending. Counts each
+  // channel's failures that may pass in `failing` (reset by a success).
+  Fate handle(const report::StreamEntry& e, bool take_over, const std::vector<delivery::Channel>& channels,
+              std::map<std::string, int>& failing) {
     if (e.trimmed) {
       logger.warning("[推送] %s 的条目 %s 已从流中删除，跳过", e.stream, e.entry_id);
       return Fate::done;
@@ -202,7 +212,7 @@ class Notifier {
       options.claim.max_attempts = std::numeric_limits<int>::max();  // this loop decides when to give up
       options.request_timeout = PUSH_TIMEOUT;
       options.stop_requested = [] { return stop_requested.load(); };
-      outcomes = delivery::deliver_digest(channels_, *push, store_, PUSH_RETRY, options);
+      outcomes = delivery::deliver_digest(channels, *push, store_, PUSH_RETRY, options);
     } catch (const quorvel::ValueError& ex) {
       logger.error("[推送] 消息 %s 无法推送，跳过: %s", quorvel::outside_text(e.id), outside_text_of(ex));
       return Fate::given_up;
@@ -211,11 +221,19 @@ class Notifier {
     std::string notes;
     for (const auto& o : outcomes) {
       notes += fmt::format("{}{} {}", notes.empty() ? "" : "，", o.channel, delivery::status_name(o.status));
-      if (o.status == delivery::DeliveryStatus::sent || o.status == delivery::DeliveryStatus::already_sent) continue;
-      if (o.status == delivery::DeliveryStatus::failed && !o.transient && o.runs >= REFUSED_RUNS) {
-        logger.error("[推送] %s 拒绝了消息 %s %d 次，放弃: %s", o.channel, push->id, o.runs, o.detail);
-        if (fate == Fate::done) fate = Fate::given_up;
+      if (o.status == delivery::DeliveryStatus::sent || o.status == delivery::DeliveryStatus::already_sent) {
+        failing[o.channel] = 0;
         continue;
+      }
+      if (o.status == delivery::DeliveryStatus::failed && !o.transient) {
+        // Refusals are counted by this process: a restart gives a refused push its tries again.
+        if (++refusals_[push->id + "\n" + o.channel] >= REFUSED_RUNS) {
+          logger.error("[推送] %s 拒绝了消息 %s %d 次，放弃: %s", o.channel, push->id, REFUSED_RUNS, o.detail);
+          if (fate == Fate::done) fate = Fate::given_up;
+          continue;
+        }
+      } else if (o.status == delivery::DeliveryStatus::failed) {
+        ++failing[o.channel];
       }
       fate = Fate::pending;
     }
@@ -230,12 +248,43 @@ class Notifier {
     return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
   }
 
+  // The group's last handed-out entry per stream, kept on disk: a group lost while this consumer
+  // was stopped (a broker restarted without its data) is made again after it, not at the end.
+  void load_resume_points() {
+    std::error_code ec;
+    if (!std::filesystem::exists(state_file_, ec)) return;
+    try {
+      const Json saved = Json::parse(quorvel::read_whole_file(state_file_));
+      std::map<std::string, std::string> points;
+      for (const auto& [stream, id] : saved.items())
+        if (id.is_string()) points[stream] = id.get<std::string>();
+      reader_.set_resume_points(points);
+    } catch (const std::exception& e) {
+      logger.warning("[推送] 读取 %s 失败，消费组丢失时将从最新的消息开始: %s", state_file_.string(), outside_text_of(e));
+    }
+  }
+
+  void save_resume_points() {
+    const auto points = reader_.resume_points();
+    if (points == saved_points_) return;
+    try {
+      Json out = Json::object();
+      for (const auto& [stream, id] : points) out[stream] = id;
+      quorvel::write_file_atomically(state_file_, out.dump() + "\n");
+      saved_points_ = points;
+    } catch (const std::exception& e) {
+      logger.warning("[推送] 无法写入 %s: %s", state_file_.string(), outside_text_of(e));
+    }
+  }
+
   report::RedisGroupReader reader_;
   std::vector<delivery::Channel> channels_;
   report::ReportStore& store_;
   std::string start_;
+  std::filesystem::path state_file_;
+  std::map<std::string, std::string> saved_points_;
+  std::map<std::string, int> refusals_;  // message id and channel -> refusals seen by this process
   bool started_ = false;  // the entries inherited from an earlier run have been handled
-  bool pass_cut_short_ = false;  // the last handle_all stopped before its last entry
 };
 
 int run(const Options& opt) {
