@@ -2,11 +2,15 @@
 // same values (NULL for NaN, bytes, quotes), transactions roll back unless committed, a row lock
 // held elsewhere is a DatabaseBusy, SKIP LOCKED passes over it, and a server that goes away and
 // comes back costs one failed statement, never a password in a message.
+#include <atomic>
 #include <cmath>
+#include <thread>
+#include <vector>
 
 #include <gtest/gtest.h>
 
 #include "quorvel/report/pg_database.h"
+#include "quorvel/report/pg_migrations.h"
 #include "support/postgres_server.h"
 
 namespace quorvel::pg {
@@ -120,6 +124,42 @@ TEST(PgDatabase, LocksAndALostServer) {
     EXPECT_EQ(std::string(e.what()).find("s3cret-PW"), std::string::npos) << e.what();
     EXPECT_NE(std::string(e.what()).find("postgresql://desk@127.0.0.1:1/reports"), std::string::npos) << e.what();
   }
+}
+
+std::int64_t count_of(Database& db, const char* sql) {
+  Statement s = db.prepare(sql);
+  return s.step() ? s.integer(0) : -1;
+}
+
+TEST(PgDatabase, SchemaChangesApplyOnceInOrderAndAllOrNothing) {
+  open_db().exec("DROP TABLE IF EXISTS schema_migrations, m1, m2");
+  const Migration two[] = {{1, "CREATE TABLE m1 (id INT)"},
+                           {2, "ALTER TABLE m1 ADD COLUMN note TEXT; CREATE TABLE m2 (id INT)"}};
+  // Four processes opening a new database at once apply each change once.
+  std::atomic<int> failures{0};
+  {
+    std::vector<std::jthread> openers;
+    for (int i = 0; i < 4; ++i)
+      openers.emplace_back([&] {
+        try {
+          Database db = open_db();
+          failures += apply_migrations(db, two) != 2;
+        } catch (const std::exception&) {
+          ++failures;
+        }
+      });
+  }
+  EXPECT_EQ(failures, 0);
+  Database db = open_db();
+  EXPECT_EQ(count_of(db, "SELECT COUNT(*) FROM schema_migrations"), 2);
+
+  const Migration failing[] = {two[0], two[1], {3, "ALTER TABLE m1 ADD COLUMN extra INT; SELECT no_such FROM m1"}};
+  EXPECT_THROW(apply_migrations(db, failing), RuntimeError);
+  EXPECT_EQ(count_of(db, "SELECT COUNT(*) FROM information_schema.columns WHERE table_name = 'm1' AND "
+                         "column_name = 'extra'"),
+            0);  // nothing of the failed change stays
+  EXPECT_EQ(count_of(db, "SELECT MAX(version) FROM schema_migrations"), 2);
+  EXPECT_THROW(apply_migrations(db, std::span(two, 1)), RuntimeError);  // a newer database, an older program
 }
 
 }  // namespace
