@@ -39,21 +39,18 @@ StreamEntry entry_of(const std::string& stream, const redisReply& e) {
   return out;
 }
 
-// Entry ids "ms-seq" in the order of the stream.
-bool earlier(const std::string& a, const std::string& b) {
-  const auto split = [](const std::string& id) {
-    const auto dash = id.find('-');
-    return std::pair{std::strtoull(id.c_str(), nullptr, 10),
-                     dash == std::string::npos ? 0ull : std::strtoull(id.c_str() + dash + 1, nullptr, 10)};
-  };
-  return split(a) < split(b);
+// An entry id "ms-seq" as its two numbers, which order it in the stream.
+std::pair<unsigned long long, unsigned long long> id_numbers(const std::string& id) {
+  const auto dash = id.find('-');
+  return {std::strtoull(id.c_str(), nullptr, 10),
+          dash == std::string::npos ? 0ull : std::strtoull(id.c_str() + dash + 1, nullptr, 10)};
 }
+
+bool earlier(const std::string& a, const std::string& b) { return id_numbers(a) < id_numbers(b); }
 
 // The id just before `id`, so that a group made at it hands `id` out again.
 std::string before(const std::string& id) {
-  const auto dash = id.find('-');
-  const unsigned long long ms = std::strtoull(id.c_str(), nullptr, 10);
-  const unsigned long long seq = dash == std::string::npos ? 0 : std::strtoull(id.c_str() + dash + 1, nullptr, 10);
+  const auto [ms, seq] = id_numbers(id);
   if (seq > 0) return std::to_string(ms) + "-" + std::to_string(seq - 1);
   if (ms > 0) return std::to_string(ms - 1) + "-18446744073709551615";
   return "0";

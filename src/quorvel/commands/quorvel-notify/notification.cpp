@@ -16,10 +16,7 @@ using Json = nlohmann::ordered_json;
 
 std::string shown(const Json& j, const char* key) { return shown_member(j, key); }
 
-std::string text(const Json& j, const char* key) {
-  const auto it = j.find(key);
-  return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
-}
+std::string text(const Json& j, const char* key) { return string_member(j, key); }
 
 // A member that must be a boolean; anything else (missing, null, a text) counts as `otherwise`.
 bool flag(const Json& j, const char* key, bool otherwise) {

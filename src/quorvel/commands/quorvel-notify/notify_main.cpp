@@ -37,6 +37,7 @@
 #include "quorvel/utils/atomic_file.h"
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/file_lock.h"
+#include "quorvel/utils/json_display.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/outside_text.h"
 #include "quorvel/utils/retry_policy.h"
@@ -171,11 +172,7 @@ class Notifier {
     std::map<std::string, int> failing;  // channel -> pushes in a row that failed and may succeed later
     for (const auto& e : entries) {
       if (stop_requested) return false;
-      std::vector<delivery::Channel> up;
-      for (const auto& c : channels_)
-        if (failing[c.name] < 2) up.push_back(c);
-      Fate fate = up.empty() ? Fate::pending : handle(e, take_over, up, failing);
-      if (up.size() < channels_.size()) fate = Fate::pending;  // the channels left alone still need it
+      const Fate fate = handle(e, take_over, failing);
       all = all && fate == Fate::done;
       if (fate != Fate::pending) reader_.ack(e);
     }
@@ -185,11 +182,10 @@ class Notifier {
 
   enum class Fate { done, given_up, pending };
 
-  // Whether the entry is done with (pushed to `channels`, or nothing to push), was given up (a
-  // channel refused it REFUSED_RUNS times; acknowledged too) or stays pending. Counts each
-  // channel's failures that may pass in `failing` (reset by a success).
-  Fate handle(const report::StreamEntry& e, bool take_over, const std::vector<delivery::Channel>& channels,
-              std::map<std::string, int>& failing) {
+  // Whether the entry is done with (pushed everywhere, or nothing to push), was given up (a channel
+  // refused it REFUSED_RUNS times; acknowledged too) or stays pending. Channels with two failures
+  // that may pass in a row in `failing` are not tried; the counts are kept there (reset by a success).
+  Fate handle(const report::StreamEntry& e, bool take_over, std::map<std::string, int>& failing) {
     if (e.trimmed) {
       logger.warning("[推送] %s 的条目 %s 已从流中删除，跳过", e.stream, e.entry_id);
       return Fate::done;
@@ -198,13 +194,17 @@ class Notifier {
     try {
       const Json message = Json::parse(e.payload);
       push = quorvel::notify::notification_of(message);
-      if (!push && text_member(message, "id").empty())
+      if (!push && quorvel::string_member(message, "id").empty())
         logger.warning("[推送] %s 的条目 %s 没有消息 id，跳过", e.stream, e.entry_id);
     } catch (const std::exception& ex) {
       logger.error("[推送] %s 的条目 %s 无法读取，跳过: %s", e.stream, e.entry_id, outside_text_of(ex));
       return Fate::given_up;
     }
     if (!push) return Fate::done;
+    std::vector<delivery::Channel> up;
+    for (const auto& c : channels_)
+      if (failing[c.name] < 2) up.push_back(c);
+    if (up.empty()) return Fate::pending;
     std::vector<delivery::ChannelOutcome> outcomes;
     try {
       delivery::DeliveryOptions options;
@@ -212,12 +212,12 @@ class Notifier {
       options.claim.max_attempts = std::numeric_limits<int>::max();  // this loop decides when to give up
       options.request_timeout = PUSH_TIMEOUT;
       options.stop_requested = [] { return stop_requested.load(); };
-      outcomes = delivery::deliver_digest(channels, *push, store_, PUSH_RETRY, options);
+      outcomes = delivery::deliver_digest(up, *push, store_, PUSH_RETRY, options);
     } catch (const quorvel::ValueError& ex) {
       logger.error("[推送] 消息 %s 无法推送，跳过: %s", quorvel::outside_text(e.id), outside_text_of(ex));
       return Fate::given_up;
     }
-    Fate fate = Fate::done;
+    Fate fate = up.size() < channels_.size() ? Fate::pending : Fate::done;  // the channels left alone still need it
     std::string notes;
     for (const auto& o : outcomes) {
       notes += fmt::format("{}{} {}", notes.empty() ? "" : "，", o.channel, delivery::status_name(o.status));
@@ -241,11 +241,6 @@ class Notifier {
                              fate == Fate::pending ? "（稍后重试）" : fate == Fate::given_up ? "（已放弃）" : "")
               << std::flush;
     return fate;
-  }
-
-  static std::string text_member(const Json& j, const char* key) {
-    const auto it = j.is_object() ? j.find(key) : j.end();
-    return it != j.end() && it->is_string() ? it->get<std::string>() : std::string();
   }
 
   // The group's last handed-out entry per stream, kept on disk: a group lost while this consumer
