@@ -139,30 +139,27 @@ FillOutcome BarFiller::fill_with(BarStore& store, const Target& t, const std::ve
     FetchPlan plan = plan_fetch(missing, all_stored, extendable);
     const bool same_source = t.series && t.series->source == p->name();
     SeriesReply reply = ask(*p, t, plan, same_source ? t.series->symbol : "");
-    if (reply.outcome == SeriesReply::Outcome::bars && !plan.replace &&
-        (!same_source || overlap_differs(store, t.stored, reply.rows))) {
-      // Another source's or a re-anchored series must not be extended: fetch it whole again.
-      plan = plan_fetch(missing, all_stored, false);
-      reply = ask(*p, t, plan, reply.symbol);
+    const double stored_scale = t.series ? t.series->volume_scale : 1.0;
+    const auto unit_of = [&](const SeriesReply& r) {
+      return check_volume_unit(r.rows, t.kind, prices_as_traded(t.adjustment, t.latest, r.rows));
+    };
+    // Another source's or a re-anchored series must not be extended, nor one whose stored rows carry
+    // another volume factor than these bars show (or were stored before factors were recorded):
+    // it is fetched whole again, so that every row agrees.
+    if (reply.outcome == SeriesReply::Outcome::bars && !plan.replace) {
+      const VolumeUnitCheck shown = unit_of(reply);
+      if (!same_source || overlap_differs(store, t.stored, reply.rows) ||
+          (shown.verified && shown.scale != stored_scale)) {
+        plan = plan_fetch(missing, all_stored, false);
+        reply = ask(*p, t, plan, reply.symbol);
+      }
     }
     if (reply.outcome != SeriesReply::Outcome::bars) {
       all_unreachable = all_unreachable && reply.unreachable;
       outcome.detail += fmt::format("{}{}: {}", outcome.detail.empty() ? "" : "；", p->name(), outcome_text(reply));
       continue;
     }
-    VolumeUnitCheck unit = check_volume_unit(reply.rows, t.kind, prices_as_traded(t.adjustment, t.latest, reply.rows));
-    const double stored_scale = t.series ? t.series->volume_scale : 1.0;
-    if (!plan.replace && t.series && unit.verified && unit.scale != stored_scale) {
-      // The stored rows carry another volume factor (or were stored before one was recorded): the
-      // whole series is fetched again, so that every row carries the one the bars show now.
-      plan = plan_fetch(missing, all_stored, false);
-      reply = ask(*p, t, plan, reply.symbol);
-      if (reply.outcome != SeriesReply::Outcome::bars) {
-        outcome.detail += fmt::format("{}{}: {}", outcome.detail.empty() ? "" : "；", p->name(), outcome_text(reply));
-        continue;
-      }
-      unit = check_volume_unit(reply.rows, t.kind, prices_as_traded(t.adjustment, t.latest, reply.rows));
-    }
+    const VolumeUnitCheck unit = unit_of(reply);
     // Rows the bars could not vouch for keep the factor of the rows beside them.
     const double scale = unit.verified ? unit.scale : (plan.replace ? 1.0 : stored_scale);
     if (scale != 1.0)
