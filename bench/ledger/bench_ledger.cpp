@@ -47,7 +47,7 @@ fs::path filled_store() {
     quorvel::report::StoreOptions o;
     o.directory = d;
     o.write_files = false;
-    quorvel::report::SqliteReportStore store(o);
+    quorvel::report::SqlReportStore store(o);
     for (int i = 0; i < quorvel::bench::INSTRUMENTS; ++i) {
       const std::string code = quorvel::bench::code_of(i);
       const tarnel::BarTable bars = tarnel::get_any_ohlc(code, quorvel::bench::START, quorvel::bench::END);
@@ -85,7 +85,7 @@ void BM_LedgerUpdate(benchmark::State& state) {
     quorvel::report::StoreOptions o;
     o.directory = work;
     o.write_files = false;
-    quorvel::report::SqliteReportStore store(o);
+    quorvel::report::SqlReportStore store(o);
     state.ResumeTiming();
     counts = quorvel::ledger::update_ledger(store, {}, quorvel::bench::END);
   }

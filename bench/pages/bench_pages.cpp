@@ -44,7 +44,7 @@ const fs::path& filled_store() {
     quorvel::report::StoreOptions o;
     o.directory = d;
     o.write_files = false;
-    quorvel::report::SqliteReportStore store(o);
+    quorvel::report::SqlReportStore store(o);
     const std::string content = analysis_text();
     std::vector<quorvel::report::PlanResult> results;
     for (int i = 0; i < INSTRUMENTS; ++i) {
@@ -86,8 +86,8 @@ const fs::path& filled_store() {
   return dir;
 }
 
-quorvel::report::SqliteReportStore& store() {
-  static quorvel::report::SqliteReportStore s([] {
+quorvel::report::SqlReportStore& store() {
+  static quorvel::report::SqlReportStore s([] {
     quorvel::report::StoreOptions o;
     o.directory = filled_store();
     o.write_files = false;

@@ -17,7 +17,7 @@
 
 #include "quorvel/report/message.h"
 #include "quorvel/report/redis_publisher.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 #include "quorvel/utils/logger.h"
 
 namespace {
@@ -28,7 +28,7 @@ int fill(const std::string& dir, int n) {
   StoreOptions o;
   o.directory = dir;
   o.write_files = false;
-  SqliteReportStore store(o);
+  SqlReportStore store(o);
   std::string content;
   for (int k = 0; k < 20; ++k) content += "### 趋势判断\n均线多头排列，量能温和放大，关注前高压力位。\n";
   for (int i = 0; i < n; ++i) {

@@ -16,7 +16,7 @@
 #include <fmt/format.h>
 
 #include "quorvel/report/redis_publisher.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 #include "quorvel/utils/logger.h"
 #include "support/redis_server.h"
 
@@ -61,7 +61,7 @@ void BM_Save(benchmark::State& state) {
   StoreOptions o;
   o.directory = dir.path();
   o.write_files = state.range(0) != 0;
-  SqliteReportStore store(o);
+  SqlReportStore store(o);
   int i = 0;
   for (auto _ : state) store.save_analysis_report(sample(i++));
   state.SetItemsProcessed(state.iterations());
@@ -77,7 +77,7 @@ void BM_Flush(benchmark::State& state) {
   o.directory = dir.path();
   o.write_files = false;
   o.flush_batch = std::size_t(state.range(0));
-  SqliteReportStore store(o, std::make_shared<RedisPublisher>(RedisEndpoint::parse(redis.url())));
+  SqlReportStore store(o, std::make_shared<RedisPublisher>(RedisEndpoint::parse(redis.url())));
   for (int i = 0; i < MESSAGES; ++i) store.save_analysis_report(sample(i));
   sqlite3* db = nullptr;
   sqlite3_open(store.database_file().c_str(), &db);

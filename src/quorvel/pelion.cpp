@@ -28,7 +28,7 @@
 #include "quorvel/analysis/analysis_steps.h"
 #include "quorvel/runtime/command_dates.h"
 #include "quorvel/pages/page_files.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 #include "quorvel/runtime/runtime_services.h"
 #include "quorvel/strategy/ai/basic_ai_selector.h"
 #include "quorvel/strategy/ai/verdict.h"
@@ -104,7 +104,7 @@ asio::awaitable<void> analyse_claimed(RunOutcome& outcome, std::string stock_cod
 }
 
 // The analysis' page and its row in the index; logs where the page is.
-asio::awaitable<std::optional<std::filesystem::path>> write_page(quorvel::report::SqliteReportStore& store,
+asio::awaitable<std::optional<std::filesystem::path>> write_page(quorvel::report::SqlReportStore& store,
                                                                   const quorvel::report::AnalysisKey& key) {
   auto write = quorvel::run_blocking([&store, key] { return quorvel::pages::write_page_and_index(store, key); });
   auto page = co_await std::move(write);
@@ -138,7 +138,7 @@ std::string client_type() {
 }
 
 // The analysis of `stock_code` for the closed session `analysis_time`.
-asio::awaitable<RunOutcome> analyze_stock(quorvel::report::SqliteReportStore& store, std::string stock_code,
+asio::awaitable<RunOutcome> analyze_stock(quorvel::report::SqlReportStore& store, std::string stock_code,
                                           std::string analysis_time, bool force) {
   logger.info("开始 AI 股票分析: stock=" + stock_code + ", analysis_time=" + analysis_time +
               ", force=" + (force ? "True" : "False"));
@@ -188,7 +188,7 @@ asio::awaitable<RunOutcome> analyze_stock(quorvel::report::SqliteReportStore& st
 }
 
 // The result on standard output: code, day, verdict, decision, plan checks and the files.
-void print_json(const RunOutcome& o, quorvel::report::SqliteReportStore& store) {
+void print_json(const RunOutcome& o, quorvel::report::SqlReportStore& store) {
   Json j = Json::object();
   j["code"] = o.key.code;
   j["date"] = o.key.date;

@@ -15,7 +15,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/decision_replies.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 #include "quorvel/utils/sqlite_db.h"
 #include "support/fake_llm_server.h"
 #include "support/redis_server.h"
@@ -194,7 +194,7 @@ TEST(BatchQueue, TwoRunsAtOncePayForEachAnalysisOnceAndBothEndComplete) {
 TEST(BatchQueue, WaitsForAnotherRunsClaimAndTakesOverOneThatRunsOut) {
   QueueSandbox box;
   const fs::path pool = box.pool(1, 3, "p3.txt");
-  auto store = std::make_shared<report::SqliteReportStore>(report::StoreOptions{.directory = box.dir / "report"});
+  auto store = std::make_shared<report::SqlReportStore>(report::StoreOptions{.directory = box.dir / "report"});
   const report::AnalysisKey dead{code_of(1), DATE, CLIENT}, alive{code_of(2), DATE, CLIENT};
   ASSERT_TRUE(store->claim_analysis(dead, "dead-run", std::chrono::milliseconds(1500)));
   ASSERT_TRUE(store->claim_analysis(alive, "live-run", std::chrono::milliseconds(60000)));

@@ -44,7 +44,7 @@ TEST(DeliveryClaims, ARerunSendsOnlyWhatIsNotSentYet) {
 TEST(DeliveryClaims, OfTwoOverlappingRunsOnlyOneClaimsADelivery) {
   TempDir dir;
   // Two connections to one database, as two processes have.
-  std::shared_ptr<report::SqliteReportStore> stores[] = {quorvel::testing::delivery_store(dir),
+  std::shared_ptr<report::SqlReportStore> stores[] = {quorvel::testing::delivery_store(dir),
                                                          quorvel::testing::delivery_store(dir)};
   for (int day = 1; day <= 20; ++day) {
     const report::DeliveryKey key{"desk", fmt::format("2023-03-{:02}", day)};

@@ -12,7 +12,7 @@
 
 #include "quorvel/delivery/channels.h"
 #include "quorvel/delivery/deliver.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 #include "support/fake_kline_server.h"
 #include "support/test_support.h"
 
@@ -23,8 +23,8 @@ inline delivery::Digest sample_digest() {
           "# 每日简报\n\n- 上证指数 偏多\n- 买入 sh.600000", "<h1>每日简报</h1><ul><li>上证指数 偏多</li></ul>"};
 }
 
-inline std::shared_ptr<report::SqliteReportStore> delivery_store(const TempDir& dir) {
-  return std::make_shared<report::SqliteReportStore>(
+inline std::shared_ptr<report::SqlReportStore> delivery_store(const TempDir& dir) {
+  return std::make_shared<report::SqlReportStore>(
       report::StoreOptions{.directory = dir.path(), .busy_timeout_ms = 15000, .write_files = false});
 }
 

@@ -22,7 +22,7 @@ class WebhookDelivery : public ::testing::Test {
   }
 
   quorvel::testing::TempDir dir_;
-  std::shared_ptr<report::SqliteReportStore> store_ = quorvel::testing::delivery_store(dir_);
+  std::shared_ptr<report::SqlReportStore> store_ = quorvel::testing::delivery_store(dir_);
   quorvel::testing::FakeKlineServer server_{[](const auto&) { return quorvel::testing::webhook_ok(); }};
   quorvel::testing::LogCapture log_;
   Service<RetryTimer>::Guard timer_{std::make_shared<quorvel::testing::VirtualRetryTimer>()};

@@ -34,7 +34,7 @@ TEST(LedgerUpdate, ScoresEachLatestPlanOnceAndReadsItBack) {
   report::StoreOptions o;
   o.directory = dir.path();
   o.write_files = false;
-  report::SqliteReportStore store(o);
+  report::SqlReportStore store(o);
   Service<tarnel::MarketData>::Guard market{testing::bundled_market_data()};
 
   // 02-10: a buy replaced by --force with the plan that counts (fills 02-13 at 1810, T+1 holds it

@@ -23,7 +23,7 @@ inline constexpr const char* WATCH_SUMMARY = "###### 趋势判断：震荡\n####
 struct PageStore {
   TempDir dir;
   Service<tarnel::MarketData>::Guard market{bundled_market_data()};
-  std::shared_ptr<report::SqliteReportStore> store = open_store(dir.path());
+  std::shared_ptr<report::SqlReportStore> store = open_store(dir.path());
 
   // Saves an analysis with its summary; returns the analysis' id.
   std::int64_t add(report::AnalysisReport a, const std::string& summary_text) {

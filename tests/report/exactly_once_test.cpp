@@ -35,12 +35,12 @@ std::unique_ptr<ScriptedPublisher> via_redis() {
 }
 
 // A store on `dir` sending batches of `batch` to the broker, with `messages` summaries saved.
-std::shared_ptr<SqliteReportStore> store_on(const TempDir& dir, std::size_t batch, int messages = 0) {
+std::shared_ptr<SqlReportStore> store_on(const TempDir& dir, std::size_t batch, int messages = 0) {
   StoreOptions o;
   o.directory = dir.path();
   o.flush_batch = batch;
   o.write_files = false;
-  auto store = std::make_shared<SqliteReportStore>(o, redis_publisher());
+  auto store = std::make_shared<SqlReportStore>(o, redis_publisher());
   for (int i = 0; i < messages; ++i) store->save_summary_report(quorvel::testing::summary(std::to_string(i)));
   return store;
 }
@@ -50,7 +50,7 @@ std::vector<std::string> sorted(std::vector<std::string> v) {
   return v;
 }
 
-std::vector<std::string> pending_ids(SqliteReportStore& store) {
+std::vector<std::string> pending_ids(SqlReportStore& store) {
   std::vector<std::string> ids;
   for (const auto& m : store.pending_messages(1 << 20)) ids.push_back(m.id);
   return sorted(ids);

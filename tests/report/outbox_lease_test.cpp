@@ -20,7 +20,7 @@ struct Crash {};
 
 class OutboxLeaseTest : public ::testing::Test {
  protected:
-  std::shared_ptr<SqliteReportStore> store_with(const TempDir& dir, int messages) {
+  std::shared_ptr<SqlReportStore> store_with(const TempDir& dir, int messages) {
     auto store = open_store(dir.path());
     for (int i = 0; i < messages; ++i) store->save_summary_report(summary("sh." + std::to_string(600000 + i)));
     return store;

@@ -78,7 +78,7 @@ TEST_F(RedisDeliveryTest, ManyMessagesGoOutInBatches) {
   o.directory = dir_.path();
   o.flush_batch = 7;
   o.write_files = false;
-  SqliteReportStore store(o, publisher_for(shared_redis()));
+  SqlReportStore store(o, publisher_for(shared_redis()));
   for (int i = 0; i < 100; ++i) store.save_summary_report(summary("sh." + std::to_string(600000 + i)));
   const FlushResult r = store.flush();
   ASSERT_TRUE(r.ok()) << r.error;
@@ -165,7 +165,7 @@ TEST(RedisFaults, BrokerStoppedDuringAFlushLosesNothingAndKeepsIds) {
   o.flush_batch = 10;
   o.write_files = false;
   auto real = publisher_for(server, {std::chrono::milliseconds(500), std::chrono::milliseconds(1000)});
-  SqliteReportStore store(o, real);
+  SqlReportStore store(o, real);
   for (int i = 0; i < 45; ++i) store.save_summary_report(summary("sh." + std::to_string(600000 + i)));
   std::vector<std::string> all;
   for (const auto& m : store.pending_messages(1000)) all.push_back(m.id);
@@ -205,7 +205,7 @@ TEST(RedisFaults, AnUnansweringBrokerCannotHoldAFlushBeyondItsBudget) {
   StoreOptions o;
   o.directory = dir.path();
   o.flush_budget = std::chrono::milliseconds(800);
-  SqliteReportStore store(o, std::make_shared<RedisPublisher>(
+  SqlReportStore store(o, std::make_shared<RedisPublisher>(
                                  RedisEndpoint::parse(url),
                                  RedisTimeouts{std::chrono::milliseconds(500), std::chrono::milliseconds(30000)}));
   store.save_solvara(brief());

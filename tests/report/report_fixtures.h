@@ -11,7 +11,7 @@
 #include "contracts/clock.h"
 #include "contracts/report_store.h"
 #include "quorvel/report/publisher.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 #include "support/test_support.h"
 
 namespace quorvel::testing {
@@ -46,11 +46,11 @@ inline report::SolvaraReport brief(std::string market = "A", std::string date = 
   return {std::move(market), "**大盘**: 震荡", std::move(date), "deepseek", "deepseek-chat"};
 }
 
-inline std::shared_ptr<report::SqliteReportStore> open_store(const std::filesystem::path& dir,
+inline std::shared_ptr<report::SqlReportStore> open_store(const std::filesystem::path& dir,
                                                               std::shared_ptr<report::MessagePublisher> pub = nullptr) {
   report::StoreOptions o;
   o.directory = dir;
-  return std::make_shared<report::SqliteReportStore>(o, std::move(pub));
+  return std::make_shared<report::SqlReportStore>(o, std::move(pub));
 }
 
 // A clock that stands still until the test moves it. Thread-safe.

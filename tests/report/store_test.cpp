@@ -46,7 +46,7 @@ class ReportStoreTest : public ::testing::Test {
   }
 
   TempDir dir_;
-  std::shared_ptr<SqliteReportStore> store_;
+  std::shared_ptr<SqlReportStore> store_;
 };
 
 TEST_F(ReportStoreTest, ExistsAnswersForAnalysisWithSummaryOfCodeDateAndClient) {
@@ -247,7 +247,7 @@ TEST_F(ReportStoreTest, LostConnectionEndsTheFlushAndLeavesTheRestPending) {
   StoreOptions o;
   o.directory = dir_.path() / "small-batches";
   o.flush_batch = 4;
-  SqliteReportStore store(o);
+  SqlReportStore store(o);
   for (int i = 0; i < 10; ++i) store.save_summary_report(summary("sh.60000" + std::to_string(i)));
   ScriptedPublisher pub;
   pub.lose_connection = [](std::size_t batch) { return batch == 1; };
@@ -264,7 +264,7 @@ TEST_F(ReportStoreTest, FlushStopsWhenItsTimeIsUp) {
   o.directory = dir_.path() / "budget";
   o.flush_batch = 1;
   o.flush_budget = std::chrono::milliseconds(0);
-  SqliteReportStore store(o);
+  SqlReportStore store(o);
   store.save_solvara(brief());
   ScriptedPublisher pub;
   const FlushResult r = store.flush_with(pub);

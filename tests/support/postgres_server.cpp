@@ -189,6 +189,13 @@ std::string PostgresServer::url() const {
   return "postgresql://" + user_ + "@127.0.0.1:" + std::to_string(port_) + "/quorvel";
 }
 
+std::string PostgresServer::fresh_database(const std::string& name) const {
+  const std::string info = conninfo(port_, user_, "postgres");
+  run_sql(info, "DROP DATABASE IF EXISTS " + name + " WITH (FORCE)");
+  run_sql(info, "CREATE DATABASE " + name);
+  return "postgresql://" + user_ + "@127.0.0.1:" + std::to_string(port_) + "/" + name;
+}
+
 pid_t PostgresServer::spawn(const std::vector<std::string>& args, const std::string& log) const {
   // Everything the child needs is prepared here: between fork and exec it only makes system calls.
   std::vector<char*> argv;

@@ -26,6 +26,8 @@ class PostgresServer {
   int port() const { return port_; }
   const std::string& user() const { return user_; }
   std::string url() const;  // postgresql://<user>@127.0.0.1:<port>/quorvel
+  // A new, empty database `name` (dropped first when it exists); returns its URL.
+  std::string fresh_database(const std::string& name) const;
 
   // A short-lived client for checks: runs one SQL statement in "quorvel" and returns the first column
   // of every row (NULL as ""). Throws with the server's message when the statement fails.

@@ -14,7 +14,7 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 // The bias of every stored brief by (market, day); the newest brief of a day counts.
-std::map<std::pair<std::string, std::string>, std::string> biases(report::SqliteReportStore& store) {
+std::map<std::pair<std::string, std::string>, std::string> biases(report::SqlReportStore& store) {
   report::ReportFilter f;
   f.kind = report::ReportKind::solvara;
   f.limit = 1000000;
@@ -50,7 +50,7 @@ PlanScore plan_score_from_json(const Json& s) {
   return p;
 }
 
-std::vector<LedgerEntry> ledger_entries(report::SqliteReportStore& store, const report::PlanFilter& filter) {
+std::vector<LedgerEntry> ledger_entries(report::SqlReportStore& store, const report::PlanFilter& filter) {
   const auto bias_of = biases(store);
   std::vector<LedgerEntry> out;
   for (const auto& scored : store.scored_plans(filter)) {

@@ -4,7 +4,7 @@
 #include <vector>
 
 #include "quorvel/ledger/ledger_stats.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 
 namespace quorvel::ledger {
 
@@ -13,6 +13,6 @@ PlanScore plan_score_from_json(const nlohmann::ordered_json& score);
 
 // Every stored result the filter selects; the bias is "" when the store holds no brief of the
 // plan's market (funds read the A-share brief) and day.
-std::vector<LedgerEntry> ledger_entries(report::SqliteReportStore& store, const report::PlanFilter& filter);
+std::vector<LedgerEntry> ledger_entries(report::SqlReportStore& store, const report::PlanFilter& filter);
 
 }  // namespace quorvel::ledger

@@ -39,7 +39,7 @@ tarnel::BarTable bars_of(const std::string& code, const std::string& first_date,
 
 }  // namespace
 
-UpdateCounts update_ledger(report::SqliteReportStore& store, const report::PlanFilter& filter, const std::string& today,
+UpdateCounts update_ledger(report::SqlReportStore& store, const report::PlanFilter& filter, const std::string& today,
                            const std::function<void(std::size_t, std::size_t)>& progress) {
   std::map<std::string, std::vector<report::StoredPlan>> by_code;
   UpdateCounts counts;

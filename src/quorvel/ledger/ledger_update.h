@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 
 namespace quorvel::ledger {
 
@@ -23,7 +23,7 @@ struct UpdateCounts {
 
 // `today` ("YYYY-MM-DD") bounds the bars read and the sessions counted. `progress` is called after
 // each instrument with the plans done so far and the total.
-UpdateCounts update_ledger(report::SqliteReportStore& store, const report::PlanFilter& filter, const std::string& today,
+UpdateCounts update_ledger(report::SqlReportStore& store, const report::PlanFilter& filter, const std::string& today,
                            const std::function<void(std::size_t done, std::size_t total)>& progress = {});
 
 }  // namespace quorvel::ledger

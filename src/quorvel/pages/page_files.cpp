@@ -68,7 +68,7 @@ IndexRow index_row(report::AnalysisEntry e) {
 }
 
 // index.html and ledger.html written whole; the page lock is held.
-IndexWritten write_index_pages_locked(report::SqliteReportStore& store) {
+IndexWritten write_index_pages_locked(report::SqlReportStore& store) {
   IndexWritten out{0, store.directory() / INDEX_FILE, store.directory() / LEDGER_FILE};
   std::string rows;
   for (auto& e : store.analysis_entries()) {
@@ -92,7 +92,7 @@ std::filesystem::path analysis_page_path(const std::string& code, const std::str
   return report::markdown_relative_path(r).replace_extension(".html");
 }
 
-std::filesystem::path write_analysis_page(report::SqliteReportStore& store, std::int64_t id) {
+std::filesystem::path write_analysis_page(report::SqlReportStore& store, std::int64_t id) {
   // Under the page lock and from the latest analysis of the instrument-day at the time of writing:
   // a slow rewrite of every page never puts back an analysis that --force has just replaced.
   FileLock lock(store.directory() / PAGES_LOCK_FILE);
@@ -115,12 +115,12 @@ std::filesystem::path write_analysis_page(report::SqliteReportStore& store, std:
   return path;
 }
 
-IndexWritten write_index_pages(report::SqliteReportStore& store) {
+IndexWritten write_index_pages(report::SqlReportStore& store) {
   FileLock lock(store.directory() / PAGES_LOCK_FILE);
   return write_index_pages_locked(store);
 }
 
-void add_to_index(report::SqliteReportStore& store, const report::AnalysisKey& key) {
+void add_to_index(report::SqlReportStore& store, const report::AnalysisKey& key) {
   FileLock lock(store.directory() / PAGES_LOCK_FILE);
   const auto index = store.directory() / INDEX_FILE;
   auto entries = store.analysis_entries({key.code, key.date, std::nullopt, key.llm_client_type});
@@ -135,7 +135,7 @@ void add_to_index(report::SqliteReportStore& store, const report::AnalysisKey& k
   }
 }
 
-std::optional<std::filesystem::path> write_page_and_index(report::SqliteReportStore& store,
+std::optional<std::filesystem::path> write_page_and_index(report::SqlReportStore& store,
                                                           const report::AnalysisKey& key) {
   std::optional<std::filesystem::path> page;
   try {
@@ -152,7 +152,7 @@ std::optional<std::filesystem::path> write_page_and_index(report::SqliteReportSt
   return page;
 }
 
-PagesWritten write_all_pages(report::SqliteReportStore& store, bool rebuild,
+PagesWritten write_all_pages(report::SqlReportStore& store, bool rebuild,
                              const std::function<void(std::size_t, std::size_t)>& progress) {
   std::vector<std::int64_t> ids;
   for (const auto& e : store.analysis_entries())

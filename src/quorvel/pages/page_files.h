@@ -17,7 +17,7 @@
 #include <optional>
 #include <string>
 
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 
 namespace quorvel::pages {
 
@@ -32,7 +32,7 @@ std::filesystem::path analysis_page_path(const std::string& code, const std::str
 // replaced) and returns its full path. The bars come from the market-data service; without bars a
 // new page's chart says so, while an existing page is kept (a RuntimeError says why). A
 // RuntimeError when no analysis has that id or the file cannot be written.
-std::filesystem::path write_analysis_page(report::SqliteReportStore& store, std::int64_t id);
+std::filesystem::path write_analysis_page(report::SqlReportStore& store, std::int64_t id);
 
 struct IndexWritten {
   std::size_t analyses = 0;  // rows of the index
@@ -41,19 +41,19 @@ struct IndexWritten {
 
 // Rewrites index.html and ledger.html from the store, under the page lock. A RuntimeError when a
 // file cannot be written or the lock cannot be taken.
-IndexWritten write_index_pages(report::SqliteReportStore& store);
+IndexWritten write_index_pages(report::SqlReportStore& store);
 
 // Puts the latest analysis of `key` in index.html, under the page lock: its row is read from the
 // store and replaces the instrument-day's row or goes where it sorts (the index and ledger pages
 // are written whole when the index is missing or of another layout). Cheap on a large index: the
 // other rows are kept as they are.
-void add_to_index(report::SqliteReportStore& store, const report::AnalysisKey& key);
+void add_to_index(report::SqlReportStore& store, const report::AnalysisKey& key);
 
 // What a command does after storing an analysis: writes the page of the latest analysis of `key`
 // and adds it to the index. Returns the page's path; nothing when the store has no analysis of
 // `key` or a page could not be written (logged as a warning: the analysis itself is stored, and
 // `quorvel-reports html` writes the pages again).
-std::optional<std::filesystem::path> write_page_and_index(report::SqliteReportStore& store,
+std::optional<std::filesystem::path> write_page_and_index(report::SqlReportStore& store,
                                                           const report::AnalysisKey& key);
 
 struct PagesWritten {
@@ -64,7 +64,7 @@ struct PagesWritten {
 
 // The page of every stored analysis whose page is missing or shows an earlier analysis (every page
 // with `rebuild`), then the index pages. `progress(done, total)` is called after each page.
-PagesWritten write_all_pages(report::SqliteReportStore& store, bool rebuild,
+PagesWritten write_all_pages(report::SqlReportStore& store, bool rebuild,
                              const std::function<void(std::size_t, std::size_t)>& progress = {});
 
 }  // namespace quorvel::pages

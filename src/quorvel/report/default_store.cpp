@@ -9,8 +9,11 @@
 
 namespace quorvel::report {
 
-std::shared_ptr<SqliteReportStore> make_default_report_store(StoreOptions options) {
+std::shared_ptr<SqlReportStore> make_default_report_store(StoreOptions options) {
   if (options.directory.empty()) options.directory = report_directory();
+  if (options.database_url.empty()) {
+    if (const auto url = env_value("REPORT_DB_URL")) options.database_url = *url;
+  }
   std::shared_ptr<MessagePublisher> publisher;
   std::string problem;
   if (const auto url = env_value("QUORVEL_MQ_URL")) {
@@ -23,10 +26,10 @@ std::shared_ptr<SqliteReportStore> make_default_report_store(StoreOptions option
       logger.warning("[报告存储] %s | 报告照常保存，消息留在发件箱", problem);
     }
   }
-  return std::make_shared<SqliteReportStore>(std::move(options), std::move(publisher), std::move(problem));
+  return std::make_shared<SqlReportStore>(std::move(options), std::move(publisher), std::move(problem));
 }
 
-std::shared_ptr<SqliteReportStore> install_default_report_store(StoreOptions options) {
+std::shared_ptr<SqlReportStore> install_default_report_store(StoreOptions options) {
   auto store = make_default_report_store(std::move(options));
   Service<ReportStore>::install(store);
   return store;

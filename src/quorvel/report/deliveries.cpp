@@ -7,7 +7,7 @@
 
 #include "contracts/clock.h"
 #include "quorvel/report/message.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 #include "quorvel/utils/outside_text.h"
 
 namespace quorvel::report {
@@ -49,64 +49,70 @@ std::optional<ClaimStatus> refusal(const DeliveryRecord& found, const DeliveryCl
 
 }  // namespace
 
-std::optional<DeliveryRecord> SqliteReportStore::read_delivery(const DeliveryKey& key) {
-  Statement s(*db_, fmt::format("SELECT {} FROM deliveries WHERE channel = ?1 AND day = ?2", DELIVERY_COLUMNS));
+std::optional<DeliveryRecord> SqlReportStore::read_delivery(const DeliveryKey& key) {
+  Statement s =
+      db_->prepare(fmt::format("SELECT {} FROM deliveries WHERE channel = ?1 AND day = ?2", DELIVERY_COLUMNS));
   s.bind(1, key.channel).bind(2, key.day);
   if (!s.step()) return std::nullopt;
   return read_record(s);
 }
 
-DeliveryClaim SqliteReportStore::claim_delivery(const DeliveryKey& key, const std::string& digest_id,
-                                                const DeliveryClaimRules& rules) {
+DeliveryClaim SqlReportStore::claim_delivery(const DeliveryKey& key, const std::string& digest_id,
+                                             const DeliveryClaimRules& rules) {
   const auto now = clock().now();
   const std::string at = iso_utc(now);
   const std::string stale_before = iso_utc(now - rules.stale_after);
-  DeliveryClaim claim;
-  std::lock_guard lock(mutex_);
-  // BEGIN IMMEDIATE: the row is read and written under the write lock, so a second run waits here
-  // and then finds the first run's claim.
-  Transaction tx(*db_);
-  if (const auto found = read_delivery(key)) {
-    claim.record = *found;
-    if (const auto refused = refusal(*found, rules, stale_before, claim.took_over)) {
-      claim.status = *refused;
-      return claim;
+  return locked([&](bool) {
+    DeliveryClaim claim;
+    // The row is read and written under the claimers' lock, so a second run waits here and then
+    // finds the first run's claim.
+    Transaction tx(*db_);
+    db_->lock_for_claims("deliveries");
+    if (const auto found = read_delivery(key)) {
+      claim.record = *found;
+      if (const auto refused = refusal(*found, rules, stale_before, claim.took_over)) {
+        claim.status = *refused;
+        return claim;
+      }
     }
-  }
-  claim.owner = new_message_id();
-  Statement s(*db_,
-              "INSERT INTO deliveries (channel, day, digest_id, state, attempts, claimed_at, owner) "
-              "VALUES (?1, ?2, ?3, 'claimed', 1, ?4, ?5) ON CONFLICT (channel, day) DO UPDATE SET "
-              "digest_id = excluded.digest_id, state = 'claimed', attempts = deliveries.attempts + 1, "
-              "claimed_at = excluded.claimed_at, finished_at = NULL, owner = excluded.owner");
-  s.bind(1, key.channel).bind(2, key.day).bind(3, digest_id).bind(4, at).bind(5, claim.owner).run();
-  claim.record = read_delivery(key).value_or(DeliveryRecord{});
-  tx.commit();
-  claim.status = ClaimStatus::claimed;
-  return claim;
+    claim.owner = new_message_id();
+    Statement s = db_->prepare(
+        "INSERT INTO deliveries (channel, day, digest_id, state, attempts, claimed_at, owner) "
+        "VALUES (?1, ?2, ?3, 'claimed', 1, ?4, ?5) ON CONFLICT (channel, day) DO UPDATE SET "
+        "digest_id = excluded.digest_id, state = 'claimed', attempts = deliveries.attempts + 1, "
+        "claimed_at = excluded.claimed_at, finished_at = NULL, owner = excluded.owner");
+    s.bind(1, key.channel).bind(2, key.day).bind(3, digest_id).bind(4, at).bind(5, claim.owner).run();
+    claim.record = read_delivery(key).value_or(DeliveryRecord{});
+    tx.commit();
+    claim.status = ClaimStatus::claimed;
+    return claim;
+  });
 }
 
-bool SqliteReportStore::finish_delivery(const DeliveryKey& key, const std::string& owner, bool sent,
-                                        const std::string& error) {
-  std::lock_guard lock(mutex_);
-  Statement s(*db_,
-              "UPDATE deliveries SET state = ?1, last_error = ?2, finished_at = ?3, owner = NULL "
-              "WHERE channel = ?4 AND day = ?5 AND owner = ?6 AND state = 'claimed'");
-  s.bind(1, delivery_state_name(sent ? DeliveryState::sent : DeliveryState::failed));
-  s.bind_optional(2, sent ? std::nullopt : std::optional<std::string>(outside_text(error)));
-  s.bind(3, iso_utc(clock().now())).bind(4, key.channel).bind(5, key.day).bind(6, owner).run();
-  return db_->changes() > 0;
+bool SqlReportStore::finish_delivery(const DeliveryKey& key, const std::string& owner, bool sent,
+                                     const std::string& error) {
+  return locked([&](bool) {
+    Statement s = db_->prepare(
+        "UPDATE deliveries SET state = ?1, last_error = ?2, finished_at = ?3, owner = NULL "
+        "WHERE channel = ?4 AND day = ?5 AND owner = ?6 AND state = 'claimed'");
+    s.bind(1, delivery_state_name(sent ? DeliveryState::sent : DeliveryState::failed));
+    s.bind_optional(2, sent ? std::nullopt : std::optional<std::string>(outside_text(error)));
+    s.bind(3, iso_utc(clock().now())).bind(4, key.channel).bind(5, key.day).bind(6, owner).run();
+    return s.changes() > 0;
+  });
 }
 
-std::vector<DeliveryRecord> SqliteReportStore::deliveries(const std::string& day) {
-  std::lock_guard lock(mutex_);
-  Statement s(*db_, fmt::format("SELECT {} FROM deliveries WHERE day = ?1 OR substr(day, 1, length(?1) + 1) = ?1 || ' ' "
-                                "ORDER BY channel, day",
-                                DELIVERY_COLUMNS));
-  s.bind(1, day);
-  std::vector<DeliveryRecord> out;
-  while (s.step()) out.push_back(read_record(s));
-  return out;
+std::vector<DeliveryRecord> SqlReportStore::deliveries(const std::string& day) {
+  return locked([&](bool) {
+    Statement s = db_->prepare(
+        fmt::format("SELECT {} FROM deliveries WHERE day = ?1 OR substr(day, 1, length(?1) + 1) = ?1 || ' ' "
+                    "ORDER BY channel, day",
+                    DELIVERY_COLUMNS));
+    s.bind(1, day);
+    std::vector<DeliveryRecord> out;
+    while (s.step()) out.push_back(read_record(s));
+    return out;
+  });
 }
 
 }  // namespace quorvel::report

@@ -1,14 +1,12 @@
-// The outbox half of SqliteReportStore: delivery of pending messages and their bookkeeping.
-#include "quorvel/report/sqlite_report_store.h"
-
-#include <unistd.h>
-
+// The outbox half of SqlReportStore: delivery of pending messages and their bookkeeping.
 #include <algorithm>
 
 #include <fmt/format.h>
+#include <unistd.h>
 
 #include "contracts/clock.h"
 #include "quorvel/report/message.h"
+#include "quorvel/report/sql_report_store.h"
 #include "quorvel/utils/logger.h"
 
 namespace quorvel::report {
@@ -25,7 +23,7 @@ std::string claim_owner() { return fmt::format("{}/{}", ::getpid(), new_message_
 
 }  // namespace
 
-FlushResult SqliteReportStore::flush() {
+FlushResult SqlReportStore::flush() {
   write_missing_files();
   if (publisher_) {
     // Analyses finishing while a flush is under way leave their messages to it or to the next
@@ -44,8 +42,9 @@ FlushResult SqliteReportStore::flush() {
         quiet.count() > 0) {
       FlushResult result;
       result.pending = pending_count();
-      result.error = fmt::format("{} 刚才未应答，{} 秒内不再尝试；消息留在发件箱，稍后由下一次投递或 quorvel-reports flush 发送",
-                                 publisher_->describe(), quiet.count());
+      result.error =
+          fmt::format("{} 刚才未应答，{} 秒内不再尝试；消息留在发件箱，稍后由下一次投递或 quorvel-reports flush 发送",
+                      publisher_->describe(), quiet.count());
       logger.debug("[报告存储] %s", result.error);
       return result;
     }
@@ -62,75 +61,88 @@ FlushResult SqliteReportStore::flush() {
   return result;
 }
 
-SqliteReportStore::Batch SqliteReportStore::claim_batch(const std::string& owner, std::int64_t after,
-                                                        std::int64_t last) {
-  Batch batch;
+SqlReportStore::Batch SqlReportStore::claim_batch(const std::string& owner, std::int64_t after, std::int64_t last) {
   const std::int64_t now = epoch_ms(clock().now());
-  std::lock_guard lock(mutex_);
-  RelaxedSync relaxed(*db_);  // a claim lost in a power cut only frees the batch earlier
-  Transaction tx(*db_);
-  Statement s(*db_,
-              "SELECT seq, message_id, stream, kind, payload FROM outbox "
-              "WHERE delivered_at IS NULL AND seq > ?1 AND seq <= ?2 AND (lease_until IS NULL OR lease_until <= ?3) "
-              "ORDER BY seq LIMIT ?4");
-  s.bind(1, after).bind(2, last).bind(3, now).bind(4, std::int64_t(options_.flush_batch));
-  while (s.step()) {
-    batch.seqs.push_back(s.integer(0));
-    batch.messages.push_back({s.text(1), s.text(2), s.text(3), s.text(4)});
-  }
-  Statement take(*db_, "UPDATE outbox SET claimed_by = ?1, lease_until = ?2 WHERE seq = ?3");
-  for (const std::int64_t seq : batch.seqs) {
-    take.reset();
-    take.bind(1, owner).bind(2, now + std::int64_t(options_.lease.count())).bind(3, seq);
-    take.run();
-  }
-  tx.commit();
-  return batch;
-}
-
-SqliteReportStore::Recorded SqliteReportStore::record_outcomes(const std::string& owner, const Batch& batch,
-                                                               const BatchOutcome& outcome, FlushResult& result) {
-  Recorded rec;
-  std::lock_guard lock(mutex_);
-  RelaxedSync relaxed(*db_);
-  Transaction tx(*db_);
-  // The claim test leaves the rows of a batch that another flusher took over to the new holder.
-  Statement ok(*db_,
-               "UPDATE outbox SET delivered_at = ?1, entry_id = ?2, attempts = attempts + 1, last_attempt_at = ?1, "
-               "last_error = NULL, lease_until = NULL WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL");
-  Statement bad(*db_,
-                "UPDATE outbox SET attempts = attempts + 1, last_attempt_at = ?1, last_error = ?2, lease_until = NULL "
-                "WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL");
-  const std::string now = now_text();
-  for (std::size_t i = 0; i < batch.seqs.size(); ++i) {
-    const DeliveryOutcome o = i < outcome.messages.size() ? outcome.messages[i] : DeliveryOutcome{};
-    const std::string error = o.error.empty() ? std::string("未知错误") : o.error;
-    Statement& st = o.delivered ? ok : bad;
-    st.reset();
-    st.bind(1, now).bind(2, o.delivered ? o.entry_id : error).bind(3, batch.seqs[i]).bind(4, owner);
-    st.run();
-    if (db_->changes() == 0) {
-      ++rec.lost_claims;
-    } else if (o.delivered) {
-      ++result.delivered;
-      if (o.duplicate) ++rec.duplicates;
-    } else {
-      ++rec.failed;
-      if (result.error.empty()) result.error = error;
+  return locked([&](bool) {
+    Batch batch;
+    RelaxedSync relaxed(*db_);  // a claim lost in a power cut only frees the batch earlier
+    Transaction tx(*db_);
+    // Concurrent flushers take different rows (on a server: rows another flusher is claiming now are
+    // skipped, not waited for).
+    Statement s = db_->prepare(
+        std::string(
+            "SELECT seq, message_id, stream, kind, payload FROM outbox "
+            "WHERE delivered_at IS NULL AND seq > ?1 AND seq <= ?2 AND (lease_until IS NULL OR lease_until <= ?3) "
+            "ORDER BY seq LIMIT ?4") +
+        std::string(db_->skip_locked()));
+    s.bind(1, after).bind(2, last).bind(3, now).bind(4, std::int64_t(options_.flush_batch));
+    while (s.step()) {
+      batch.seqs.push_back(s.integer(0));
+      batch.messages.push_back({s.text(1), s.text(2), s.text(3), s.text(4)});
     }
-  }
-  tx.commit();
-  return rec;
+    Statement take = db_->prepare("UPDATE outbox SET claimed_by = ?1, lease_until = ?2 WHERE seq = ?3");
+    for (const std::int64_t seq : batch.seqs) {
+      take.reset();
+      take.bind(1, owner).bind(2, now + std::int64_t(options_.lease.count())).bind(3, seq);
+      take.run();
+    }
+    tx.commit();
+    return batch;
+  });
 }
 
-std::size_t SqliteReportStore::claimed_elsewhere(const std::string& owner) {
-  std::lock_guard lock(mutex_);
-  Statement s(*db_, "SELECT COUNT(*) FROM outbox WHERE delivered_at IS NULL AND lease_until > ?1 AND claimed_by != ?2");
-  s.bind(1, epoch_ms(clock().now())).bind(2, owner);
-  return s.step() ? std::size_t(s.integer(0)) : 0;
+SqlReportStore::Recorded SqlReportStore::record_outcomes(const std::string& owner, const Batch& batch,
+                                                         const BatchOutcome& outcome, FlushResult& result) {
+  // Run again after a broken connection, a transaction that committed finds its rows recorded and
+  // counts them as taken over (its log line then says so; every message keeps one outcome).
+  const std::size_t delivered_before = result.delivered;
+  std::string error_before = result.error;
+  return locked([&](bool) {
+    Recorded rec;
+    result.delivered = delivered_before;
+    result.error = error_before;
+    RelaxedSync relaxed(*db_);
+    Transaction tx(*db_);
+    // The claim test leaves the rows of a batch that another flusher took over to the new holder.
+    Statement ok = db_->prepare(
+        "UPDATE outbox SET delivered_at = ?1, entry_id = ?2, attempts = attempts + 1, last_attempt_at = ?1, "
+        "last_error = NULL, lease_until = NULL WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL");
+    Statement bad = db_->prepare(
+        "UPDATE outbox SET attempts = attempts + 1, last_attempt_at = ?1, last_error = ?2, lease_until = NULL "
+        "WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL");
+    const std::string now = now_text();
+    for (std::size_t i = 0; i < batch.seqs.size(); ++i) {
+      const DeliveryOutcome o = i < outcome.messages.size() ? outcome.messages[i] : DeliveryOutcome{};
+      const std::string error = o.error.empty() ? std::string("未知错误") : o.error;
+      Statement& st = o.delivered ? ok : bad;
+      st.reset();
+      st.bind(1, now).bind(2, o.delivered ? o.entry_id : error).bind(3, batch.seqs[i]).bind(4, owner);
+      st.run();
+      if (st.changes() == 0) {
+        ++rec.lost_claims;
+      } else if (o.delivered) {
+        ++result.delivered;
+        if (o.duplicate) ++rec.duplicates;
+      } else {
+        ++rec.failed;
+        if (result.error.empty()) result.error = error;
+      }
+    }
+    tx.commit();
+    return rec;
+  });
 }
 
-FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
+std::size_t SqlReportStore::claimed_elsewhere(const std::string& owner) {
+  return locked([&](bool) {
+    Statement s = db_->prepare(
+        "SELECT COUNT(*) FROM outbox WHERE delivered_at IS NULL AND lease_until > ?1 AND claimed_by != ?2");
+    s.bind(1, epoch_ms(clock().now())).bind(2, owner);
+    return s.step() ? std::size_t(s.integer(0)) : std::size_t(0);
+  });
+}
+
+FlushResult SqlReportStore::flush_with(MessagePublisher& publisher) {
   // A publisher holds one broker connection whose replies are matched to requests by their order:
   // two flushes on it at once (analyses of a watchlist finishing together) would read each other's
   // replies and mark messages delivered with another message's entry.
@@ -138,23 +150,22 @@ FlushResult SqliteReportStore::flush_with(MessagePublisher& publisher) {
   return deliver(publisher);
 }
 
-FlushResult SqliteReportStore::deliver(MessagePublisher& publisher) {
+FlushResult SqlReportStore::deliver(MessagePublisher& publisher) {
   const auto deadline = SteadyClock::now() + options_.flush_budget;
   const std::string owner = claim_owner();
   FlushResult result;
   std::int64_t after = 0;
   std::int64_t last = 0;
   std::size_t total = 0;
-  {
-    // Messages saved while this flush runs wait for the next one, so a busy writer cannot keep a
-    // flush going forever.
-    std::lock_guard lock(mutex_);
-    Statement s(*db_, "SELECT COALESCE(MAX(seq), 0), COUNT(*) FROM outbox WHERE delivered_at IS NULL");
+  // Messages saved while this flush runs wait for the next one, so a busy writer cannot keep a
+  // flush going forever.
+  locked([&](bool) {
+    Statement s = db_->prepare("SELECT COALESCE(MAX(seq), 0), COUNT(*) FROM outbox WHERE delivered_at IS NULL");
     if (s.step()) {
       last = s.integer(0);
       total = std::size_t(s.integer(1));
     }
-  }
+  });
   Recorded sum;
   while (true) {
     if (SteadyClock::now() >= deadline) {
@@ -194,18 +205,19 @@ FlushResult SqliteReportStore::deliver(MessagePublisher& publisher) {
   return result;
 }
 
-void SqliteReportStore::release_claims(const std::string& owner) noexcept {
+void SqlReportStore::release_claims(const std::string& owner) noexcept {
   try {
-    std::lock_guard lock(mutex_);
-    Statement s(*db_, "UPDATE outbox SET lease_until = NULL WHERE claimed_by = ?1 AND delivered_at IS NULL");
-    s.bind(1, owner).run();
+    locked([&](bool) {
+      Statement s = db_->prepare("UPDATE outbox SET lease_until = NULL WHERE claimed_by = ?1 AND delivered_at IS NULL");
+      s.bind(1, owner).run();
+    });
   } catch (const std::exception& e) {
     logger.warning("[报告存储] 无法释放本次投递占用的消息，租约到期后再投递: %s", e.what());
   }
 }
 
-void SqliteReportStore::log_flush(const MessagePublisher& publisher, const FlushResult& result, const Recorded& sum,
-                                  std::size_t elsewhere) {
+void SqlReportStore::log_flush(const MessagePublisher& publisher, const FlushResult& result, const Recorded& sum,
+                               std::size_t elsewhere) {
   if (sum.duplicates > 0)
     logger.info("[报告存储] %d 条消息此前已到达 %s (上次的应答丢失)，未重复添加", sum.duplicates, publisher.describe());
   if (sum.lost_claims > 0)
@@ -220,35 +232,37 @@ void SqliteReportStore::log_flush(const MessagePublisher& publisher, const Flush
   }
 }
 
-std::size_t SqliteReportStore::pending_count() {
-  std::lock_guard lock(mutex_);
-  Statement s(*db_, "SELECT COUNT(*) FROM outbox WHERE delivered_at IS NULL");
-  return s.step() ? std::size_t(s.integer(0)) : 0;
+std::size_t SqlReportStore::pending_count() {
+  return locked([&](bool) {
+    Statement s = db_->prepare("SELECT COUNT(*) FROM outbox WHERE delivered_at IS NULL");
+    return s.step() ? std::size_t(s.integer(0)) : std::size_t(0);
+  });
 }
 
-std::vector<PendingMessage> SqliteReportStore::pending_messages(int limit) {
+std::vector<PendingMessage> SqlReportStore::pending_messages(int limit) {
   const std::int64_t now = epoch_ms(clock().now());
-  std::lock_guard lock(mutex_);
-  Statement s(*db_,
-              "SELECT seq, message_id, kind, report_id, created_at, attempts, last_error, last_attempt_at, lease_until "
-              "FROM outbox WHERE delivered_at IS NULL ORDER BY seq LIMIT ?1");
-  s.bind(1, std::int64_t(limit));
-  std::vector<PendingMessage> out;
-  while (s.step()) {
-    PendingMessage m;
-    m.seq = s.integer(0);
-    m.id = s.text(1);
-    m.kind = parse_kind(s.text(2)).value_or(ReportKind::analysis);
-    m.report_id = s.integer(3);
-    m.created_at = s.text(4);
-    m.attempts = int(s.integer(5));
-    m.last_error = s.optional_text(6);
-    m.last_attempt_at = s.optional_text(7);
-    if (!s.is_null(8) && s.integer(8) > now)
-      m.claimed_until = iso_utc(std::chrono::system_clock::time_point(std::chrono::milliseconds(s.integer(8))));
-    out.push_back(std::move(m));
-  }
-  return out;
+  return locked([&](bool) {
+    Statement s = db_->prepare(
+        "SELECT seq, message_id, kind, report_id, created_at, attempts, last_error, last_attempt_at, lease_until "
+        "FROM outbox WHERE delivered_at IS NULL ORDER BY seq LIMIT ?1");
+    s.bind(1, std::int64_t(limit));
+    std::vector<PendingMessage> out;
+    while (s.step()) {
+      PendingMessage m;
+      m.seq = s.integer(0);
+      m.id = s.text(1);
+      m.kind = parse_kind(s.text(2)).value_or(ReportKind::analysis);
+      m.report_id = s.integer(3);
+      m.created_at = s.text(4);
+      m.attempts = int(s.integer(5));
+      m.last_error = s.optional_text(6);
+      m.last_attempt_at = s.optional_text(7);
+      if (!s.is_null(8) && s.integer(8) > now)
+        m.claimed_until = iso_utc(std::chrono::system_clock::time_point(std::chrono::milliseconds(s.integer(8))));
+      out.push_back(std::move(m));
+    }
+    return out;
+  });
 }
 
 }  // namespace quorvel::report

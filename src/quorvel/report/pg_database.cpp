@@ -91,8 +91,8 @@ void Database::connect() {
     conn_ = nullptr;
     std::string message = fmt::format("无法连接{} {}: {}", options_.label, shown_, why);
     const bool login = why.find("password") != std::string::npos || why.find("authentication") != std::string::npos;
-    message += login ? " (请检查用户名与密码 (REPORT_DB_URL))" : " (" + advice("", true) + ")";
-    throw RuntimeError(message);
+    if (login) throw RuntimeError(message + " (请检查用户名与密码 (REPORT_DB_URL))");
+    throw ConnectionLost(message + " (" + advice("", true) + ")");
   }
   exec(fmt::format("SET lock_timeout = {}", options_.lock_timeout_ms));
   exec("SET client_min_messages = warning");
@@ -101,7 +101,7 @@ void Database::connect() {
 pg_conn* Database::connection() {
   if (conn_ && PQstatus(conn_) == CONNECTION_OK) return conn_;
   if (in_transaction_)
-    throw RuntimeError(fmt::format("{} {} 的连接在事务中断开，本次写入未生效: {}", options_.label, shown_,
+    throw ConnectionLost(fmt::format("{} {} 的连接在事务中断开，本次写入未生效: {}", options_.label, shown_,
                                    conn_ ? trimmed(PQerrorMessage(conn_)) : ""));
   connect();
   return conn_;
@@ -116,6 +116,8 @@ void Database::fail(const pg_result* result, std::string_view context) {
   std::string message = fmt::format("{} {} {}失败: {}", options_.label, shown_, context, why);
   if (const std::string a = advice(sqlstate, lost); !a.empty()) message += " (" + a + ")";
   if (busy_state(sqlstate)) throw DatabaseBusy(message);
+  // 57P01..57P03: the server is shutting down or starting; the connection goes with it.
+  if (lost || sqlstate.starts_with("57P")) throw ConnectionLost(message);
   throw RuntimeError(message);
 }
 

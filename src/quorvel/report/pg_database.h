@@ -5,7 +5,7 @@
 // connection, with bound parameters only; NaN is stored as NULL; every failure names the database
 // (its URL without the password) and the server's reason, followed by what the operator can do. A
 // lock or serialisation conflict is a DatabaseBusy, so callers can retry it; a lost connection is
-// a RuntimeError and the connection is made again by the next statement.
+// a ConnectionLost and the connection is made again by the next statement.
 //
 // Thread-safety: none. A Database and its statements belong to one thread at a time.
 #include <cstddef>
@@ -26,6 +26,14 @@ struct pg_result;
 namespace quorvel::pg {
 
 using sqlite::DatabaseBusy;
+
+// The connection to the server broke (the server stopped or restarted, the network failed) or could
+// not be made again. What was under way outside a transaction may be done again once the server
+// answers; a transaction's work is gone with its connection.
+class ConnectionLost : public RuntimeError {
+ public:
+  using RuntimeError::RuntimeError;
+};
 
 // "postgresql://user@host:port/db" of a connection URL or key=value string: what a log line may
 // show (never the password). Throws ValueError for text libpq cannot read.

@@ -5,7 +5,7 @@
 
 #include "contracts/clock.h"
 #include "quorvel/report/message.h"
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 
 namespace quorvel::report {
 
@@ -61,67 +61,74 @@ constexpr const char* LATEST_ONLY =
 
 }  // namespace
 
-std::vector<StoredPlan> SqliteReportStore::plans_to_score(const PlanFilter& filter) {
+std::vector<StoredPlan> SqlReportStore::plans_to_score(const PlanFilter& filter) {
   const Where w = plan_conditions(filter);
-  std::lock_guard lock(mutex_);
-  Statement s(*db_, std::string("SELECT ") + PLAN_COLUMNS + " FROM reports a WHERE" + w.sql + LATEST_ONLY +
-                        " AND NOT EXISTS (SELECT 1 FROM plan_scores p WHERE p.report_id = a.id)"
-                        " ORDER BY a.analysis_date, a.id");
-  for (std::size_t i = 0; i < w.values.size(); ++i) s.bind(int(i + 1), w.values[i]);
-  std::vector<StoredPlan> out;
-  while (s.step()) {
-    StoredPlan p = read_plan(s);
-    if (p.decision.is_object()) out.push_back(std::move(p));
-  }
-  return out;
+  return locked([&](bool) {
+    Statement s = db_->prepare(std::string("SELECT ") + PLAN_COLUMNS + " FROM reports a WHERE" + w.sql + LATEST_ONLY +
+                               " AND NOT EXISTS (SELECT 1 FROM plan_scores p WHERE p.report_id = a.id)"
+                               " ORDER BY a.analysis_date, a.id");
+    for (std::size_t i = 0; i < w.values.size(); ++i) s.bind(int(i + 1), w.values[i]);
+    std::vector<StoredPlan> out;
+    while (s.step()) {
+      StoredPlan p = read_plan(s);
+      if (p.decision.is_object()) out.push_back(std::move(p));
+    }
+    return out;
+  });
 }
 
-std::size_t SqliteReportStore::save_plan_results(std::span<const PlanResult> results) {
+std::size_t SqlReportStore::save_plan_results(std::span<const PlanResult> results) {
   if (results.empty()) return 0;
   const std::string created = iso_utc(clock().now());
-  std::size_t saved = 0;
-  std::lock_guard lock(mutex_);
-  Transaction tx(*db_);
-  Statement ins(*db_,
-                "INSERT INTO plan_scores (report_id, status, score, scored_at) VALUES (?1, ?2, ?3, ?4) "
-                "ON CONFLICT (report_id) DO NOTHING");
-  Statement plan(*db_, std::string("SELECT ") + PLAN_COLUMNS + " FROM reports a WHERE a.id = ?1");
-  Statement msg(*db_,
-                "INSERT INTO outbox (message_id, report_id, kind, stream, payload, created_at) "
-                "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
-  for (const PlanResult& r : results) {
-    ins.reset();
-    ins.bind(1, r.report_id).bind(2, r.status).bind(3, r.score.dump(-1, ' ', false, Json::error_handler_t::replace));
-    ins.bind(4, created).run();
-    if (db_->changes() == 0) continue;
-    plan.reset();
-    plan.bind(1, r.report_id);
-    if (!plan.step()) continue;
-    const std::string id = new_message_id();
-    msg.reset();
-    msg.bind(1, id).bind(2, r.report_id).bind(3, kind_name(ReportKind::score)).bind(4, stream_name(ReportKind::score));
-    msg.bind(5, message_text(score_message({id, created, r.report_id}, read_plan(plan), r.status, r.score)));
-    msg.bind(6, created).run();
-    ++saved;
-  }
-  tx.commit();
-  return saved;
+  // Run again after a broken connection, results that committed are found stored and left alone.
+  return locked([&](bool) {
+    std::size_t saved = 0;
+    Transaction tx(*db_);
+    Statement ins = db_->prepare(
+        "INSERT INTO plan_scores (report_id, status, score, scored_at) VALUES (?1, ?2, ?3, ?4) "
+        "ON CONFLICT (report_id) DO NOTHING");
+    Statement plan = db_->prepare(std::string("SELECT ") + PLAN_COLUMNS + " FROM reports a WHERE a.id = ?1");
+    Statement msg = db_->prepare(
+        "INSERT INTO outbox (message_id, report_id, kind, stream, payload, created_at) "
+        "VALUES (?1, ?2, ?3, ?4, ?5, ?6)");
+    for (const PlanResult& r : results) {
+      ins.reset();
+      ins.bind(1, r.report_id).bind(2, r.status).bind(3, r.score.dump(-1, ' ', false, Json::error_handler_t::replace));
+      ins.bind(4, created).run();
+      if (ins.changes() == 0) continue;
+      plan.reset();
+      plan.bind(1, r.report_id);
+      if (!plan.step()) continue;
+      const std::string id = new_message_id();
+      msg.reset();
+      msg.bind(1, id)
+          .bind(2, r.report_id)
+          .bind(3, kind_name(ReportKind::score))
+          .bind(4, stream_name(ReportKind::score));
+      msg.bind(5, message_text(score_message({id, created, r.report_id}, read_plan(plan), r.status, r.score)));
+      msg.bind(6, created).run();
+      ++saved;
+    }
+    tx.commit();
+    return saved;
+  });
 }
 
-std::vector<ScoredPlan> SqliteReportStore::scored_plans(const PlanFilter& filter) {
+std::vector<ScoredPlan> SqlReportStore::scored_plans(const PlanFilter& filter) {
   const Where w = plan_conditions(filter);
-  std::lock_guard lock(mutex_);
-  Statement s(*db_, std::string("SELECT ") + PLAN_COLUMNS +
-                        ", p.status, p.score FROM reports a JOIN plan_scores p ON p.report_id = a.id WHERE" + w.sql +
-                        " ORDER BY a.analysis_date, a.id");
-  for (std::size_t i = 0; i < w.values.size(); ++i) s.bind(int(i + 1), w.values[i]);
-  std::vector<ScoredPlan> out;
-  while (s.step()) {
-    ScoredPlan p{read_plan(s), s.text(9), Json::parse(s.text(10), nullptr, false)};
-    if (p.score.is_discarded()) continue;
-    out.push_back(std::move(p));
-  }
-  return out;
+  return locked([&](bool) {
+    Statement s = db_->prepare(std::string("SELECT ") + PLAN_COLUMNS +
+                               ", p.status, p.score FROM reports a JOIN plan_scores p ON p.report_id = a.id WHERE" +
+                               w.sql + " ORDER BY a.analysis_date, a.id");
+    for (std::size_t i = 0; i < w.values.size(); ++i) s.bind(int(i + 1), w.values[i]);
+    std::vector<ScoredPlan> out;
+    while (s.step()) {
+      ScoredPlan p{read_plan(s), s.text(9), Json::parse(s.text(10), nullptr, false)};
+      if (p.score.is_discarded()) continue;
+      out.push_back(std::move(p));
+    }
+    return out;
+  });
 }
 
 }  // namespace quorvel::report

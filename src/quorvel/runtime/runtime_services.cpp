@@ -9,7 +9,7 @@
 
 namespace quorvel {
 
-std::shared_ptr<report::SqliteReportStore> install_runtime_services() {
+std::shared_ptr<report::SqlReportStore> install_runtime_services() {
   // The LLM configuration (API key, base URL) is read when a client is first built, so a run that
   // needs no LLM call (a cached brief, a stored analysis, a date error) never asks for a key.
   agent::core::install_agent_layer();

@@ -3,11 +3,11 @@
 // the market blocks, the pattern service, the sentiment thermometer, the report store and the LLM agent layer.
 #include <memory>
 
-#include "quorvel/report/sqlite_report_store.h"
+#include "quorvel/report/sql_report_store.h"
 
 namespace quorvel {
 
 // Returns the report store it installed, for a command that also writes the store's pages.
-std::shared_ptr<report::SqliteReportStore> install_runtime_services();
+std::shared_ptr<report::SqlReportStore> install_runtime_services();
 
 }  // namespace quorvel

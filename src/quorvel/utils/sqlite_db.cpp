@@ -188,6 +188,8 @@ void Statement::reset() {
   sqlite3_clear_bindings(stmt_);
 }
 
+std::int64_t Statement::changes() const { return sqlite3_changes(db_->handle()); }
+
 bool Statement::is_null(int column) const { return sqlite3_column_type(stmt_, column) == SQLITE_NULL; }
 
 std::string Statement::text(int column) const {

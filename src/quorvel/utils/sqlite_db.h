@@ -69,6 +69,8 @@ class Statement {
   void run();
   // Makes the statement ready to run again with new parameters.
   void reset();
+  // Rows the statement's last run changed (INSERT, UPDATE, DELETE).
+  std::int64_t changes() const;
 
   bool is_null(int column) const;
   std::string text(int column) const;  // NULL reads as ""

@@ -154,7 +154,7 @@ void check_model_settings() {
 
 // The page of each analysis this run stored (and of a stored one that has none yet), then the index
 // pages once. A page that cannot be written is logged; the analyses are stored either way.
-void write_pages(quorvel::report::SqliteReportStore& store, const std::vector<Outcome>& outcomes,
+void write_pages(quorvel::report::SqlReportStore& store, const std::vector<Outcome>& outcomes,
                  const std::string& client) {
   std::size_t pages = 0;
   for (const Outcome& o : outcomes) {

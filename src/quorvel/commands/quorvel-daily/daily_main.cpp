@@ -187,7 +187,7 @@ void deliver(Steps& steps, quorvel::report::ReportStore& store, const DayInputs&
 }
 
 // Plans whose result became known on the requested day, from the ledger.
-std::vector<ScoredPlan> scored_on(quorvel::report::SqliteReportStore& store, const std::string& day) {
+std::vector<ScoredPlan> scored_on(quorvel::report::SqlReportStore& store, const std::string& day) {
   std::vector<ScoredPlan> out;
   for (const auto& e : quorvel::ledger::ledger_entries(store, {})) {
     if (e.score.status != "scored" || e.score.exit_date != day) continue;

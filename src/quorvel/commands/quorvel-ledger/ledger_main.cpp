@@ -32,7 +32,7 @@ namespace {
 
 // The pages that show a result now (those written already; the others get theirs from
 // `quorvel-reports html`), then the index and ledger pages.
-void write_pages(quorvel::report::SqliteReportStore& store, const std::vector<std::int64_t>& scored) {
+void write_pages(quorvel::report::SqlReportStore& store, const std::vector<std::int64_t>& scored) {
   for (const std::int64_t id : scored) {
     try {
       const auto report = store.get_report(id);
@@ -55,7 +55,7 @@ void write_pages(quorvel::report::SqliteReportStore& store, const std::vector<st
   }
 }
 
-int update(quorvel::report::SqliteReportStore& store, const quorvel::report::PlanFilter& filter) {
+int update(quorvel::report::SqlReportStore& store, const quorvel::report::PlanFilter& filter) {
   const bool tty = isatty(fileno(stderr)) != 0;
   const auto counts = quorvel::ledger::update_ledger(store, filter, quorvel::today_text(),
                                                      [&](std::size_t done, std::size_t total) {
