@@ -4,6 +4,7 @@
 // digest. Saves return at once; publication happens on `flush`.
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -139,6 +140,24 @@ struct DeliveryClaim {
   DeliveryRecord record;   // the delivery as it stands after the claim
 };
 
+// A market brief's place in the shared store: market ("A", "HK", "US"), day and cache version.
+struct BriefKey {
+  std::string market;
+  std::string day;
+  std::string version;
+};
+
+// A lock held until the object is destroyed.
+class HeldLock {
+ public:
+  virtual ~HeldLock() = default;
+};
+
+struct SharedBrief {
+  std::string content;  // the brief's Markdown
+  std::string meta;     // its metadata, JSON text
+};
+
 class ReportStore {
  public:
   static constexpr const char* kServiceName = "report store (quorvel.report)";
@@ -176,6 +195,18 @@ class ReportStore {
                                const std::string& error) = 0;
   // Every delivery of `day` ("YYYY-MM-DD"; each edition of the day included), by channel name.
   virtual std::vector<DeliveryRecord> deliveries(const std::string& day) = 0;
+
+  // A store that processes on several machines share (a database server) also shares the market
+  // briefs: the first worker to write the brief of a market and day stores a copy that the others
+  // read, and a lock across machines lets one worker at a time generate it. A store on one machine
+  // has neither (the brief files in the cache folder and a file lock do that job there).
+  // The stored copy of `key`; nothing when none is stored or the store is not shared.
+  virtual std::optional<SharedBrief> shared_brief(const BriefKey& /*key*/) { return std::nullopt; }
+  // Stores (or replaces, after a forced generation) the copy of `key`.
+  virtual void save_shared_brief(const BriefKey& /*key*/, const SharedBrief& /*brief*/) {}
+  // Waits until no other process of any machine holds the lock of `key` and takes it, for as long as
+  // the returned object lives; a process that dies frees it. Null when the store is not shared.
+  virtual std::unique_ptr<HeldLock> lock_brief(const BriefKey& /*key*/) { return nullptr; }
 };
 
 inline ReportStore& default_storage() { return Service<ReportStore>::current(); }

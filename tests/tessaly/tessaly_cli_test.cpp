@@ -7,6 +7,7 @@
 #include <nlohmann/json.hpp>
 
 #include "support/fake_llm_server.h"
+#include "support/postgres_server.h"
 #include "support/test_support.h"
 
 namespace quorvel {
@@ -41,10 +42,11 @@ class Tessaly : public ::testing::Test {
   ScopedEnv url{"OPENAI_COMPATIBLE_BASE_URL", llm.base_url()};
   ScopedEnv model{"OPENAI_COMPATIBLE_MODEL", "fake-model"};
 
-  // Runs `count` tessaly processes at once with the same arguments.
-  std::vector<ProcessResult> run(const std::string& args, int count = 1) {
+  // Runs `count` tessaly processes at once with the same arguments; `env` ("NAME=value$i ...") sets
+  // variables per process ($i is its number).
+  std::vector<ProcessResult> run(const std::string& args, int count = 1, const std::string& env = "") {
     std::string script = "cd '" + dir.path().string() + "' && for i in $(seq 1 " + std::to_string(count) + "); do (";
-    script += std::string("'") + TESSALY_BIN + "' " + args + " > out$i 2> err$i; echo $? > rc$i) & done; wait";
+    script += "env " + env + " '" + TESSALY_BIN + "' " + args + " > out$i 2> err$i; echo $? > rc$i) & done; wait";
     testing::write_file(dir / "run.sh", script + "\n");
     EXPECT_EQ(std::system(("bash '" + (dir / "run.sh").string() + "'").c_str()), 0);
     std::vector<ProcessResult> runs;
@@ -73,6 +75,24 @@ TEST_F(Tessaly, FourProcessesAtOnceMakeExactlyOneLlmCall) {
   EXPECT_NE(task.find("A 股情绪温度计（sentiment_thermometer 权威计算）"), std::string::npos);
   EXPECT_TRUE(std::filesystem::exists(dir / "briefs" / "A_2023-02-10_v4.md"));
   EXPECT_TRUE(std::filesystem::exists(dir / "briefs" / "A_2023-02-10_v4.meta.json"));
+}
+
+TEST_F(Tessaly, MachinesSharingOneStoreMakeOneBriefBetweenThem) {
+  testing::PostgresServer server;
+  ScopedEnv shared("REPORT_DB_URL", server.url());
+  llm.enqueue({200, chat_reply("共享的简报"), {}});
+  // Three machines: each its own cache folder and report directory, one store between them.
+  const auto runs = run("-m A -t 2023-02-10", 3, "QUORVEL_SOLVARA_DIR=briefs$i REPORT_DIR=report$i");
+  int from_store = 0;
+  for (int i = 0; i < 3; ++i) {
+    EXPECT_EQ(runs[i].status, 0) << runs[i].err;
+    EXPECT_NE(runs[i].out.find("共享的简报"), std::string::npos);
+    from_store += runs[i].err.find("命中共享报告库中的简报") != std::string::npos;
+    EXPECT_EQ(testing::read_file(dir / fmt::format("briefs{}", i + 1) / "A_2023-02-10_v4.md"), "共享的简报");
+  }
+  EXPECT_EQ(llm.request_count(), 1u);
+  EXPECT_EQ(from_store, 2);
+  EXPECT_EQ(server.command("SELECT COUNT(*) FROM reports WHERE kind = 'solvara'"), std::vector<std::string>{"1"});
 }
 
 TEST_F(Tessaly, EtfSharesTheAShareBriefAndForceRegenerates) {

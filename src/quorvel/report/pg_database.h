@@ -130,6 +130,20 @@ class Database {
   std::map<std::string, std::string> prepared_;  // SQL text -> statement name, on this connection
 };
 
+// A session-level advisory lock named by `name`, on a connection of its own: taken when constructed
+// (waiting up to options.lock_timeout_ms for the process that holds it, then DatabaseBusy), held
+// until destroyed. A holder that dies frees it with its connection: at once when its process ends,
+// within about half a minute (TCP keepalives) when its machine vanishes from the network.
+class AdvisoryLock {
+ public:
+  AdvisoryLock(const std::string& url, std::string_view name, OpenOptions options);
+  AdvisoryLock(const AdvisoryLock&) = delete;
+  AdvisoryLock& operator=(const AdvisoryLock&) = delete;
+
+ private:
+  Database db_;
+};
+
 // BEGIN ... COMMIT; rolled back when destroyed before commit(). Unlike SQLite's BEGIN IMMEDIATE
 // it takes no write lock up front (READ COMMITTED): a read-then-write claim must lock its rows
 // (SELECT ... FOR UPDATE, INSERT ... ON CONFLICT) itself. Transactions do not nest: a second one on

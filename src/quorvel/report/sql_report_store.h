@@ -110,6 +110,9 @@ class SqlReportStore final : public ReportStore {
                                const DeliveryClaimRules& rules) override;
   bool finish_delivery(const DeliveryKey& key, const std::string& owner, bool sent, const std::string& error) override;
   std::vector<DeliveryRecord> deliveries(const std::string& day) override;
+  std::optional<SharedBrief> shared_brief(const BriefKey& key) override;
+  void save_shared_brief(const BriefKey& key, const SharedBrief& brief) override;
+  std::unique_ptr<HeldLock> lock_brief(const BriefKey& key) override;
 
   // Delivers pending messages through `publisher` (the tool's --url, tests). Waits while another
   // flush of this store is under way. flush() instead returns at once when one is (what it would

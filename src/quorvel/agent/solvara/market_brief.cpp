@@ -55,6 +55,50 @@ auto publish_async(const std::string& market, const std::string& date, const Cac
   return run_blocking([market, date, brief] { push_to_mq(market, date, brief.first, brief.second); });
 }
 
+report::BriefKey shared_key(const CacheKey& key) { return {key.market, key.date, key.version}; }
+
+// The copy another worker of a shared report store wrote, kept in this machine's cache folder too.
+// Nothing when the store is not shared, holds no copy, or cannot be read (logged).
+auto load_shared_async(const CacheKey& key, const std::string& date) {
+  return run_blocking([key, date]() -> std::optional<CachedBrief> {
+    try {
+      const auto copy = report::default_storage().shared_brief(shared_key(key));
+      if (!copy || copy->content.empty()) return std::nullopt;
+      Meta meta = Meta::parse(copy->meta, nullptr, false);
+      if (!meta.is_object()) meta = Meta::object();
+      logger.info("[大盘 AI 简报] 命中共享报告库中的简报 | market=%s date=%s", key.market, date);
+      _save_disk_cache(key.market, date, copy->content, meta);
+      return CachedBrief{copy->content, meta};
+    } catch (const std::exception& e) {
+      logger.warning("[大盘 AI 简报] 读取共享报告库中的简报失败: %s", e.what());
+      return std::nullopt;
+    }
+  });
+}
+
+auto save_shared_async(const CacheKey& key, const CachedBrief& brief) {
+  return run_blocking([key, brief] {
+    try {
+      report::default_storage().save_shared_brief(shared_key(key), {brief.first, brief.second.dump()});
+    } catch (const std::exception& e) {
+      logger.warning("[大盘 AI 简报] 简报未能存入共享报告库 (其他机器会各自生成): %s", e.what());
+    }
+  });
+}
+
+// The lock that keeps the workers of other machines from generating the same brief at once; null
+// when the store is not shared, or when it cannot be taken (logged: the brief is still produced).
+auto lock_shared_async(const CacheKey& key) {
+  return run_blocking([key]() -> std::shared_ptr<report::HeldLock> {
+    try {
+      return report::default_storage().lock_brief(shared_key(key));
+    } catch (const std::exception& e) {
+      logger.warning("[大盘 AI 简报] 无法取得跨机器的简报锁，继续生成: %s", e.what());
+      return nullptr;
+    }
+  });
+}
+
 }  // namespace
 
 std::string printed_form(const nlohmann::ordered_json& v) {
@@ -140,12 +184,21 @@ asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> mark
       }
       co_return hit->first;
     }
+    // The worker that wrote the shared copy stored and queued the brief in that same store.
+    auto shared = load_shared_async(key, analysis_date);
+    if (const std::optional<CachedBrief> hit = co_await std::move(shared)) {
+      cache[key] = *hit;
+      co_return hit->first;
+    }
   }
 
   auto blocks_op = _fetch_market_blocks(mt, analysis_date);
   const MarketBlocksText blocks = co_await std::move(blocks_op);
   auto lock_op = _get_lock(key).lock();
   const auto guard = co_await std::move(lock_op);
+  // Workers of other machines sharing the report store: one generates, the others then read its copy.
+  auto shared_lock_op = lock_shared_async(key);
+  const auto shared_lock = co_await std::move(shared_lock_op);
   // Another process may be writing the same brief: wait for it, then read its file.
   const auto brief_path = _cache_path(mt, analysis_date);
   // Without a lock file (a read-only cache folder) the brief is still produced; only the guard
@@ -162,6 +215,11 @@ asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> mark
 
   if (!force_regenerate) {
     if (const auto it = cache.find(key); it != cache.end()) co_return it->second.first;
+    auto shared = load_shared_async(key, analysis_date);
+    if (const std::optional<CachedBrief> hit = co_await std::move(shared)) {
+      cache[key] = *hit;
+      co_return hit->first;
+    }
     auto load = load_disk_async(mt, analysis_date);
     if (const std::optional<CachedBrief> hit = co_await std::move(load)) {
       cache[key] = *hit;
@@ -187,6 +245,8 @@ asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> mark
   cache[key] = fresh;
   auto save = save_disk_async(mt, analysis_date, fresh);
   co_await std::move(save);
+  auto share = save_shared_async(key, fresh);
+  co_await std::move(share);
   auto publish = publish_async(mt, analysis_date, fresh);
   co_await std::move(publish);
   co_return brief.content;
