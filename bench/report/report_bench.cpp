@@ -1,11 +1,14 @@
 // Throughput of the report store.
 //
-//   BM_Save/<files>          saves of an analysis (report row + outbox message in one transaction),
-//                            with (1) or without (0) its Markdown file; items/s = saves per second
-//   BM_Flush/<batch>         delivery of 2,048 pending messages to a local redis-server in pipelined
+//   BM_Save/<files>/<engine> saves of an analysis (report row + outbox message in one transaction),
+//                            with (1) or without (0) its Markdown file, on SQLite (0) or PostgreSQL
+//                            (1); items/s = saves per second
+//   BM_Flush/<batch>/<engine> delivery of 2,048 pending messages to a local redis-server in pipelined
 //                            batches of <batch>; items/s = messages delivered per second
 //
-// Run: bin/report_bench in the build directory (needs redis-server on PATH).
+// Run: bin/report_bench in the build directory (needs redis-server and the PostgreSQL server
+// programs on PATH or in /usr/lib/postgresql/*/bin; the benchmark starts both on free 127.0.0.1
+// ports; PostgreSQL runs with fsync on, as in production, unlike the tests' server).
 #include <benchmark/benchmark.h>
 #include <sqlite3.h>
 
@@ -15,9 +18,11 @@
 
 #include <fmt/format.h>
 
+#include "quorvel/report/pg_database.h"
 #include "quorvel/report/redis_publisher.h"
 #include "quorvel/report/sql_report_store.h"
 #include "quorvel/utils/logger.h"
+#include "support/postgres_server.h"
 #include "support/redis_server.h"
 
 namespace {
@@ -55,26 +60,38 @@ AnalysisReport sample(int i) {
   return r;
 }
 
+// One PostgreSQL server for the whole benchmark run; each benchmark gets a fresh database.
+quorvel::testing::PostgresServer& postgres() {
+  static quorvel::testing::PostgresServer server(true);
+  return server;
+}
+
+// Options of a store on the engine the benchmark's argument `engine` names.
+StoreOptions options_on(const ScratchDir& dir, std::int64_t engine) {
+  StoreOptions o;
+  o.directory = dir.path();
+  if (engine == 1) o.database_url = postgres().fresh_database("bench");
+  return o;
+}
+
 void BM_Save(benchmark::State& state) {
   quorvel::logger.backend().set_level(spdlog::level::err);
   ScratchDir dir;
-  StoreOptions o;
-  o.directory = dir.path();
+  StoreOptions o = options_on(dir, state.range(1));
   o.write_files = state.range(0) != 0;
   SqlReportStore store(o);
   int i = 0;
   for (auto _ : state) store.save_analysis_report(sample(i++));
   state.SetItemsProcessed(state.iterations());
 }
-BENCHMARK(BM_Save)->Arg(0)->Arg(1)->Unit(benchmark::kMicrosecond)->UseRealTime();
+BENCHMARK(BM_Save)->ArgsProduct({{0, 1}, {0, 1}})->Unit(benchmark::kMicrosecond)->UseRealTime();
 
 void BM_Flush(benchmark::State& state) {
   quorvel::logger.backend().set_level(spdlog::level::err);
   constexpr int MESSAGES = 2048;
   quorvel::testing::RedisServer redis;
   ScratchDir dir;
-  StoreOptions o;
-  o.directory = dir.path();
+  StoreOptions o = options_on(dir, state.range(1));
   o.write_files = false;
   o.flush_batch = std::size_t(state.range(0));
   SqlReportStore store(o, std::make_shared<RedisPublisher>(RedisEndpoint::parse(redis.url())));
@@ -84,7 +101,11 @@ void BM_Flush(benchmark::State& state) {
   std::size_t delivered = 0;
   for (auto _ : state) {
     state.PauseTiming();
-    sqlite3_exec(db, "UPDATE outbox SET delivered_at = NULL", nullptr, nullptr, nullptr);
+    if (o.database_url.empty()) {
+      sqlite3_exec(db, "UPDATE outbox SET delivered_at = NULL", nullptr, nullptr, nullptr);
+    } else {
+      quorvel::pg::Database(o.database_url, {}).exec("UPDATE outbox SET delivered_at = NULL");
+    }
     redis.command({"FLUSHALL"});
     state.ResumeTiming();
     const FlushResult r = store.flush();
@@ -94,7 +115,7 @@ void BM_Flush(benchmark::State& state) {
   sqlite3_close(db);
   state.SetItemsProcessed(std::int64_t(delivered));
 }
-BENCHMARK(BM_Flush)->Arg(16)->Arg(256)->Arg(1024)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_Flush)->ArgsProduct({{16, 256, 1024}, {0, 1}})->Unit(benchmark::kMillisecond)->UseRealTime();
 
 }  // namespace
 

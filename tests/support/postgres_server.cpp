@@ -135,7 +135,7 @@ std::vector<std::string> run_sql(const std::string& info, const std::string& sql
 
 }  // namespace
 
-PostgresServer::PostgresServer() : port_(free_loopback_port()) {
+PostgresServer::PostgresServer(bool durable) : port_(free_loopback_port()), durable_(durable) {
   // initdb and postgres refuse to run as root; as root the cluster belongs to the system user that
   // Debian's postgresql package creates.
   const passwd* pw = ::geteuid() == 0 ? ::getpwnam("postgres") : ::getpwuid(::geteuid());
@@ -229,7 +229,7 @@ pid_t PostgresServer::spawn(const std::vector<std::string>& args, const std::str
 void PostgresServer::start() {
   if (pid_ > 0) return;
   pid_ = spawn({program("postgres"), "-D", (dir_ / "data").string(), "-p", std::to_string(port_), "-c",
-                "listen_addresses=127.0.0.1", "-c", "unix_socket_directories=" + dir_.string(), "-c", "fsync=off"},
+                "listen_addresses=127.0.0.1", "-c", "unix_socket_directories=" + dir_.string(), "-c", durable_ ? "fsync=on" : "fsync=off"},
                "postgres.log");
   const std::string info = conninfo(port_, user_, "postgres");
   for (const auto deadline = std::chrono::steady_clock::now() + kStartTimeout;

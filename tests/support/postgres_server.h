@@ -15,7 +15,9 @@ namespace quorvel::testing {
 
 class PostgresServer {
  public:
-  PostgresServer();  // creates the cluster and starts the server; throws when it does not come up
+  // Creates the cluster and starts the server; throws when it does not come up. `durable`: fsync on,
+  // as a production server runs (benchmarks); the tests leave it off.
+  explicit PostgresServer(bool durable = false);
   ~PostgresServer();
   PostgresServer(const PostgresServer&) = delete;
   PostgresServer& operator=(const PostgresServer&) = delete;
@@ -45,6 +47,7 @@ class PostgresServer {
   bool switch_user_ = false;
   int port_ = 0;
   pid_t pid_ = -1;
+  bool durable_ = false;
 };
 
 // Shared server of a test program that links postgres_environment.cpp.
