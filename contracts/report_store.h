@@ -147,10 +147,13 @@ struct BriefKey {
   std::string version;
 };
 
-// A lock held until the object is destroyed.
-class HeldLock {
+// A lock that processes of several machines contend for.
+class SharedLock {
  public:
-  virtual ~HeldLock() = default;
+  virtual ~SharedLock() = default;
+  // Takes the lock unless another process holds it; once taken it is held until this object is
+  // destroyed or its process dies. True when held.
+  virtual bool try_take() = 0;
 };
 
 struct SharedBrief {
@@ -204,9 +207,8 @@ class ReportStore {
   virtual std::optional<SharedBrief> shared_brief(const BriefKey& /*key*/) { return std::nullopt; }
   // Stores (or replaces, after a forced generation) the copy of `key`.
   virtual void save_shared_brief(const BriefKey& /*key*/, const SharedBrief& /*brief*/) {}
-  // Waits until no other process of any machine holds the lock of `key` and takes it, for as long as
-  // the returned object lives; a process that dies frees it. Null when the store is not shared.
-  virtual std::unique_ptr<HeldLock> lock_brief(const BriefKey& /*key*/) { return nullptr; }
+  // The lock of `key` across machines, not yet taken; null when the store is not shared.
+  virtual std::unique_ptr<SharedLock> brief_lock(const BriefKey& /*key*/) { return nullptr; }
 };
 
 inline ReportStore& default_storage() { return Service<ReportStore>::current(); }

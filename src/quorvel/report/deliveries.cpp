@@ -57,17 +57,32 @@ std::optional<DeliveryRecord> SqlReportStore::read_delivery(const DeliveryKey& k
   return read_record(s);
 }
 
+bool SqlReportStore::held_by(const DeliveryKey& key, const std::string& owner) {
+  Statement s = db_->prepare("SELECT 1 FROM deliveries WHERE channel = ?1 AND day = ?2 AND owner = ?3");
+  s.bind(1, key.channel).bind(2, key.day).bind(3, owner);
+  return s.step();
+}
+
 DeliveryClaim SqlReportStore::claim_delivery(const DeliveryKey& key, const std::string& digest_id,
                                              const DeliveryClaimRules& rules) {
-  const auto now = clock().now();
-  const std::string at = iso_utc(now);
-  const std::string stale_before = iso_utc(now - rules.stale_after);
-  return locked([&](bool) {
+  const std::string owner = new_message_id();
+  return locked([&](bool retried) {
+    // The database's clock: the claims of machines whose own clocks disagree are compared fairly.
+    const auto now = std::chrono::system_clock::time_point(std::chrono::milliseconds(db_->now_ms()));
+    const std::string at = iso_utc(now);
+    const std::string stale_before = iso_utc(now - rules.stale_after);
     DeliveryClaim claim;
     // The row is read and written under the claimers' lock, so a second run waits here and then
     // finds the first run's claim.
     Transaction tx(*db_);
     db_->lock_for_claims("deliveries");
+    if (retried && held_by(key, owner)) {
+      // The claim committed just before the connection broke: it is this run's.
+      claim.owner = owner;
+      claim.record = read_delivery(key).value_or(DeliveryRecord{});
+      claim.status = ClaimStatus::claimed;
+      return claim;
+    }
     if (const auto found = read_delivery(key)) {
       claim.record = *found;
       if (const auto refused = refusal(*found, rules, stale_before, claim.took_over)) {
@@ -75,7 +90,7 @@ DeliveryClaim SqlReportStore::claim_delivery(const DeliveryKey& key, const std::
         return claim;
       }
     }
-    claim.owner = new_message_id();
+    claim.owner = owner;
     Statement s = db_->prepare(
         "INSERT INTO deliveries (channel, day, digest_id, state, attempts, claimed_at, owner) "
         "VALUES (?1, ?2, ?3, 'claimed', 1, ?4, ?5) ON CONFLICT (channel, day) DO UPDATE SET "
@@ -91,14 +106,23 @@ DeliveryClaim SqlReportStore::claim_delivery(const DeliveryKey& key, const std::
 
 bool SqlReportStore::finish_delivery(const DeliveryKey& key, const std::string& owner, bool sent,
                                      const std::string& error) {
-  return locked([&](bool) {
+  const std::string finished = iso_utc(clock().now());
+  const std::string state(delivery_state_name(sent ? DeliveryState::sent : DeliveryState::failed));
+  return locked([&](bool retried) {
     Statement s = db_->prepare(
         "UPDATE deliveries SET state = ?1, last_error = ?2, finished_at = ?3, owner = NULL "
         "WHERE channel = ?4 AND day = ?5 AND owner = ?6 AND state = 'claimed'");
-    s.bind(1, delivery_state_name(sent ? DeliveryState::sent : DeliveryState::failed));
+    s.bind(1, state);
     s.bind_optional(2, sent ? std::nullopt : std::optional<std::string>(outside_text(error)));
-    s.bind(3, iso_utc(clock().now())).bind(4, key.channel).bind(5, key.day).bind(6, owner).run();
-    return s.changes() > 0;
+    s.bind(3, finished).bind(4, key.channel).bind(5, key.day).bind(6, owner).run();
+    if (s.changes() > 0) return true;
+    if (!retried) return false;
+    // The update committed just before the connection broke: the row shows this run's outcome.
+    Statement done = db_->prepare(
+        "SELECT 1 FROM deliveries WHERE channel = ?1 AND day = ?2 AND state = ?3 AND finished_at = ?4 AND owner IS "
+        "NULL");
+    done.bind(1, key.channel).bind(2, key.day).bind(3, state).bind(4, finished);
+    return done.step();
   });
 }
 

@@ -62,20 +62,20 @@ FlushResult SqlReportStore::flush() {
 }
 
 SqlReportStore::Batch SqlReportStore::claim_batch(const std::string& owner, std::int64_t after, std::int64_t last) {
-  const std::int64_t now = epoch_ms(clock().now());
   return locked([&](bool) {
+    const std::int64_t now = db_->now_ms();
     Batch batch;
     RelaxedSync relaxed(*db_);  // a claim lost in a power cut only frees the batch earlier
     Transaction tx(*db_);
     // Concurrent flushers take different rows (on a server: rows another flusher is claiming now are
-    // skipped, not waited for).
+    // skipped, not waited for). Rows of this flush's own claim are taken again: a claim that
+    // committed just before the connection broke.
     Statement s = db_->prepare(
-        std::string(
-            "SELECT seq, message_id, stream, kind, payload FROM outbox "
-            "WHERE delivered_at IS NULL AND seq > ?1 AND seq <= ?2 AND (lease_until IS NULL OR lease_until <= ?3) "
-            "ORDER BY seq LIMIT ?4") +
+        std::string("SELECT seq, message_id, stream, kind, payload FROM outbox "
+                    "WHERE delivered_at IS NULL AND seq > ?1 AND seq <= ?2 "
+                    "AND (lease_until IS NULL OR lease_until <= ?3 OR claimed_by = ?5) ORDER BY seq LIMIT ?4") +
         std::string(db_->skip_locked()));
-    s.bind(1, after).bind(2, last).bind(3, now).bind(4, std::int64_t(options_.flush_batch));
+    s.bind(1, after).bind(2, last).bind(3, now).bind(4, std::int64_t(options_.flush_batch)).bind(5, owner);
     while (s.step()) {
       batch.seqs.push_back(s.integer(0));
       batch.messages.push_back({s.text(1), s.text(2), s.text(3), s.text(4)});
@@ -93,24 +93,28 @@ SqlReportStore::Batch SqlReportStore::claim_batch(const std::string& owner, std:
 
 SqlReportStore::Recorded SqlReportStore::record_outcomes(const std::string& owner, const Batch& batch,
                                                          const BatchOutcome& outcome, FlushResult& result) {
-  // Run again after a broken connection, a transaction that committed finds its rows recorded and
-  // counts them as taken over (its log line then says so; every message keeps one outcome).
+  // Run again after a broken connection, a transaction that committed finds its rows recorded (by
+  // this flush's claim and attempt time) and counts them as such.
   const std::size_t delivered_before = result.delivered;
   std::string error_before = result.error;
-  return locked([&](bool) {
+  const std::string now = now_text();
+  return locked([&](bool retried) {
     Recorded rec;
     result.delivered = delivered_before;
     result.error = error_before;
     RelaxedSync relaxed(*db_);
     Transaction tx(*db_);
-    // The claim test leaves the rows of a batch that another flusher took over to the new holder.
+    // The claim test leaves the rows of a batch that another flusher took over to the new holder; a
+    // row whose outcome is recorded has its lease cleared.
     Statement ok = db_->prepare(
         "UPDATE outbox SET delivered_at = ?1, entry_id = ?2, attempts = attempts + 1, last_attempt_at = ?1, "
-        "last_error = NULL, lease_until = NULL WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL");
+        "last_error = NULL, lease_until = NULL WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL "
+        "AND lease_until IS NOT NULL");
     Statement bad = db_->prepare(
         "UPDATE outbox SET attempts = attempts + 1, last_attempt_at = ?1, last_error = ?2, lease_until = NULL "
-        "WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL");
-    const std::string now = now_text();
+        "WHERE seq = ?3 AND claimed_by = ?4 AND delivered_at IS NULL AND lease_until IS NOT NULL");
+    Statement recorded = db_->prepare(
+        "SELECT 1 FROM outbox WHERE seq = ?1 AND claimed_by = ?2 AND last_attempt_at = ?3 AND lease_until IS NULL");
     for (std::size_t i = 0; i < batch.seqs.size(); ++i) {
       const DeliveryOutcome o = i < outcome.messages.size() ? outcome.messages[i] : DeliveryOutcome{};
       const std::string error = o.error.empty() ? std::string("未知错误") : o.error;
@@ -118,7 +122,13 @@ SqlReportStore::Recorded SqlReportStore::record_outcomes(const std::string& owne
       st.reset();
       st.bind(1, now).bind(2, o.delivered ? o.entry_id : error).bind(3, batch.seqs[i]).bind(4, owner);
       st.run();
-      if (st.changes() == 0) {
+      bool done = st.changes() > 0;
+      if (!done && retried) {
+        recorded.reset();
+        recorded.bind(1, batch.seqs[i]).bind(2, owner).bind(3, now);
+        done = recorded.step();
+      }
+      if (!done) {
         ++rec.lost_claims;
       } else if (o.delivered) {
         ++result.delivered;
@@ -137,7 +147,7 @@ std::size_t SqlReportStore::claimed_elsewhere(const std::string& owner) {
   return locked([&](bool) {
     Statement s = db_->prepare(
         "SELECT COUNT(*) FROM outbox WHERE delivered_at IS NULL AND lease_until > ?1 AND claimed_by != ?2");
-    s.bind(1, epoch_ms(clock().now())).bind(2, owner);
+    s.bind(1, db_->now_ms()).bind(2, owner);
     return s.step() ? std::size_t(s.integer(0)) : std::size_t(0);
   });
 }
@@ -240,8 +250,8 @@ std::size_t SqlReportStore::pending_count() {
 }
 
 std::vector<PendingMessage> SqlReportStore::pending_messages(int limit) {
-  const std::int64_t now = epoch_ms(clock().now());
   return locked([&](bool) {
+    const std::int64_t now = db_->now_ms();
     Statement s = db_->prepare(
         "SELECT seq, message_id, kind, report_id, created_at, attempts, last_error, last_attempt_at, lease_until "
         "FROM outbox WHERE delivered_at IS NULL ORDER BY seq LIMIT ?1");

@@ -51,6 +51,9 @@ std::string describe_url(const std::string& url) {
     const std::string authority = url.substr(scheme + 3, authority_end == std::string::npos ? std::string::npos
                                                                                               : authority_end - scheme - 3);
     if (std::count(authority.begin(), authority.end(), '@') > 1) throw invalid();
+    // An "@" past the authority: a "/" or "?" of the password ended it early, and what libpq would
+    // take for host, port and database holds the password.
+    if (authority_end != std::string::npos && url.find('@', authority_end) != std::string::npos) throw invalid();
   }
   char* error = nullptr;
   PQconninfoOption* options = PQconninfoParse(url.c_str(), &error);
@@ -350,9 +353,15 @@ std::vector<std::byte> Statement::blob(int column) const {
 
 // --- AdvisoryLock
 
-AdvisoryLock::AdvisoryLock(const std::string& url, std::string_view name, OpenOptions options)
-    : db_(url, std::move(options)) {
-  db_.prepare("SELECT pg_advisory_lock(hashtextextended(?1, 0))").bind(1, name).run();
+AdvisoryLock::AdvisoryLock(const std::string& url, std::string name, OpenOptions options)
+    : db_(url, std::move(options)), name_(std::move(name)) {}
+
+bool AdvisoryLock::try_take() {
+  if (held_) return true;
+  Statement s = db_.prepare("SELECT CASE WHEN pg_try_advisory_lock(hashtextextended(?1, 0)) THEN 1 ELSE 0 END");
+  s.bind(1, name_);
+  held_ = s.step() && s.integer(0) == 1;
+  return held_;
 }
 
 // --- Transaction

@@ -130,18 +130,22 @@ class Database {
   std::map<std::string, std::string> prepared_;  // SQL text -> statement name, on this connection
 };
 
-// A session-level advisory lock named by `name`, on a connection of its own: taken when constructed
-// (waiting up to options.lock_timeout_ms for the process that holds it, then DatabaseBusy), held
-// until destroyed. A holder that dies frees it with its connection: at once when its process ends,
-// within about half a minute (TCP keepalives) when its machine vanishes from the network.
+// A session-level advisory lock named by `name`, on a connection of its own (made when
+// constructed). Once taken it is held until destroyed; a holder that dies frees it with its
+// connection: at once when its process ends, within about half a minute (TCP keepalives) when its
+// machine vanishes from the network.
 class AdvisoryLock {
  public:
-  AdvisoryLock(const std::string& url, std::string_view name, OpenOptions options);
+  AdvisoryLock(const std::string& url, std::string name, OpenOptions options);
   AdvisoryLock(const AdvisoryLock&) = delete;
   AdvisoryLock& operator=(const AdvisoryLock&) = delete;
+  // Takes the lock unless another session holds it, without waiting; true when held.
+  bool try_take();
 
  private:
   Database db_;
+  std::string name_;
+  bool held_ = false;
 };
 
 // BEGIN ... COMMIT; rolled back when destroyed before commit(). Unlike SQLite's BEGIN IMMEDIATE

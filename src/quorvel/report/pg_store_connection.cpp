@@ -159,6 +159,10 @@ class PostgresConnection final : public Connection {
       }
     }
   }
+  std::int64_t now_ms() override {
+    Statement s = prepare("SELECT CAST(EXTRACT(EPOCH FROM clock_timestamp()) * 1000 AS BIGINT)");
+    return s.step() ? s.integer(0) : 0;
+  }
   const std::string& describe() const override { return db_.shown_url(); }
   bool shared() const override { return true; }
 

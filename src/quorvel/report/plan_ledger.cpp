@@ -80,9 +80,11 @@ std::vector<StoredPlan> SqlReportStore::plans_to_score(const PlanFilter& filter)
 std::size_t SqlReportStore::save_plan_results(std::span<const PlanResult> results) {
   if (results.empty()) return 0;
   const std::string created = iso_utc(clock().now());
-  // Run again after a broken connection, results that committed are found stored and left alone.
-  return locked([&](bool) {
+  // Run again after a broken connection, results that committed are found stored (by their time)
+  // and counted.
+  return locked([&](bool retried) {
     std::size_t saved = 0;
+    Statement mine = db_->prepare("SELECT 1 FROM plan_scores WHERE report_id = ?1 AND scored_at = ?2");
     Transaction tx(*db_);
     Statement ins = db_->prepare(
         "INSERT INTO plan_scores (report_id, status, score, scored_at) VALUES (?1, ?2, ?3, ?4) "
@@ -95,7 +97,15 @@ std::size_t SqlReportStore::save_plan_results(std::span<const PlanResult> result
       ins.reset();
       ins.bind(1, r.report_id).bind(2, r.status).bind(3, r.score.dump(-1, ' ', false, Json::error_handler_t::replace));
       ins.bind(4, created).run();
-      if (ins.changes() == 0) continue;
+      if (ins.changes() == 0) {
+        // Stored by the attempt that committed just before the connection broke, message and all.
+        if (retried) {
+          mine.reset();
+          mine.bind(1, r.report_id).bind(2, created);
+          if (mine.step()) ++saved;
+        }
+        continue;
+      }
       plan.reset();
       plan.bind(1, r.report_id);
       if (!plan.step()) continue;

@@ -11,14 +11,11 @@ namespace quorvel::report {
 
 namespace {
 
-// How long a worker waits for another machine's generation of the same brief (a model's answer
-// and its retries) before it goes on without the lock.
-constexpr int BRIEF_LOCK_WAIT_MS = 10 * 60 * 1000;
-
-class BriefLock final : public HeldLock {
+class BriefLock final : public SharedLock {
  public:
-  BriefLock(const std::string& url, const std::string& name)
-      : lock_(url, name, pg::OpenOptions{.label = "报告数据库", .connect_timeout_s = 10, .lock_timeout_ms = BRIEF_LOCK_WAIT_MS}) {}
+  BriefLock(const std::string& url, std::string name)
+      : lock_(url, std::move(name), pg::OpenOptions{.label = "报告数据库", .connect_timeout_s = 10}) {}
+  bool try_take() override { return lock_.try_take(); }
 
  private:
   pg::AdvisoryLock lock_;
@@ -48,7 +45,7 @@ void SqlReportStore::save_shared_brief(const BriefKey& key, const SharedBrief& b
   });
 }
 
-std::unique_ptr<HeldLock> SqlReportStore::lock_brief(const BriefKey& key) {
+std::unique_ptr<SharedLock> SqlReportStore::brief_lock(const BriefKey& key) {
   if (!db_->shared()) return nullptr;
   return std::make_unique<BriefLock>(options_.database_url,
                                      fmt::format("quorvel:brief:{}:{}:{}", key.market, key.day, key.version));

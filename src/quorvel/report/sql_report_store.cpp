@@ -133,8 +133,8 @@ std::optional<StoredAnalysis> SqlReportStore::stored_analysis(const AnalysisKey&
 }
 
 bool SqlReportStore::claim_analysis(const AnalysisKey& key, const std::string& owner, std::chrono::milliseconds lease) {
-  const std::int64_t now = epoch_ms(clock().now());
   return locked([&](bool) {
+    const std::int64_t now = db_->now_ms();
     RelaxedSync relaxed(*db_);  // a claim lost in a power cut only frees the instrument-day earlier
     Statement s = db_->prepare(
         "INSERT INTO analysis_claims (stock_code, analysis_date, llm_client_type, owner, lease_until) "

@@ -112,7 +112,7 @@ class SqlReportStore final : public ReportStore {
   std::vector<DeliveryRecord> deliveries(const std::string& day) override;
   std::optional<SharedBrief> shared_brief(const BriefKey& key) override;
   void save_shared_brief(const BriefKey& key, const SharedBrief& brief) override;
-  std::unique_ptr<HeldLock> lock_brief(const BriefKey& key) override;
+  std::unique_ptr<SharedLock> brief_lock(const BriefKey& key) override;
 
   // Delivers pending messages through `publisher` (the tool's --url, tests). Waits while another
   // flush of this store is under way. flush() instead returns at once when one is (what it would
@@ -206,6 +206,8 @@ class SqlReportStore final : public ReportStore {
                  std::size_t elsewhere);
   // The delivery `key` as stored (mutex_ held).
   std::optional<DeliveryRecord> read_delivery(const DeliveryKey& key);
+  // Whether the claim `owner` holds the delivery `key` (mutex_ held).
+  bool held_by(const DeliveryKey& key, const std::string& owner);
   // Runs `work` under mutex_ on the connection, again after a broken connection came back.
   template <class Work>
   auto locked(Work&& work);

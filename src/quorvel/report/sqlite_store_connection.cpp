@@ -3,8 +3,10 @@
 
 #include <fmt/format.h>
 
+#include "contracts/clock.h"
 #include "contracts/errors.h"
 #include "quorvel/report/engine_statement.h"
+#include "quorvel/report/message.h"
 #include "quorvel/report/sql_report_store.h"
 #include "quorvel/utils/instrument_code.h"
 #include "quorvel/utils/logger.h"
@@ -139,6 +141,7 @@ class SqliteConnection final : public Connection {
     }
   }
   void run(const std::function<void(bool)>& work) override { work(false); }
+  std::int64_t now_ms() override { return epoch_ms(clock().now()); }
   const std::string& describe() const override { return shown_; }
   bool shared() const override { return false; }
 

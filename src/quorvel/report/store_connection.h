@@ -98,6 +98,9 @@ class Connection {
   // to a database server breaks, it waits for the server, for up to the store's wait, and runs
   // `work` again with `retried` set, so work must find out what its earlier run already did.
   virtual void run(const std::function<void(bool retried)>& work) = 0;
+  // Now, in ms since 1970 UTC, for leases that other processes compare: the clock of the database
+  // server when machines share it (their own clocks may disagree), else this process's clock.
+  virtual std::int64_t now_ms() = 0;
   // The database for messages: its file, or its URL without the password.
   virtual const std::string& describe() const = 0;
   virtual bool shared() const = 0;  // a server other machines may use as well

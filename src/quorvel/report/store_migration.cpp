@@ -112,20 +112,19 @@ std::size_t copy_table(store::Connection& from, store::Connection& to, const Tab
 MigrationResult migrate_to_postgres(const StoreOptions& source, const std::string& target_url) {
   StoreOptions from_options = source;
   from_options.database_url.clear();
-  from_options.read_only = true;
+  from_options.read_only = false;  // opened as the store opens it: an older layout is upgraded first
   if (!std::filesystem::exists(from_options.directory / DATABASE_FILE_NAME))
     throw RuntimeError(fmt::format("报告目录 {} 中没有 {}：没有可迁移的报告 (请用 REPORT_DIR 指定报告目录)",
                                    from_options.directory.string(), DATABASE_FILE_NAME));
-  // Opened the way the store opens it: an older file is upgraded to the current layout first.
-  StoreOptions upgrade = from_options;
-  upgrade.read_only = false;
-  store::open_sqlite_connection(upgrade);
   const auto from = store::open_sqlite_connection(from_options);
   StoreOptions to_options = source;
   to_options.database_url = target_url;
   const auto to = store::open_postgres_connection(to_options);
 
   MigrationResult result;
+  // Every table from one state of the source: its writers wait (or give up after their busy
+  // timeout) until the copy is done, so nothing written meanwhile is left behind.
+  store::Transaction hold(*from);
   store::Transaction tx(*to);
   // Two migrations into one database at once: the second waits here, then finds the first's reports.
   to->lock_for_claims("reports");
@@ -134,15 +133,7 @@ MigrationResult migrate_to_postgres(const StoreOptions& source, const std::strin
         fmt::format("目标数据库 {} 已有 {} 份报告，未迁移任何数据 (只能迁移到没有报告的数据库；"
                     "若已迁移过，直接设置 REPORT_DB_URL 使用即可)",
                     to->describe(), there));
-  for (const Table& t : TABLES) {
-    const std::size_t rows = copy_table(*from, *to, t);
-    if (const std::size_t there = count(*from, t.name); there != rows)
-      throw RuntimeError(
-          fmt::format("迁移中报告库 {} 的 {} 表有变动 (读到 {} 行，现有 {} 行)，未迁移任何数据："
-                      "请先停止写入该报告目录的程序再迁移",
-                      from->describe(), t.name, rows, there));
-    result.rows[t.name] = rows;
-  }
+  for (const Table& t : TABLES) result.rows[t.name] = copy_table(*from, *to, t);
   tx.commit();
   return result;
 }

@@ -13,7 +13,7 @@ struct MigrationResult {
   std::map<std::string, std::size_t> rows;  // copied rows per table
 };
 
-// Copies the store of `source` (its directory's reports.sqlite3, opened for reading) into the
+// Copies the store of `source` (its directory's reports.sqlite3, held still while it is read) into the
 // PostgreSQL database `target_url`, creating the tables there first. The target must hold no
 // reports yet: a store moved twice, or into one that other workers already write, would mix ids.
 // Either every row arrives or none does. Throws RuntimeError saying what to do.

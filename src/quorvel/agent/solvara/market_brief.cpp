@@ -1,12 +1,16 @@
 #include "quorvel/agent/solvara/market_brief.h"
 
 #include <algorithm>
+#include <chrono>
 #include <cctype>
 #include <optional>
 #include <tuple>
 
 #include <asio/experimental/awaitable_operators.hpp>
 #include <asio/multiple_exceptions.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
 
 #include "contracts/errors.h"
 #include "contracts/market_blocks.h"
@@ -86,17 +90,48 @@ auto save_shared_async(const CacheKey& key, const CachedBrief& brief) {
   });
 }
 
-// The lock that keeps the workers of other machines from generating the same brief at once; null
-// when the store is not shared, or when it cannot be taken (logged: the brief is still produced).
-auto lock_shared_async(const CacheKey& key) {
-  return run_blocking([key]() -> std::shared_ptr<report::HeldLock> {
+// How long a worker waits for another machine's generation of the same brief (a model's answer
+// and its retries) before it goes on without the lock.
+constexpr auto SHARED_LOCK_WAIT = std::chrono::minutes(10);
+constexpr auto SHARED_LOCK_POLL = std::chrono::milliseconds(250);
+
+// The lock that keeps the workers of other machines from generating the same brief at once: taken
+// by polling, so that waiting holds no worker-pool thread. Null when the store is not shared, or
+// when the lock cannot be had (logged: the brief is still produced).
+asio::awaitable<std::shared_ptr<report::SharedLock>> take_shared_lock(CacheKey key) {
+  auto open = run_blocking([key]() -> std::shared_ptr<report::SharedLock> {
     try {
-      return report::default_storage().lock_brief(shared_key(key));
+      return report::default_storage().brief_lock(shared_key(key));
     } catch (const std::exception& e) {
       logger.warning("[大盘 AI 简报] 无法取得跨机器的简报锁，继续生成: %s", e.what());
       return nullptr;
     }
   });
+  std::shared_ptr<report::SharedLock> lock = co_await std::move(open);
+  if (!lock) co_return nullptr;
+  asio::steady_timer pause(co_await asio::this_coro::executor);
+  const auto give_up = std::chrono::steady_clock::now() + SHARED_LOCK_WAIT;
+  for (bool logged = false;;) {
+    auto attempt = run_blocking([lock]() -> std::optional<std::string> {
+      try {
+        return lock->try_take() ? std::optional<std::string>() : std::optional<std::string>("");
+      } catch (const std::exception& e) {
+        return std::string(e.what());
+      }
+    });
+    const std::optional<std::string> refused = co_await std::move(attempt);
+    if (!refused) co_return lock;
+    if (!refused->empty() || std::chrono::steady_clock::now() >= give_up) {
+      logger.warning("[大盘 AI 简报] 未能取得跨机器的简报锁，继续生成 | market=%s date=%s %s", key.market, key.date,
+                     refused->empty() ? "(等待超时)" : *refused);
+      co_return nullptr;
+    }
+    if (!logged) logger.info("[大盘 AI 简报] 另一台机器正在生成同一份简报，等待 | market=%s date=%s", key.market, key.date);
+    logged = true;
+    pause.expires_after(SHARED_LOCK_POLL);
+    auto wait = pause.async_wait(asio::use_awaitable);
+    co_await std::move(wait);
+  }
 }
 
 }  // namespace
@@ -197,7 +232,7 @@ asio::awaitable<std::string> get_market_ai_brief(std::optional<std::string> mark
   auto lock_op = _get_lock(key).lock();
   const auto guard = co_await std::move(lock_op);
   // Workers of other machines sharing the report store: one generates, the others then read its copy.
-  auto shared_lock_op = lock_shared_async(key);
+  auto shared_lock_op = take_shared_lock(key);
   const auto shared_lock = co_await std::move(shared_lock_op);
   // Another process may be writing the same brief: wait for it, then read its file.
   const auto brief_path = _cache_path(mt, analysis_date);
