@@ -82,7 +82,8 @@ TEST_F(Tessaly, MachinesSharingOneStoreMakeOneBriefBetweenThem) {
   ScopedEnv shared("REPORT_DB_URL", server.url());
   llm.enqueue({200, chat_reply("共享的简报"), {}});
   // Three machines: each its own cache folder and report directory, one store between them.
-  const auto runs = run("-m A -t 2023-02-10", 3, "QUORVEL_SOLVARA_DIR=briefs$i REPORT_DIR=report$i");
+  const auto runs = run("-m A -t 2023-02-10", 3,
+                        fmt::format("QUORVEL_SOLVARA_DIR='{0}/briefs'$i REPORT_DIR='{0}/report'$i", dir.path().string()));
   int from_store = 0;
   for (int i = 0; i < 3; ++i) {
     EXPECT_EQ(runs[i].status, 0) << runs[i].err;

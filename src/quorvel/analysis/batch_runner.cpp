@@ -93,7 +93,7 @@ Outcome plan_instrument(const std::string& code, const BatchOptions& options) {
   return o;
 }
 
-BatchRun::BatchRun(BatchOptions options) : options_(std::move(options)) {
+BatchRun::BatchRun(BatchOptions options, BriefBoard* briefs) : options_(std::move(options)), shared_briefs_(briefs) {
   options_.concurrency = std::max(options_.concurrency, 1);
   std::set<std::string> seen;
   std::erase_if(options_.codes, [&](const std::string& code) { return !seen.insert(code).second; });
@@ -154,7 +154,7 @@ void BatchRun::prefetch_briefs(const asio::any_io_executor& executor) {
   std::set<std::pair<std::string, std::string>> wanted;
   for (const Outcome& o : outcomes_)
     if (o.status == Status::pending && !o.name.empty()) wanted.insert({*o.market_type, o.date});
-  for (const auto& [market, date] : wanted) briefs_.prefetch(executor, market, date);
+  for (const auto& [market, date] : wanted) board().prefetch(executor, market, date);
 }
 
 asio::awaitable<void> BatchRun::run_workers() {
@@ -320,7 +320,7 @@ asio::awaitable<void> BatchRun::analyse(Prepared prepared) {
 asio::awaitable<void> BatchRun::analyse_steps(Prepared& prepared) {
   Outcome& o = *prepared.outcome;
   PreparedStock& stock = prepared.stock;
-  auto brief_op = briefs_.get(*o.market_type, o.date);
+  auto brief_op = board().get(*o.market_type, o.date);
   const std::string brief = co_await std::move(brief_op);
 
   // The selector's own work (context, decision, storage) runs on the worker pool too.

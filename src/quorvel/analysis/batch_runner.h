@@ -45,7 +45,10 @@ struct BatchOptions {
 
 class BatchRun {
  public:
-  explicit BatchRun(BatchOptions options);
+  // `briefs`: a board shared with other runs of this event loop (a queue worker runs one per item
+  // and fetches each market-day's brief once for all of them); it must outlive the run and every
+  // brief fetch it starts. Null: the run's own board.
+  explicit BatchRun(BatchOptions options, BriefBoard* briefs = nullptr);
 
   // Called as each instrument ends, with its place in the order of ending (1 = first).
   std::function<void(const Outcome&, std::size_t position)> on_outcome;
@@ -64,7 +67,7 @@ class BatchRun {
 
   // One per code, in watchlist order (empty until the first pass is done).
   const std::vector<Outcome>& outcomes() const { return outcomes_; }
-  std::size_t briefs_requested() const { return briefs_.requested(); }
+  std::size_t briefs_requested() const { return board().requested(); }
 
  private:
   struct Prepared;
@@ -90,10 +93,13 @@ class BatchRun {
   asio::awaitable<void> analyse_steps(Prepared& prepared);
   void prefetch_briefs(const asio::any_io_executor& executor);
   void finish(const Outcome& outcome);
+  BriefBoard& board() { return shared_briefs_ ? *shared_briefs_ : briefs_; }
+  const BriefBoard& board() const { return shared_briefs_ ? *shared_briefs_ : briefs_; }
 
   BatchOptions options_;
   std::vector<Outcome> outcomes_;
   BriefBoard briefs_;
+  BriefBoard* shared_briefs_ = nullptr;
   AnalysisClaims claims_;
   std::deque<Outcome*> deferred_;  // claimed by another run when first met
   std::size_t next_ = 0;      // next outcome a worker looks at

@@ -28,12 +28,13 @@ std::string masked(std::string_view url) {
   return std::string(url.substr(0, start)) + user + "***" + std::string(url.substr(at));
 }
 
-int parse_int(std::string_view text, std::string_view what, std::string_view url, int lo, int hi) {
+int parse_int(std::string_view text, std::string_view what, std::string_view url, std::string_view setting, int lo,
+              int hi) {
   int value = 0;
   const auto [ptr, ec] = std::from_chars(text.data(), text.data() + text.size(), value);
   if (ec != std::errc() || ptr != text.data() + text.size() || value < lo || value > hi)
     throw ValueError(
-        fmt::format("QUORVEL_MQ_URL 的{}无效: '{}' (应为 {}，实际为 {})", what, text, URL_FORM, masked(url)));
+        fmt::format("{} 的{}无效: '{}' (应为 {}，实际为 {})", setting, what, text, URL_FORM, masked(url)));
   return value;
 }
 
@@ -44,10 +45,10 @@ timeval to_timeval(std::chrono::milliseconds ms) {
 
 }  // namespace
 
-RedisEndpoint RedisEndpoint::parse(std::string_view url) {
+RedisEndpoint RedisEndpoint::parse(std::string_view url, std::string_view setting) {
   constexpr std::string_view scheme = "redis://";
   if (url.substr(0, scheme.size()) != scheme)
-    throw ValueError(fmt::format("QUORVEL_MQ_URL 必须以 redis:// 开头 (应为 {}，实际为 {})", URL_FORM, masked(url)));
+    throw ValueError(fmt::format("{} 必须以 redis:// 开头 (应为 {}，实际为 {})", setting, URL_FORM, masked(url)));
   std::string_view rest = url.substr(scheme.size());
   RedisEndpoint ep;
   if (const auto at = rest.rfind('@'); at != std::string_view::npos) {
@@ -64,18 +65,18 @@ RedisEndpoint RedisEndpoint::parse(std::string_view url) {
   if (const auto slash = rest.find('/'); slash != std::string_view::npos) {
     hostport = rest.substr(0, slash);
     const std::string_view db = rest.substr(slash + 1);
-    if (!db.empty()) ep.db = parse_int(db, "数据库编号", url, 0, 1 << 20);
+    if (!db.empty()) ep.db = parse_int(db, "数据库编号", url, setting, 0, 1 << 20);
   }
   std::string_view port;
   if (!hostport.empty() && hostport.front() == '[') {
     const auto close = hostport.find(']');
     if (close == std::string_view::npos)
-      throw ValueError(fmt::format("QUORVEL_MQ_URL 的主机地址缺少 ']' (应为 {}，实际为 {})", URL_FORM, masked(url)));
+      throw ValueError(fmt::format("{} 的主机地址缺少 ']' (应为 {}，实际为 {})", setting, URL_FORM, masked(url)));
     ep.host = std::string(hostport.substr(1, close - 1));
     const std::string_view after = hostport.substr(close + 1);
     if (!after.empty()) {
       if (after.front() != ':')
-        throw ValueError(fmt::format("QUORVEL_MQ_URL 格式无效 (应为 {}，实际为 {})", URL_FORM, masked(url)));
+        throw ValueError(fmt::format("{} 格式无效 (应为 {}，实际为 {})", setting, URL_FORM, masked(url)));
       port = after.substr(1);
     }
   } else if (const auto colon = hostport.rfind(':'); colon != std::string_view::npos) {
@@ -85,8 +86,8 @@ RedisEndpoint RedisEndpoint::parse(std::string_view url) {
     ep.host = std::string(hostport);
   }
   if (ep.host.empty())
-    throw ValueError(fmt::format("QUORVEL_MQ_URL 缺少主机名 (应为 {}，实际为 {})", URL_FORM, masked(url)));
-  if (!port.empty()) ep.port = parse_int(port, "端口", url, 1, 65535);
+    throw ValueError(fmt::format("{} 缺少主机名 (应为 {}，实际为 {})", setting, URL_FORM, masked(url)));
+  if (!port.empty()) ep.port = parse_int(port, "端口", url, setting, 1, 65535);
   return ep;
 }
 
@@ -138,6 +139,39 @@ OpenedRedis open_redis(const RedisEndpoint& endpoint, std::chrono::milliseconds 
   if (err.empty() && endpoint.db != 0) err = setup({"SELECT", db});
   if (!err.empty()) return {nullptr, fmt::format("连接 {} 后初始化失败: {}", endpoint.describe(), err)};
   return {std::move(c), {}};
+}
+
+RedisClient::RedisClient(RedisEndpoint endpoint, RedisTimeouts timeouts)
+    : endpoint_(std::move(endpoint)), timeouts_(timeouts) {}
+RedisClient::~RedisClient() = default;
+RedisClient::RedisClient(RedisClient&&) noexcept = default;
+RedisClient& RedisClient::operator=(RedisClient&&) noexcept = default;
+
+redisContext* RedisClient::connection(std::chrono::milliseconds command_timeout) {
+  if (!ctx_) {
+    OpenedRedis opened = open_redis(endpoint_, timeouts_.connect, command_timeout);
+    if (!opened.context) throw RuntimeError(opened.error);
+    ctx_ = std::move(opened.context);
+  }
+  set_redis_timeout(ctx_.get(), command_timeout);
+  return ctx_.get();
+}
+
+RedisReply RedisClient::command(const std::vector<std::string_view>& args, std::chrono::milliseconds wait) {
+  RedisReply r = redis_command(connection(timeouts_.command + wait), args);
+  if (!r) {
+    const std::string why = redis_context_error(ctx_.get());
+    ctx_.reset();
+    throw RuntimeError(fmt::format("与 {} 的连接中断: {}", describe(), why));
+  }
+  return r;
+}
+
+RedisReply RedisClient::run(const std::vector<std::string_view>& args, std::chrono::milliseconds wait) {
+  RedisReply r = command(args, wait);
+  if (r->type == REDIS_REPLY_ERROR)
+    throw RuntimeError(fmt::format("{} 拒绝了 {}: {}", describe(), args.front(), std::string(r->str, r->len)));
+  return r;
 }
 
 }  // namespace quorvel::report

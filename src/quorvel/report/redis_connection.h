@@ -21,8 +21,9 @@ struct RedisEndpoint {
   std::string user;
   std::string password;
 
-  // Throws ValueError with a message that shows the expected form.
-  static RedisEndpoint parse(std::string_view url);
+  // Throws ValueError with a message that names `setting` (where the URL came from: a variable or
+  // an option) and shows the expected form.
+  static RedisEndpoint parse(std::string_view url, std::string_view setting = "QUORVEL_MQ_URL");
   // "redis://host:port/db" with any password masked.
   std::string describe() const;
 };
@@ -61,5 +62,33 @@ OpenedRedis open_redis(const RedisEndpoint& endpoint, std::chrono::milliseconds 
 // Runs one command; null when the connection failed (redis_context_error says why). An error reply
 // is a reply of type REDIS_REPLY_ERROR.
 RedisReply redis_command(redisContext* c, const std::vector<std::string_view>& args);
+
+// A blocking connection for commands one at a time: opened on first use and again on the call after
+// a failure (a broker restarted, a time-out), so that a long-running reader or writer outlives the
+// broker's troubles. Thread-safety: none.
+class RedisClient {
+ public:
+  explicit RedisClient(RedisEndpoint endpoint, RedisTimeouts timeouts = {});
+  ~RedisClient();
+  RedisClient(RedisClient&&) noexcept;
+  RedisClient& operator=(RedisClient&&) noexcept;
+
+  // Runs one command and waits for its reply up to the command time-out plus `wait` (what a blocking
+  // read waits itself). A connection that cannot be made or is lost is a RuntimeError naming the
+  // endpoint (the connection is dropped); an error reply is returned as it is.
+  RedisReply command(const std::vector<std::string_view>& args, std::chrono::milliseconds wait = {});
+  // The same, with an error reply a RuntimeError too.
+  RedisReply run(const std::vector<std::string_view>& args, std::chrono::milliseconds wait = {});
+
+  const RedisEndpoint& endpoint() const { return endpoint_; }
+  std::string describe() const { return endpoint_.describe(); }
+
+ private:
+  redisContext* connection(std::chrono::milliseconds command_timeout);
+
+  RedisEndpoint endpoint_;
+  RedisTimeouts timeouts_;
+  RedisContext ctx_;
+};
 
 }  // namespace quorvel::report

@@ -60,34 +60,15 @@ std::string before(const std::string& id) {
 
 RedisGroupReader::RedisGroupReader(RedisEndpoint endpoint, std::string group, std::string consumer,
                                    std::vector<std::string> streams, RedisTimeouts timeouts)
-    : endpoint_(std::move(endpoint)),
+    : client_(std::move(endpoint), timeouts),
       group_(std::move(group)),
       consumer_(std::move(consumer)),
-      streams_(std::move(streams)),
-      timeouts_(timeouts) {}
+      streams_(std::move(streams)) {}
 
 RedisGroupReader::~RedisGroupReader() = default;
 
-redisContext* RedisGroupReader::connection(std::chrono::milliseconds command_timeout) {
-  if (!ctx_) {
-    OpenedRedis opened = open_redis(endpoint_, timeouts_.connect, command_timeout);
-    if (!opened.context) throw RuntimeError(opened.error);
-    ctx_ = std::move(opened.context);
-  }
-  set_redis_timeout(ctx_.get(), command_timeout);
-  return ctx_.get();
-}
-
 RedisReply RedisGroupReader::run(const std::vector<std::string_view>& args, std::chrono::milliseconds wait) {
-  RedisReply r = redis_command(connection(timeouts_.command + wait), args);
-  if (!r) {
-    const std::string why = redis_context_error(ctx_.get());
-    ctx_.reset();
-    throw RuntimeError(fmt::format("与 {} 的连接中断: {}", describe(), why));
-  }
-  if (r->type == REDIS_REPLY_ERROR)
-    throw RuntimeError(fmt::format("{} 拒绝了 {}: {}", describe(), args.front(), std::string(r->str, r->len)));
-  return r;
+  return client_.run(args, wait);
 }
 
 std::string RedisGroupReader::last_delivered(const std::string& stream) {
@@ -113,12 +94,7 @@ void RedisGroupReader::ensure_group(const std::string& start) {
     std::string from = known != resume_.end() && !known->second.empty() ? known->second : start;
     if (const auto& open = unacked_[stream]; !open.empty())
       from = before(*std::min_element(open.begin(), open.end(), earlier));
-    RedisReply r = redis_command(connection(timeouts_.command), {"XGROUP", "CREATE", stream, group_, from, "MKSTREAM"});
-    if (!r) {
-      const std::string why = redis_context_error(ctx_.get());
-      ctx_.reset();
-      throw RuntimeError(fmt::format("与 {} 的连接中断: {}", describe(), why));
-    }
+    const RedisReply r = client_.command({"XGROUP", "CREATE", stream, group_, from, "MKSTREAM"});
     const std::string error = r->type == REDIS_REPLY_ERROR ? std::string(r->str, r->len) : std::string();
     if (!error.empty() && !error.starts_with("BUSYGROUP"))
       throw RuntimeError(fmt::format("无法在 {} 的 {} 上建立消费组 {}: {}", describe(), stream, group_, error));
@@ -181,6 +157,53 @@ std::vector<StreamEntry> RedisGroupReader::next(std::size_t count, std::chrono::
 void RedisGroupReader::ack(const StreamEntry& entry) {
   run({"XACK", entry.stream, group_, entry.entry_id});
   unacked_[entry.stream].erase(entry.entry_id);
+}
+
+void RedisGroupReader::renew(const std::vector<StreamEntry>& entries) {
+  std::map<std::string, std::vector<std::string_view>> by_stream;
+  for (const StreamEntry& e : entries) by_stream[e.stream].push_back(e.entry_id);
+  for (const auto& [stream, ids] : by_stream) {
+    std::vector<std::string_view> args{"XCLAIM", stream, group_, consumer_, "0"};
+    args.insert(args.end(), ids.begin(), ids.end());
+    args.push_back("JUSTID");
+    run(args);
+  }
+}
+
+void RedisGroupReader::ack_and_delete(const StreamEntry& entry) {
+  ack(entry);
+  run({"XDEL", entry.stream, entry.entry_id});
+}
+
+std::string add_stream_entry(RedisClient& client, const std::string& stream, std::string_view id,
+                             std::string_view type, std::string_view payload) {
+  const RedisReply r = client.run({"XADD", stream, "*", "id", id, "type", type, "payload", payload});
+  const std::string entry = text_of(r.get());
+  if (entry.empty()) throw RuntimeError("Redis 对 XADD 返回了意外的应答");
+  return entry;
+}
+
+std::vector<StreamEntry> read_stream(RedisClient& client, const std::string& stream, const std::string& after,
+                                     std::size_t count, std::chrono::milliseconds block) {
+  const std::string n = std::to_string(count), ms = std::to_string(block.count());
+  std::vector<std::string_view> args{"XREAD", "COUNT", n};
+  if (block.count() > 0) {
+    args.push_back("BLOCK");
+    args.push_back(ms);
+  }
+  args.insert(args.end(), {"STREAMS", stream, after});
+  const RedisReply r = client.run(args, block);
+  std::vector<StreamEntry> out;
+  if (r->type == REDIS_REPLY_NIL) return out;
+  if (r->type != REDIS_REPLY_ARRAY) throw RuntimeError("Redis 对 XREAD 返回了意外的应答类型");
+  for (std::size_t i = 0; i < r->elements; ++i) {
+    const redisReply* s = r->element[i];
+    if (s->type != REDIS_REPLY_ARRAY || s->elements != 2 || s->element[1]->type != REDIS_REPLY_ARRAY)
+      throw RuntimeError("Redis 对 XREAD 返回了无法识别的流");
+    for (std::size_t k = 0; k < s->element[1]->elements; ++k)
+      out.push_back(entry_of(text_of(s->element[0]), *s->element[1]->element[k]));
+  }
+  return out;
 }
 
 }  // namespace quorvel::report

@@ -46,30 +46,44 @@ class RedisGroupReader {
   // Up to `count` entries no consumer of the group has had yet, waiting up to `block` for the first.
   std::vector<StreamEntry> next(std::size_t count, std::chrono::milliseconds block);
   void ack(const StreamEntry& entry);
+  // Makes the entries this consumer is working on fresh again (their idle time 0), so that the
+  // claim_idle of other consumers leaves them alone however long the work takes. An entry another
+  // consumer took over meanwhile comes back to this one.
+  void renew(const std::vector<StreamEntry>& entries);
+  // Acknowledges the entry and removes it from the stream: nothing is left to hand out or to read
+  // once it is done with (a work queue whose stream must not grow with every job).
+  void ack_and_delete(const StreamEntry& entry);
 
   // Per stream, the last entry id the group is known to have handed out: kept by a caller across
   // restarts, so that a group lost meanwhile is made again after it.
   const std::map<std::string, std::string>& resume_points() const { return resume_; }
   void set_resume_points(std::map<std::string, std::string> points) { resume_ = std::move(points); }
 
-  std::string describe() const { return endpoint_.describe(); }
+  std::string describe() const { return client_.describe(); }
 
  private:
-  redisContext* connection(std::chrono::milliseconds command_timeout);
   RedisReply run(const std::vector<std::string_view>& args, std::chrono::milliseconds wait = {});
   std::vector<StreamEntry> read(const std::string& from, std::size_t count, std::chrono::milliseconds block);
   // The group's last handed-out entry id on `stream` ("" when the group is not there).
   std::string last_delivered(const std::string& stream);
 
-  RedisEndpoint endpoint_;
+  RedisClient client_;
   std::string group_, consumer_;
   std::vector<std::string> streams_;
-  RedisTimeouts timeouts_;
-  RedisContext ctx_;
   std::map<std::string, std::string> resume_;  // stream -> the group's last handed-out entry id, as known
   // stream -> entries handed to this consumer and not acknowledged: a group made again starts before
   // the oldest, so that they are handed out again.
   std::map<std::string, std::set<std::string>> unacked_;
 };
+
+// Appends an entry with the fields a StreamEntry is read from (id, type, payload) to `stream`;
+// returns the broker's entry id.
+std::string add_stream_entry(RedisClient& client, const std::string& stream, std::string_view id,
+                             std::string_view type, std::string_view payload);
+
+// Up to `count` entries of `stream` after the entry id `after` ("0-0": from its start), outside any
+// consumer group, waiting up to `block` for the first one (none: empty). A missing stream is empty.
+std::vector<StreamEntry> read_stream(RedisClient& client, const std::string& stream, const std::string& after,
+                                     std::size_t count, std::chrono::milliseconds block);
 
 }  // namespace quorvel::report

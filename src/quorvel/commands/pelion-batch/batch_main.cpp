@@ -4,6 +4,12 @@
 // ends with the table of verdicts and decisions and the cost of the run, or with nothing but the
 // same results as CSV or one JSON object (--format).
 //
+// With --queue redis://..., the instruments left to analyse go to pelion-worker processes (on this
+// host or others) through the work queue (analysis/work_queue.h); this process follows their
+// results and ends with the same report, the cost line adding up what the workers spent. Ctrl-C
+// withdraws what no worker has taken yet and closes the report at once; the analyses under way on
+// the workers are finished and stored by them.
+//
 // Exit status: 0 when every instrument is analysed or was stored, 1 when one failed (or the run
 // could not start), 2 for a usage or date error, 130 after Ctrl-C (SIGINT/SIGTERM). A first Ctrl-C
 // starts nothing new and lets the analyses under way finish; a second one ends at once. Either way
@@ -42,13 +48,16 @@
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/run_sync.h"
+#include "quorvel/report/redis_connection.h"
 #include "tarnel/code_list.h"
+
+#include "quorvel/commands/pelion-batch/batch_console.h"
+#include "quorvel/commands/pelion-batch/queued_job.h"
 
 namespace {
 
 using namespace quorvel::batch;
 using quorvel::logger;
-using Clock = std::chrono::steady_clock;
 
 constexpr int EXIT_INTERRUPTED = 130;
 
@@ -58,48 +67,20 @@ struct Options {
   bool force = false, verbose = false;
   double max_exposure = DEFAULT_MAX_EXPOSURE_PCT;  // percent of the account per market and day
   std::string format = RESULT_FORMATS.front();
+  std::string queue;  // redis://... : analysed by pelion-worker processes instead of this one
 };
-
-double seconds_since(Clock::time_point start) { return std::chrono::duration<double>(Clock::now() - start).count(); }
-
-// Standard error of the run: a line per instrument and, on a terminal, a progress line kept at the bottom.
-class Console {
- public:
-  explicit Console(bool verbose) : verbose_(verbose), tty_(isatty(STDERR_FILENO) != 0) {}
-
-  void outcome(const Outcome& o, std::size_t position, std::size_t total) {
-    const std::string line = outcome_line(o, position, total);
-    logger.info(line);
-    if (verbose_) return;  // the console log already shows it
-    clear();
-    std::fprintf(stderr, "%s\n", line.c_str());
-  }
-  void progress(const Counts& counts, double elapsed) {
-    if (!tty_ || counts.total == 0) return;
-    std::fprintf(stderr, "\r\033[K%s", progress_line(counts, elapsed).c_str());
-    std::fflush(stderr);
-    drawn_ = true;
-  }
-  void clear() {
-    if (drawn_) std::fprintf(stderr, "\r\033[K");
-    drawn_ = false;
-  }
-
- private:
-  bool verbose_, tty_, drawn_ = false;
-};
-
-// Redraws the progress line twice a second until the run is finished.
-asio::awaitable<void> show_progress(asio::steady_timer& ticker, const bool& finished, Console& console,
-                                    const BatchRun& batch, Clock::time_point start) {
-  while (!finished) {
-    console.progress(count_outcomes(batch.outcomes()), seconds_since(start));
-    ticker.expires_after(std::chrono::milliseconds(500));
-    co_await ticker.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
-  }
-}
 
 // The closing report on standard output in the chosen format (table: with the counts and cost).
+void print_results(const Options& options, const std::vector<Outcome>& outcomes,
+                   const quorvel::agent::core::UsageTotals& usage, Clock::time_point start) {
+  const Closing closing{options.date, outcomes, options.max_exposure, usage, seconds_since(start)};
+  for (const Exposure& e : exposures(closing.outcomes))
+    if (e.total_pct > closing.max_exposure_pct + 1e-9 || !e.unreadable.empty())
+      logger.warning("[仓位合计] " + exposure_line(e, closing.max_exposure_pct));
+  print_closing(std::cout, std::cerr, options.format, closing);
+}
+
+// The closing report of a run in this process: the LLM usage is this process's.
 struct Results {
   const BatchRun& batch;
   const Options& options;
@@ -107,12 +88,7 @@ struct Results {
   quorvel::agent::core::UsageTotals usage_before = quorvel::agent::core::usage_ledger().totals();
 
   void print() const {
-    const Closing closing{options.date, batch.outcomes(), options.max_exposure,
-                          quorvel::agent::core::usage_ledger().totals().since(usage_before), seconds_since(start)};
-    for (const Exposure& e : exposures(closing.outcomes))
-      if (e.total_pct > closing.max_exposure_pct + 1e-9 || !e.unreadable.empty())
-        logger.warning("[仓位合计] " + exposure_line(e, closing.max_exposure_pct));
-    print_closing(std::cout, std::cerr, options.format, closing);
+    print_results(options, batch.outcomes(), quorvel::agent::core::usage_ledger().totals().since(usage_before), start);
   }
 };
 
@@ -141,9 +117,8 @@ int exit_status(const BatchRun& batch) {
 }
 
 std::string client_type() {
-  std::string type = quorvel::env_value("LLM_CLIENT_TYPE").value_or("deepseek");
-  for (char& c : type) c = char(std::tolower(static_cast<unsigned char>(c)));
-  return type;
+  namespace core = quorvel::agent::core;
+  return core::selected_client_type(core::process_env());
 }
 
 // The provider settings the analyses will be built from; a ValueError names what is missing.
@@ -179,7 +154,33 @@ void write_pages(quorvel::report::SqlReportStore& store, const std::vector<Outco
   }
 }
 
+// --queue: the instruments go to pelion-worker processes through Redis; this process plans the run
+// (what is stored is not queued), follows the results and closes it like a local run.
+int run_queued(const Options& opt, std::vector<std::string> codes) {
+  const auto start = Clock::now();
+  const auto endpoint = quorvel::report::RedisEndpoint::parse(opt.queue, "--queue");
+  const auto store = quorvel::install_runtime_services();
+  logger.info("批量分析 (任务队列 %s): %d 只标的, 日期 %s%s", endpoint.describe(), codes.size(), opt.date,
+              opt.force ? ", 强制重新分析" : "");
+  Console console(opt.verbose);
+  QueuedJob job(endpoint, {std::move(codes), opt.date, opt.concurrency, opt.force, client_type()}, console, start);
+  try {
+    job.run();
+  } catch (...) {
+    console.clear();
+    print_results(opt, job.outcomes(), job.usage(), start);
+    throw;
+  }
+  console.clear();
+  print_results(opt, job.outcomes(), job.usage(), start);
+  quorvel::flush_store();
+  write_pages(*store, job.outcomes(), client_type());
+  if (job.interrupted()) return EXIT_INTERRUPTED;
+  return count_outcomes(job.outcomes()).failed > 0 ? 1 : 0;
+}
+
 int run(const Options& opt, std::vector<std::string> codes) {
+  if (!opt.queue.empty()) return run_queued(opt, std::move(codes));
   const auto start = Clock::now();
   const auto store = quorvel::install_runtime_services();
   logger.info("批量分析开始: %d 只标的, 日期 %s, 并发 %d%s", codes.size(), opt.date, opt.concurrency,
@@ -212,7 +213,8 @@ int run(const Options& opt, std::vector<std::string> codes) {
     ticker.cancel();
     if (failure) std::rethrow_exception(failure);
   };
-  asio::co_spawn(loop, show_progress(ticker, finished, console, batch, start), [](std::exception_ptr) {});
+  asio::co_spawn(loop, show_progress(ticker, finished, console, [&] { return count_outcomes(batch.outcomes()); }, start),
+                 [](std::exception_ptr) {});
   try {
     quorvel::run_sync(loop, run_batch());
   } catch (...) {
@@ -252,6 +254,10 @@ int main(int argc, char** argv) {
                    "仓位、计数与费用行在标准错误")
         ->check(CLI::IsMember(RESULT_FORMATS));
     app.add_flag("-v,--verbose", opt.verbose, "在终端输出每只标的的完整分析日志");
+  app.add_option("--queue", opt.queue,
+                 "交给任务队列 redis://主机[:端口][/库] 上的 pelion-worker 工作进程分析（可分布在多台机器），"
+                 "本进程只提交并跟踪进度，结尾输出同样的结果表；已存储的标的不再提交。"
+                 "工作进程应共用同一个报告库 (REPORT_DB_URL)；-c 此时不起作用，并发由各工作进程的 -c 决定");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
     if (auto status = quorvel::refuse_pool_date("pelion-batch", opt.date, "输入日期")) return *status;
     auto codes = quorvel::watchlist_codes("pelion-batch", opt.pool);

@@ -1,0 +1,221 @@
+#include "quorvel/commands/pelion-batch/queued_job.h"
+
+#include <algorithm>
+#include <csignal>
+#include <exception>
+#include <optional>
+#include <set>
+#include <utility>
+
+#include <asio/co_spawn.hpp>
+#include <asio/experimental/as_tuple.hpp>
+#include <asio/io_context.hpp>
+#include <asio/signal_set.hpp>
+#include <asio/steady_timer.hpp>
+#include <asio/this_coro.hpp>
+#include <asio/use_awaitable.hpp>
+
+#include "contracts/errors.h"
+#include "quorvel/analysis/work_queue.h"
+#include "quorvel/utils/blocking.h"
+#include "quorvel/utils/logger.h"
+#include "quorvel/utils/outside_text.h"
+#include "quorvel/utils/run_sync.h"
+
+namespace quorvel::batch {
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// How long one read of the results waits: also how soon a Ctrl-C is noticed.
+constexpr auto READ_BLOCK = 500ms;
+constexpr std::size_t READ_COUNT = 200;
+// After this long without a single result, say that the job waits for workers.
+constexpr auto NO_WORKER_HINT = 15s;
+
+asio::awaitable<void> pause(std::chrono::milliseconds wait) {
+  asio::steady_timer timer(co_await asio::this_coro::executor, wait);
+  co_await timer.async_wait(asio::experimental::as_tuple(asio::use_awaitable));
+}
+
+}  // namespace
+
+QueuedJob::QueuedJob(report::RedisEndpoint endpoint, BatchOptions options, Console& console, Clock::time_point start)
+    : client_(std::move(endpoint)), options_(std::move(options)), console_(console), start_(start) {
+  // Like a local run: a repeated code is analysed once, at its first place.
+  std::set<std::string> seen;
+  std::erase_if(options_.codes, [&](const std::string& code) { return !seen.insert(code).second; });
+}
+
+void QueuedJob::report(const Outcome& o) {
+  console_.outcome(o, ++finished_, outcomes_.size());
+  console_.progress(count_outcomes(outcomes_), seconds_since(start_));
+}
+
+void QueuedJob::run() {
+  asio::io_context loop;
+  asio::signal_set signals(loop, SIGINT, SIGTERM);
+  signals.async_wait([&](std::error_code ec, int) {
+    if (ec) return;
+    console_.clear();
+    logger.warning("收到中断信号：撤回尚未被工作进程领取的标的，输出已完成的结果（进行中的分析由工作进程完成并存储）");
+    interrupted_ = true;
+  });
+  asio::steady_timer ticker(loop);
+  bool finished = false;
+  auto whole = [&]() -> asio::awaitable<void> {
+    std::exception_ptr failure;
+    try {
+      auto job = work();
+      co_await std::move(job);
+    } catch (...) {
+      failure = std::current_exception();
+    }
+    finished = true;
+    signals.cancel();
+    ticker.cancel();
+    if (failure) std::rethrow_exception(failure);
+  };
+  asio::co_spawn(loop, show_progress(ticker, finished, console_, [this] { return count_outcomes(outcomes_); }, start_),
+                 [](std::exception_ptr) {});
+  run_sync(loop, whole());
+}
+
+asio::awaitable<void> QueuedJob::work() {
+  auto plan_op = run_blocking([options = options_] {
+    std::vector<Outcome> planned;
+    for (const auto& code : options.codes) planned.push_back(plan_instrument(code, options));
+    return planned;
+  });
+  outcomes_ = co_await std::move(plan_op);
+  for (const Outcome& o : outcomes_)
+    if (is_done(o.status)) report(o);
+  waiting_ = std::size_t(std::count_if(outcomes_.begin(), outcomes_.end(),
+                                       [](const Outcome& o) { return o.status == Status::pending; }));
+  if (waiting_ > 0 && !interrupted_) {
+    auto submission = submit();
+    co_await std::move(submission);
+    auto following = follow();
+    co_await std::move(following);
+  }
+  if (interrupted_)
+    for (Outcome& o : outcomes_)
+      if (!is_done(o.status)) o.status = Status::interrupted;
+  if (!entries_.empty()) {
+    auto cleaning = run_blocking([this] { clean_up(); });
+    co_await std::move(cleaning);
+  }
+}
+
+asio::awaitable<void> QueuedJob::submit() {
+  job_ = new_job_id();
+  std::vector<WorkItem> items;
+  for (std::size_t i = 0; i < outcomes_.size(); ++i)
+    if (outcomes_[i].status == Status::pending)
+      items.push_back({job_, i, outcomes_[i].code, options_.date, options_.force, options_.llm_client_type});
+  // Entries go in one by one, so that what was put in before a failure is known and taken out again.
+  auto adding = run_blocking([this, items = std::move(items)] {
+    try {
+      for (const WorkItem& item : items)
+        entries_.push_back(report::add_stream_entry(client_, WORK_STREAM, item_id(item.job, item.index), ITEM_TYPE,
+                                                    item_payload(item)));
+    } catch (const std::exception& e) {
+      clean_up();
+      throw RuntimeError("无法把任务放入队列 " + client_.describe() + ": " + e.what());
+    }
+  });
+  co_await std::move(adding);
+  console_.clear();
+  std::fprintf(stderr, "已提交任务 %s：%zu 只标的交给 %s 上的工作进程 (pelion-worker --queue %s)\n", job_.c_str(),
+               waiting_, client_.describe().c_str(), client_.describe().c_str());
+  logger.info("[任务队列] 任务 %s 已提交 %d 项到 %s", job_, waiting_, client_.describe());
+}
+
+asio::awaitable<void> QueuedJob::follow() {
+  const std::string stream = results_stream(job_);
+  std::string last = "0-0";
+  bool hinted = false, broken = false;
+  const auto submitted = Clock::now();
+  while (waiting_ > 0 && !interrupted_) {
+    std::vector<report::StreamEntry> got;
+    std::optional<std::string> error;
+    try {
+      auto reading = run_blocking([this, &stream, last] {
+        return report::read_stream(client_, stream, last, READ_COUNT, READ_BLOCK);
+      });
+      got = co_await std::move(reading);
+    } catch (const std::exception& e) {
+      error = e.what();
+    }
+    if (error) {
+      if (!broken) {
+        console_.clear();
+        logger.warning("[任务队列] 读取结果失败，每秒重试（Ctrl-C 结束）: %s", outside_text(*error));
+      }
+      broken = true;
+      auto wait = pause(1000ms);
+      co_await std::move(wait);
+      continue;
+    }
+    if (broken) logger.warning("[任务队列] 已重新连接 %s", client_.describe());
+    broken = false;
+    for (const report::StreamEntry& entry : got) {
+      last = entry.entry_id;
+      take(entry);
+    }
+    if (!hinted && !received_ && Clock::now() - submitted > NO_WORKER_HINT) {
+      hinted = true;
+      console_.clear();
+      std::fprintf(stderr, "%d 秒内没有收到任何结果：请确认有工作进程在运行 (pelion-worker --queue %s)\n",
+                   int(NO_WORKER_HINT.count()), client_.describe().c_str());
+    }
+  }
+}
+
+bool QueuedJob::take(const report::StreamEntry& entry) {
+  ItemResult result;
+  try {
+    result = parse_result(entry.payload);
+  } catch (const std::exception& e) {
+    logger.warning("[任务队列] 结果 %s 无法读取，跳过: %s", entry.entry_id, outside_text(e.what()));
+    return false;
+  }
+  if (result.job != job_ || result.index >= outcomes_.size() || result.outcome.code != outcomes_[result.index].code) {
+    logger.warning("[任务队列] 结果 %s 不属于任务 %s 的标的，跳过", entry.entry_id, job_);
+    return false;
+  }
+  received_ = true;
+  // Every report is paid for, a second one for an item too (its first worker was slow, not dead).
+  add_usage(usage_, result.usage);
+  Outcome& slot = outcomes_[result.index];
+  if (is_done(slot.status)) {
+    ++duplicates_;
+    logger.info("[任务队列] %s 又由 %s 交回一次结果 (%s)，以先到的为准", slot.code, result.worker, entry.entry_id);
+    return true;
+  }
+  slot = std::move(result.outcome);
+  if (!is_done(slot.status)) {  // a worker never posts these; counted as not finished
+    slot.status = Status::interrupted;
+  }
+  --waiting_;
+  report(slot);
+  return true;
+}
+
+void QueuedJob::clean_up() noexcept {
+  try {
+    for (std::size_t i = 0; i < entries_.size(); i += 256) {
+      std::vector<std::string_view> args{"XDEL", WORK_STREAM};
+      for (std::size_t k = i; k < std::min(entries_.size(), i + 256); ++k) args.push_back(entries_[k]);
+      client_.run(args);
+    }
+    const std::string ttl = std::to_string(RESULTS_KEPT_AFTER_JOB.count());
+    client_.run({"EXPIRE", results_stream(job_), ttl});
+  } catch (const std::exception& e) {
+    logger.warning("[任务队列] 任务 %s 的队列条目未能清理 (工作进程会跳过已完成的标的): %s", job_,
+                   outside_text(e.what()));
+  }
+}
+
+}  // namespace quorvel::batch
