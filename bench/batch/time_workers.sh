@@ -9,6 +9,13 @@
 # paid for once.
 # Usage: bench/batch/time_workers.sh [instruments, default 300] [workers, default 3] [concurrency, default 8] [latency s, default 1]
 # (KEEP=1 keeps the work folder with its logs and prints where it is.)
+# FAULTS=1 runs the same job through faults instead of timing it: the workers act as separate
+# machines (a cache folder and report directory each, the store and the queue shared), publish
+# their reports to the queue's Redis, and take over a dead worker's items after a 5 s lease; 4 s in,
+# worker 2 is killed (SIGKILL); 8 s in, PostgreSQL is stopped at once (as in a crash) and started
+# again 3 s later. Then it audits: every instrument stored once, one brief per market and day, every
+# message delivered once, and the model calls in the cost line against those the model received.
+# Exit status 1 when the audit finds a fault.
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 ROOT=$(pwd)
@@ -71,12 +78,35 @@ make_copies "$N" "$WORK" "$ROOT" "$BIN"
 
 # The workers wait on the queue first (as they would all day); the clock starts with the submission.
 WORKER_PIDS=()
+WORKER_ARGS=()
+[ -z "${FAULTS:-}" ] || WORKER_ARGS=(--lease 5)
 for w in $(seq 1 "$WORKERS"); do
   mkdir -p "$WORK/w$w"
-  (cd "$WORK/w$w" && exec "$BIN/pelion-worker" --queue "$QUEUE" --name "w$w" -c "$CONC" 2> "$WORK/w$w/err") &
+  if [ -n "${FAULTS:-}" ]; then
+    (cd "$WORK/w$w" && REPORT_DIR="$WORK/w$w/report" QUORVEL_SOLVARA_DIR="$WORK/w$w/briefs" QUORVEL_MQ_URL="$QUEUE" \
+      exec "$BIN/pelion-worker" --queue "$QUEUE" --name "w$w" -c "$CONC" "${WORKER_ARGS[@]}" 2> "$WORK/w$w/err") &
+  else
+    (cd "$WORK/w$w" && exec "$BIN/pelion-worker" --queue "$QUEUE" --name "w$w" -c "$CONC" 2> "$WORK/w$w/err") &
+  fi
   WORKER_PIDS+=($!)
   PIDS+=($!)
 done
+# The faults, in the background while the job runs.
+FAULT_PID=
+if [ -n "${FAULTS:-}" ]; then
+  [ -n "$PG_PID" ] || { echo "FAULTS=1 needs the script's own PostgreSQL (unset REPORT_DB_URL)" >&2; exit 1; }
+  (
+    sleep 5
+    kill -9 "${WORKER_PIDS[1]}" && echo "killed worker w2 (SIGKILL)" >&2
+    sleep 4
+    "${AS[@]}" "$PGBIN/pg_ctl" -D "$WORK/pg/data" -m immediate stop >/dev/null && echo "PostgreSQL stopped" >&2
+    sleep 3
+    "${AS[@]}" "$PGBIN/postgres" -D "$WORK/pg/data" -p "$PG_PORT" -c listen_addresses=127.0.0.1 \
+      -c unix_socket_directories="$WORK/pg" -c fsync=off >>"$WORK/pg/postgres.log" 2>&1 &
+    echo "PostgreSQL started again" >&2
+  ) &
+  FAULT_PID=$!
+fi
 sleep 1
 cd "$WORK"  # logs/ goes into the working directory
 START=$(date +%s%N)
@@ -84,6 +114,50 @@ START=$(date +%s%N)
 END=$(date +%s%N)
 for p in "${WORKER_PIDS[@]}"; do kill -TERM "$p" 2>/dev/null || true; done
 for p in "${WORKER_PIDS[@]}"; do wait "$p" 2>/dev/null || true; done
+[ -z "$FAULT_PID" ] || wait "$FAULT_PID"
+
+WALL=$(echo "scale=2; ($END - $START) / 1000000000" | bc)
+if [ -n "${FAULTS:-}" ]; then
+  # The postmaster started by the fault run is not $PG_PID: stop it by its pid file at the end.
+  PG_PID=$(head -1 "$WORK/pg/data/postmaster.pid")
+  sql() { "$PGBIN/psql" -h 127.0.0.1 -p "$PG_PORT" -U "$PG_USER" -d quorvel -tAc "$1"; }
+  # Messages a killed worker was sending stay claimed by it for the outbox lease (a minute): the
+  # flushes go on until they are taken over (the broker keeps a repeat of a delivered one out).
+  for _ in $(seq 30); do
+    QUORVEL_MQ_URL="$QUEUE" "$BIN/quorvel-reports" flush >> "$WORK/flush" 2>&1 || true
+    [ "$(sql "SELECT COUNT(*) FROM outbox WHERE delivered_at IS NULL")" = 0 ] && break
+    sleep 5
+  done
+  count_entries() { redis-cli -p "$REDIS_PORT" --raw XRANGE "$1" - + | grep -A1 -x id | grep -v -x -e id -e -- ; }
+  ENTRIES=0 DISTINCT=0
+  for stream in quorvel:analysis quorvel:summary quorvel:solvara; do
+    ENTRIES=$((ENTRIES + $(count_entries "$stream" | wc -l)))
+    DISTINCT=$((DISTINCT + $(count_entries "$stream" | sort -u | wc -l)))
+  done
+  STORED=$(sql "SELECT COUNT(*) FROM outbox")
+  PENDING=$(sql "SELECT COUNT(*) FROM outbox WHERE delivered_at IS NULL")
+  ANALYSED=$(sql "SELECT COUNT(DISTINCT stock_code) FROM reports WHERE kind = 'analysis'")
+  TWICE=$(sql "SELECT COUNT(*) FROM (SELECT 1 FROM reports WHERE kind IN ('analysis', 'summary') GROUP BY kind, stock_code, analysis_date HAVING COUNT(*) > 1) d")
+  BRIEFS=$(sql "SELECT string_agg(market_type || ' ' || analysis_date || ' x' || n, ', ') FROM (SELECT market_type, analysis_date, COUNT(*) n FROM reports WHERE kind = 'solvara' GROUP BY 1, 2) b")
+  BRIEF_TWICE=$(sql "SELECT COUNT(*) FROM (SELECT 1 FROM reports WHERE kind = 'solvara' GROUP BY market_type, analysis_date HAVING COUNT(*) > 1) d")
+  CALLS=$(grep -o 'LLM 调用 [0-9]*' "$WORK/out" | grep -o '[0-9]*' || echo '?')
+  RECEIVED=$(wc -l < "$WORK/requests")
+  echo "fault run: $N instruments, $WORKERS workers x -c $CONC (lease 5 s), worker 2 killed, PostgreSQL restarted"
+  echo "  wall time            ${WALL}s; submitter: $(grep '^共 ' "$WORK/out" || echo 'no count line')"
+  echo "  per worker           $(for w in $(seq 1 "$WORKERS"); do echo -n "w$w: $(grep -o '共处理 [0-9]* 项' "$WORK/w$w/err" || echo killed)  "; done)"
+  echo "  took over            $(cat "$WORK"/w*/err | grep -c '接手了其他工作进程' || true) times; waited for the store $(cat "$WORK"/w*/logs/*.log 2>/dev/null | grep -c '连接中断' || true) times"
+  echo "  instruments stored   $ANALYSED of $N; stored twice: $TWICE"
+  echo "  briefs               $BRIEFS (more than one per market and day: $BRIEF_TWICE)"
+  echo "  messages             $STORED stored, $PENDING pending, $ENTRIES stream entries, $((ENTRIES - DISTINCT)) duplicates"
+  # The killed worker's requests still waiting for their answers were never paid for; no process
+  # can report them. Every answered call is in the cost line.
+  UNANSWERED=$((RECEIVED - CALLS))
+  echo "  model calls          $CALLS answered and in the cost line; $RECEIVED received by the model ($UNANSWERED in flight at the killed worker, never answered)"
+  [ "$ANALYSED" = "$N" ] && [ "$TWICE" = 0 ] && [ "$BRIEF_TWICE" = 0 ] && [ "$PENDING" = 0 ] \
+    && [ "$ENTRIES" = "$DISTINCT" ] && [ "$ENTRIES" = "$STORED" ] && [ "$UNANSWERED" -ge 0 ] && [ "$UNANSWERED" -le "$CONC" ] \
+    || { echo "FAULT: see above${KEEP:+ and $WORK}" >&2; exit 1; }
+  exit 0
+fi
 
 WALL=$(echo "scale=2; ($END - $START) / 1000000000" | bc)
 IDEAL=$(echo "scale=2; $N / ($WORKERS * $CONC) * $LATENCY" | bc)

@@ -32,4 +32,5 @@ class H(http.server.BaseHTTPRequestHandler):
 class S(socketserver.ThreadingMixIn, http.server.HTTPServer):
     daemon_threads = True
     request_queue_size = 128
+    def handle_error(self, request, client_address): pass  # a client that went away (a killed worker)
 S(("127.0.0.1", port), H).serve_forever()
