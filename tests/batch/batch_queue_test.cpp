@@ -14,7 +14,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "support/decision_replies.h"
+#include "batch_llm_answers.h"
 #include "quorvel/report/sql_report_store.h"
 #include "quorvel/utils/sqlite_db.h"
 #include "support/fake_llm_server.h"
@@ -25,6 +25,9 @@ namespace quorvel {
 namespace {
 
 using testing::RecordedRequest;
+using testing::answer;
+using testing::code_of;
+using testing::subject;
 using testing::ScopedEnv;
 using testing::ScriptedReply;
 namespace fs = std::filesystem;
@@ -33,36 +36,6 @@ constexpr const char* DATE = "2023-02-10";
 constexpr const char* CLIENT = "openai_compatible";
 const char* const STREAMS[] = {"quorvel:analysis", "quorvel:summary", "quorvel:solvara"};
 
-std::string code_of(int i) { return fmt::format("sh.601{:03d}", i); }
-
-// The stock code a request is about, or "brief".
-std::string subject(const RecordedRequest& request) {
-  const auto body = nlohmann::json::parse(request.body);
-  const std::string system = body["messages"].front()["content"], user = body["messages"].back()["content"];
-  if (system.find("大盘简报") != std::string::npos) return "brief";
-  std::smatch m;
-  return std::regex_search(user, m, std::regex("sh\\.601\\d{3}")) ? m.str() : "?";
-}
-
-// Briefs by market; for a stock, a holder's wait decision priced around its close of 7.24.
-ScriptedReply answer(const RecordedRequest& request) {
-  const nlohmann::json usage = {{"prompt_tokens", 100}, {"completion_tokens", 10}};
-  const std::string about = subject(request);
-  const std::string text = about == "brief" ? "**▋ 大盘市场研判 · 偏多 / 中**\n正文"
-                                            : testing::decision_reply({{"stock_code", about},
-                                                                       {"current_price", 7.24},
-                                                                       {"action", "观望等待"},
-                                                                       {"direction", "中性"},
-                                                                       {"strategy_mode", "空仓等待"},
-                                                                       {"holder_action", "继续持有"},
-                                                                       {"entry_price_low", 0},
-                                                                       {"entry_price_high", 0},
-                                                                       {"stop_loss", 7.0},
-                                                                       {"target_1", 7.6},
-                                                                       {"target_2", 7.9},
-                                                                       {"position_pct", "0%"}});
-  return {200, testing::completion_body(text, "", usage), {}, false, std::chrono::milliseconds(5)};
-}
 
 // A bar store with 200 instruments of the bundled sh.600000 bars, reports and briefs of its own,
 // the fake LLM, and the queue on the shared redis-server (a database of its own per sandbox).
@@ -80,7 +53,7 @@ struct QueueSandbox {
   ScopedEnv model{"OPENAI_COMPATIBLE_MODEL", "fake-model"};
 
   QueueSandbox() {
-    llm.respond_with(answer);
+    llm.respond_with([](const RecordedRequest& r) { return answer(r); });
     // The first command fills the empty store with the bundled data; then the copies go in.
     testing::run_program(TARNEL_BARS_BIN, "sh.600000 --start 2023-02-01 --end 2023-02-10", dir.path());
     fs::copy_file(testing::test_data_dir().parent_path().parent_path() / "data/bars/a/sh.600000.csv", dir / "bars.csv");

@@ -15,7 +15,7 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "support/decision_replies.h"
+#include "batch_llm_answers.h"
 #include "support/fake_llm_server.h"
 #include "support/free_port.h"
 #include "support/postgres_server.h"
@@ -27,42 +27,15 @@ namespace {
 
 using namespace std::chrono_literals;
 using testing::RecordedRequest;
+using testing::answer;
+using testing::code_of;
+using testing::subject;
 using testing::ScopedEnv;
 using testing::ScriptedReply;
 namespace fs = std::filesystem;
 
 constexpr const char* DATE = "2023-02-10";
 
-std::string code_of(int i) { return fmt::format("sh.601{:03d}", i); }
-
-// The stock code a request is about, or "brief".
-std::string subject(const RecordedRequest& request) {
-  const auto body = nlohmann::json::parse(request.body);
-  const std::string system = body["messages"].front()["content"], user = body["messages"].back()["content"];
-  if (system.find("大盘简报") != std::string::npos) return "brief";
-  std::smatch m;
-  return std::regex_search(user, m, std::regex("sh\\.601\\d{3}")) ? m.str() : "?";
-}
-
-// A brief, or a holder's wait decision about the stock, after `latency`.
-ScriptedReply answer(const RecordedRequest& request, std::chrono::milliseconds latency) {
-  const nlohmann::json usage = {{"prompt_tokens", 100}, {"completion_tokens", 10}};
-  const std::string about = subject(request);
-  const std::string text = about == "brief" ? "**▋ 大盘市场研判 · 偏多 / 中**\n正文"
-                                            : testing::decision_reply({{"stock_code", about},
-                                                                       {"current_price", 7.24},
-                                                                       {"action", "观望等待"},
-                                                                       {"direction", "中性"},
-                                                                       {"strategy_mode", "空仓等待"},
-                                                                       {"holder_action", "继续持有"},
-                                                                       {"entry_price_low", 0},
-                                                                       {"entry_price_high", 0},
-                                                                       {"stop_loss", 7.0},
-                                                                       {"target_1", 7.6},
-                                                                       {"target_2", 7.9},
-                                                                       {"position_pct", "0%"}});
-  return {200, testing::completion_body(text, "", usage), {}, false, latency};
-}
 
 // Bars of `count` instruments, the fake LLM, a redis-server and a fresh database of the shared
 // PostgreSQL server as the report store of every process started from here.

@@ -66,6 +66,15 @@ void apply_stored(Outcome& o, const report::StoredAnalysis& stored) {
 
 }  // namespace
 
+asio::awaitable<std::vector<Outcome>> plan_instruments(const BatchOptions& options) {
+  auto plan_op = run_blocking([options] {
+    std::vector<Outcome> planned;
+    for (const auto& code : options.codes) planned.push_back(plan_instrument(code, options));
+    return planned;
+  });
+  co_return co_await std::move(plan_op);
+}
+
 Outcome plan_instrument(const std::string& code, const BatchOptions& options) {
   Outcome o;
   o.code = code;
@@ -111,11 +120,7 @@ void BatchRun::abandon() {
 }
 
 asio::awaitable<void> BatchRun::run() {
-  auto plan_op = run_blocking([options = options_] {
-    std::vector<Outcome> planned;
-    for (const auto& code : options.codes) planned.push_back(plan_instrument(code, options));
-    return planned;
-  });
+  auto plan_op = plan_instruments(options_);
   outcomes_ = co_await std::move(plan_op);
   for (const Outcome& o : outcomes_)
     if (is_done(o.status)) finish(o);

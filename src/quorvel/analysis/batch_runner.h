@@ -112,4 +112,7 @@ class BatchRun {
 // analysed comes back failed with the reason.
 Outcome plan_instrument(const std::string& code, const BatchOptions& options);
 
+// The first pass for every code of `options`, in order, on the worker pool.
+asio::awaitable<std::vector<Outcome>> plan_instruments(const BatchOptions& options);
+
 }  // namespace quorvel::batch

@@ -83,11 +83,7 @@ void QueuedJob::run() {
 }
 
 asio::awaitable<void> QueuedJob::work() {
-  auto plan_op = run_blocking([options = options_] {
-    std::vector<Outcome> planned;
-    for (const auto& code : options.codes) planned.push_back(plan_instrument(code, options));
-    return planned;
-  });
+  auto plan_op = plan_instruments(options_);
   outcomes_ = co_await std::move(plan_op);
   for (const Outcome& o : outcomes_)
     if (is_done(o.status)) report(o);
