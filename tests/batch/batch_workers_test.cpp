@@ -1,8 +1,6 @@
 // A watchlist split between pelion-worker processes through the work queue: the real binaries on a
 // private redis-server, one PostgreSQL report store shared by every process (as on several hosts),
 // a fake LLM on 127.0.0.1 and instruments copied from the bundled sh.600000 bars.
-#include <signal.h>
-
 #include <atomic>
 #include <chrono>
 #include <fstream>
@@ -14,6 +12,7 @@
 #include <fmt/format.h>
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
+#include <signal.h>
 
 #include "batch_llm_answers.h"
 #include "support/fake_llm_server.h"
@@ -26,16 +25,16 @@ namespace quorvel {
 namespace {
 
 using namespace std::chrono_literals;
-using testing::RecordedRequest;
 using testing::answer;
 using testing::code_of;
-using testing::subject;
+using testing::RecordedRequest;
 using testing::ScopedEnv;
 using testing::ScriptedReply;
+using testing::subject;
 namespace fs = std::filesystem;
 
 constexpr const char* DATE = "2023-02-10";
-
+constexpr const char* WORK = "quorvel:work:openai_compatible";  // the work stream of the tests' model
 
 // Bars of `count` instruments, the fake LLM, a redis-server and a fresh database of the shared
 // PostgreSQL server as the report store of every process started from here.
@@ -65,21 +64,22 @@ struct WorkerSandbox {
     }
     testing::write_file(dir / "instruments.csv", list);
     testing::write_file(pool, codes);
-    const auto imported =
-        testing::run_program(TARNEL_IMPORT_BIN, "--instruments '" + (dir / "instruments.csv").string() + "'", dir.path());
+    const auto imported = testing::run_program(
+        TARNEL_IMPORT_BIN, "--instruments '" + (dir / "instruments.csv").string() + "'", dir.path());
     if (imported.status != 0) throw std::runtime_error("import failed: " + imported.err);
   }
 
   // Runs `binary args` to its end in a scratch folder of its own (its pid in <scratch>/pid).
-  std::future<testing::ProgramRun> start(const char* binary, const std::string& args, const std::string& scratch) const {
+  std::future<testing::ProgramRun> start(const char* binary, const std::string& args,
+                                         const std::string& scratch) const {
     const fs::path folder = dir / scratch;
     fs::create_directories(folder);
     const std::string program = "cd '" + folder.string() + "' && echo $$ > pid && exec '" + binary + "'";
     return std::async(std::launch::async, [=] { return testing::run_program(program, args, folder); });
   }
   std::future<testing::ProgramRun> submit(const std::string& extra = "") const {
-    return start(PELION_BATCH_BIN, fmt::format("--queue {} --pool '{}' -t {} {}", redis.url(), pool.string(), DATE, extra),
-                 "submitter");
+    return start(PELION_BATCH_BIN,
+                 fmt::format("--queue {} --pool '{}' -t {} {}", redis.url(), pool.string(), DATE, extra), "submitter");
   }
   std::future<testing::ProgramRun> worker(const std::string& name, const std::string& extra) const {
     return start(PELION_WORKER_BIN, fmt::format("--queue {} --name {} {}", redis.url(), name, extra), name);
@@ -89,7 +89,7 @@ struct WorkerSandbox {
   // Waits until the work stream holds `count` entries (the submitter has put the job on it).
   void wait_for_queue(std::size_t count) const {
     for (int i = 0; i < 300; ++i) {
-      const auto len = redis.command({"XLEN", "quorvel:work"});
+      const auto len = redis.command({"XLEN", WORK});
       if (!len.empty() && std::stoul(len.front()) >= count) return;
       std::this_thread::sleep_for(50ms);
     }
@@ -139,7 +139,7 @@ TEST(BatchWorkers, ThreeWorkersShareAJobAndEveryItemIsStoredOnce) {
   // The cost line adds up what the workers reported: every call the model saw.
   EXPECT_EQ(testing::llm_calls(run.out), long(box.llm.request_count())) << run.out;
   // Done with: nothing left on the queue, nothing pending in the group.
-  EXPECT_EQ(box.redis.command({"XLEN", "quorvel:work"}).front(), "0");
+  EXPECT_EQ(box.redis.command({"XLEN", WORK}).front(), "0");
 
   // Resumed: everything is stored in the shared store, so the job ends at once without a worker.
   const auto requests_before = box.llm.request_count();
@@ -177,10 +177,30 @@ TEST(BatchWorkers, ItemOfAKilledWorkerIsTakenOverAfterTheLease) {
   EXPECT_EQ(count_in(run.out, "新分析"), 1) << run.out;
   EXPECT_EQ(box.requests()[code_of(1)], 2);
   EXPECT_EQ(testing::llm_calls(run.out), long(box.llm.request_count() - paid_by_dead)) << run.out;
-  EXPECT_EQ(box.redis.command({"XLEN", "quorvel:work"}).front(), "0");
-  EXPECT_EQ(box.redis.command({"XPENDING", "quorvel:work", "pelion-workers"}).front(), "0");
+  EXPECT_EQ(box.redis.command({"XLEN", WORK}).front(), "0");
+  EXPECT_EQ(box.redis.command({"XPENDING", WORK, "pelion-workers"}).front(), "0");
   const auto again = box.submit().get();
   EXPECT_EQ(count_in(again.out, "已存储"), 1) << again.out;
+}
+
+// The broker restarts without its data mid-job (stream, group and results gone): the worker makes
+// the group again, the submitter puts back what had no result, and every item ends stored, paid once.
+TEST(BatchWorkers, ABrokerRestartedWithoutItsDataLosesNoItem) {
+  constexpr int N = 6;
+  WorkerSandbox box("workers_broker", N);
+  box.llm.respond_with([](const RecordedRequest& r) { return answer(r, 400ms); });
+  auto submitter = box.submit();
+  box.wait_for_queue(N);
+  auto worker = box.worker("w1", "-c 2");
+  for (int i = 0; i < 200 && box.llm.request_count() < 3; ++i) std::this_thread::sleep_for(50ms);
+  box.redis.stop();
+  box.redis.start();
+  const auto run = submitter.get();
+  ASSERT_EQ(kill(box.pid_of("w1"), SIGTERM), 0);
+  EXPECT_EQ(worker.get().status, 0);
+  ASSERT_EQ(run.status, 0) << run.err;
+  EXPECT_EQ(count_in(run.out, "新分析") + count_in(run.out, "已存储"), N) << run.out;
+  for (int i = 1; i <= N; ++i) EXPECT_EQ(box.requests()[code_of(i)], 1) << code_of(i);
 }
 
 TEST(BatchWorkers, WorkerWithoutAQueueSaysSoAndExitsOne) {

@@ -1,7 +1,5 @@
 #include "quorvel/analysis/work_queue.h"
 
-#include <unistd.h>
-
 #include <array>
 #include <cstdio>
 #include <ctime>
@@ -10,6 +8,7 @@
 
 #include <fmt/format.h>
 #include <nlohmann/json.hpp>
+#include <unistd.h>
 
 #include "contracts/errors.h"
 
@@ -107,6 +106,8 @@ Json parsed(const std::string& payload, const char* what) {
 
 std::string results_stream(const std::string& job) { return std::string(WORK_STREAM) + ":" + job + ":results"; }
 
+std::string work_stream(const std::string& llm_client_type) { return std::string(WORK_STREAM) + ":" + llm_client_type; }
+
 std::string new_job_id() {
   const std::time_t now = std::time(nullptr);
   std::tm utc{};
@@ -126,20 +127,17 @@ std::string default_worker_name() {
 std::string item_id(const std::string& job, std::size_t index) { return fmt::format("{}/{}", job, index); }
 
 std::string item_payload(const WorkItem& item) {
-  return Json{{"job", item.job},
-              {"index", item.index},
-              {"code", item.code},
-              {"date", item.date},
-              {"force", item.force},
-              {"llm_client_type", item.llm_client_type}}
-      .dump();
+  return Json{{"job", item.job},   {"index", item.index}, {"code", item.code},
+              {"date", item.date}, {"force", item.force}, {"llm_client_type", item.llm_client_type}}
+      .dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 WorkItem parse_item(const std::string& payload) {
   const Json j = parsed(payload, "任务条目");
   try {
-    return {j.at("job").get<std::string>(), j.at("index").get<std::size_t>(), j.at("code").get<std::string>(),
-            j.at("date").get<std::string>(), j.value("force", false), j.at("llm_client_type").get<std::string>()};
+    return {j.at("job").get<std::string>(),  j.at("index").get<std::size_t>(),
+            j.at("code").get<std::string>(), j.at("date").get<std::string>(),
+            j.value("force", false),         j.at("llm_client_type").get<std::string>()};
   } catch (const Json::exception& e) {
     throw ValueError(std::string("任务条目缺少字段或类型不符: ") + e.what());
   }
@@ -151,7 +149,7 @@ std::string result_payload(const ItemResult& result) {
               {"worker", result.worker},
               {"outcome", outcome_json(result.outcome)},
               {"usage", usage_json(result.usage)}}
-      .dump();
+      .dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
 ItemResult parse_result(const std::string& payload) {

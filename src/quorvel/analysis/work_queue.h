@@ -2,11 +2,12 @@
 // A watchlist run split between worker processes on any number of hosts through Redis. What the
 // submitter (pelion-batch --queue) and the workers (pelion-worker) agree on:
 //
-// - WORK_STREAM holds one entry per instrument to analyse (type ITEM_TYPE, id "<job>/<index>", the
-//   WorkItem as JSON payload). Workers read it through the consumer group WORKER_GROUP: each entry
-//   goes to one worker and stays pending for it until acknowledged, which the worker does only
-//   after the analysis is stored (or failed for good) and its result is posted. The entries of a
-//   worker that died are taken over by another once they have been idle for its lease.
+// - work_stream(client) holds one entry per instrument to analyse with that LLM client type (type
+//   ITEM_TYPE, id "<job>/<index>", the WorkItem as JSON payload); each worker reads the stream of
+//   the client it is configured for, through the consumer group WORKER_GROUP: each entry goes to
+//   one worker and stays pending for it until acknowledged, which the worker does only after the
+//   analysis is stored (or failed for good) and its result is posted. The entries of a worker that
+//   died are taken over by another once they have been idle for the lease (one for all workers).
 // - results_stream(job) holds one entry per finished item (type RESULT_TYPE, the ItemResult as JSON
 //   payload), read by the submitter in order. An item done twice (taken over from a worker that was
 //   only slow) may have two results: the first one counts for the table, both for the cost.
@@ -34,6 +35,9 @@ inline constexpr std::chrono::seconds RESULTS_KEPT_AFTER_JOB{60};
 
 // "quorvel:work:<job>:results"
 std::string results_stream(const std::string& job);
+
+// "quorvel:work:<llm client type>": the items only a worker of that client type takes.
+std::string work_stream(const std::string& llm_client_type);
 
 // A new job id: the submission's UTC time, the submitting process and a random part
 // ("20240105T073012-4711-9f3a2c"), unique across hosts and sortable by time.

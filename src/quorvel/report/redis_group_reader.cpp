@@ -1,11 +1,10 @@
 #include "quorvel/report/redis_group_reader.h"
 
-#include <hiredis/hiredis.h>
-
 #include <algorithm>
 #include <cstdlib>
 
 #include <fmt/format.h>
+#include <hiredis/hiredis.h>
 
 #include "contracts/errors.h"
 
@@ -15,7 +14,7 @@ namespace {
 
 std::string text_of(const redisReply* r) {
   return r && (r->type == REDIS_REPLY_STRING || r->type == REDIS_REPLY_STATUS) ? std::string(r->str, r->len)
-                                                                                : std::string();
+                                                                               : std::string();
 }
 
 // One entry of an XREADGROUP reply: [entry id, [field, value, ...] or nil].
@@ -32,9 +31,12 @@ StreamEntry entry_of(const std::string& stream, const redisReply& e) {
   for (std::size_t i = 0; i + 1 < fields->elements; i += 2) {
     const std::string name = text_of(fields->element[i]);
     std::string value = text_of(fields->element[i + 1]);
-    if (name == "id") out.id = std::move(value);
-    else if (name == "type") out.type = std::move(value);
-    else if (name == "payload") out.payload = std::move(value);
+    if (name == "id")
+      out.id = std::move(value);
+    else if (name == "type")
+      out.type = std::move(value);
+    else if (name == "payload")
+      out.payload = std::move(value);
   }
   return out;
 }
@@ -102,14 +104,15 @@ void RedisGroupReader::ensure_group(const std::string& start) {
   }
 }
 
-std::size_t RedisGroupReader::claim_idle(std::chrono::milliseconds min_idle) {
+std::size_t RedisGroupReader::claim_idle(std::chrono::milliseconds min_idle, std::size_t at_most) {
   const std::string idle = std::to_string(min_idle.count());
   std::size_t claimed = 0;
   for (const std::string& stream : streams_) {
     std::string cursor = "0-0";
     // A bounded sweep per call: what is left is taken by the next one.
-    for (int round = 0; round < 10; ++round) {
-      const RedisReply r = run({"XAUTOCLAIM", stream, group_, consumer_, idle, cursor, "COUNT", "100", "JUSTID"});
+    for (int round = 0; round < 10 && claimed < at_most; ++round) {
+      const std::string count = std::to_string(std::min<std::size_t>(100, at_most - claimed));
+      const RedisReply r = run({"XAUTOCLAIM", stream, group_, consumer_, idle, cursor, "COUNT", count, "JUSTID"});
       if (r->type != REDIS_REPLY_ARRAY || r->elements < 2) throw RuntimeError("Redis 对 XAUTOCLAIM 返回了意外的应答");
       cursor = text_of(r->element[0]);
       if (r->element[1]->type == REDIS_REPLY_ARRAY) claimed += r->element[1]->elements;
@@ -175,8 +178,8 @@ void RedisGroupReader::ack_and_delete(const StreamEntry& entry) {
   run({"XDEL", entry.stream, entry.entry_id});
 }
 
-std::string add_stream_entry(RedisClient& client, const std::string& stream, std::string_view id,
-                             std::string_view type, std::string_view payload) {
+std::string add_stream_entry(RedisClient& client, const std::string& stream, std::string_view id, std::string_view type,
+                             std::string_view payload) {
   const RedisReply r = client.run({"XADD", stream, "*", "id", id, "type", type, "payload", payload});
   const std::string entry = text_of(r.get());
   if (entry.empty()) throw RuntimeError("Redis 对 XADD 返回了意外的应答");

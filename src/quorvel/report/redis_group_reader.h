@@ -40,7 +40,9 @@ class RedisGroupReader {
   void ensure_group(const std::string& start);
   // Takes over the entries other consumers of the group were handed and have left untouched for
   // `min_idle` (a consumer that died or was renamed); they then come with pending(). Their number.
-  std::size_t claim_idle(std::chrono::milliseconds min_idle);
+  // At most `at_most` of them, so that a worker takes no more than it has room for and leaves the
+  // rest to the others.
+  std::size_t claim_idle(std::chrono::milliseconds min_idle, std::size_t at_most = 1000);
   // Up to `count` entries handed to this consumer earlier and not acknowledged, oldest first per stream.
   std::vector<StreamEntry> pending(std::size_t count);
   // Up to `count` entries no consumer of the group has had yet, waiting up to `block` for the first.

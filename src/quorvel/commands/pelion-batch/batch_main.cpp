@@ -14,8 +14,6 @@
 // could not start), 2 for a usage or date error, 130 after Ctrl-C (SIGINT/SIGTERM). A first Ctrl-C
 // starts nothing new and lets the analyses under way finish; a second one ends at once. Either way
 // what finished is stored and published and the table shows what was done.
-#include <unistd.h>
-
 #include <cctype>
 #include <chrono>
 #include <csignal>
@@ -26,12 +24,13 @@
 #include <iostream>
 #include <string>
 
-#include <asio/experimental/as_tuple.hpp>
 #include <asio/co_spawn.hpp>
+#include <asio/experimental/as_tuple.hpp>
 #include <asio/io_context.hpp>
 #include <asio/signal_set.hpp>
 #include <asio/steady_timer.hpp>
 #include <asio/use_awaitable.hpp>
+#include <unistd.h>
 
 #include "contracts/errors.h"
 #include "quorvel/agent/core/provider_config.h"
@@ -39,8 +38,11 @@
 #include "quorvel/analysis/analysis_steps.h"
 #include "quorvel/analysis/batch_report.h"
 #include "quorvel/analysis/batch_runner.h"
-#include "quorvel/runtime/command_dates.h"
+#include "quorvel/commands/pelion-batch/batch_console.h"
+#include "quorvel/commands/pelion-batch/queued_job.h"
 #include "quorvel/pages/page_files.h"
+#include "quorvel/report/redis_connection.h"
+#include "quorvel/runtime/command_dates.h"
 #include "quorvel/runtime/pool_members.h"
 #include "quorvel/runtime/runtime_services.h"
 #include "quorvel/utils/cli.h"
@@ -48,11 +50,7 @@
 #include "quorvel/utils/environment.h"
 #include "quorvel/utils/logger.h"
 #include "quorvel/utils/run_sync.h"
-#include "quorvel/report/redis_connection.h"
 #include "tarnel/code_list.h"
-
-#include "quorvel/commands/pelion-batch/batch_console.h"
-#include "quorvel/commands/pelion-batch/queued_job.h"
 
 namespace {
 
@@ -213,7 +211,9 @@ int run(const Options& opt, std::vector<std::string> codes) {
     ticker.cancel();
     if (failure) std::rethrow_exception(failure);
   };
-  asio::co_spawn(loop, show_progress(ticker, finished, console, [&] { return count_outcomes(batch.outcomes()); }, start),
+  asio::co_spawn(loop,
+                 show_progress(
+                     ticker, finished, console, [&] { return count_outcomes(batch.outcomes()); }, start),
                  [](std::exception_ptr) {});
   try {
     quorvel::run_sync(loop, run_batch());
@@ -238,12 +238,15 @@ int main(int argc, char** argv) {
   return quorvel::run_main("pelion-batch", [&]() -> int {
     quorvel::load_quorvel_env();
     Options opt;
-    CLI::App app{"批量股票分析：对股票池中的每只标的做 AI 技术分析，同一市场同一日共用一份大盘简报，结尾输出结论与决策表",
-                 "pelion-batch"};
-    app.add_option("--pool", opt.pool, "股票池文件：每行一个代码（# 开头为注释），如 sh.600000、hk.00700、us.AAPL、510050")
+    CLI::App app{
+        "批量股票分析：对股票池中的每只标的做 AI 技术分析，同一市场同一日共用一份大盘简报，结尾输出结论与决策表",
+        "pelion-batch"};
+    app.add_option("--pool", opt.pool,
+                   "股票池文件：每行一个代码（# 开头为注释），如 sh.600000、hk.00700、us.AAPL、510050")
         ->required();
     app.add_option("-t,--analysis_time", opt.date, "股票K线的日期，格式：YYYY-MM-DD (默认: 今天)");
-    app.add_option("-c,--concurrency", opt.concurrency, "同时进行的分析数 (默认: 4；LLM 同时请求数另受 LLM_MAX_IN_FLIGHT 限制)")
+    app.add_option("-c,--concurrency", opt.concurrency,
+                   "同时进行的分析数 (默认: 4；LLM 同时请求数另受 LLM_MAX_IN_FLIGHT 限制)")
         ->check(quorvel::integer_range(1, 64));
     app.add_flag("--force", opt.force, "强制重新分析，即使报告已存在");
     app.add_option("--max-exposure", opt.max_exposure,
@@ -254,11 +257,21 @@ int main(int argc, char** argv) {
                    "仓位、计数与费用行在标准错误")
         ->check(CLI::IsMember(RESULT_FORMATS));
     app.add_flag("-v,--verbose", opt.verbose, "在终端输出每只标的的完整分析日志");
-  app.add_option("--queue", opt.queue,
-                 "交给任务队列 redis://主机[:端口][/库] 上的 pelion-worker 工作进程分析（可分布在多台机器），"
-                 "本进程只提交并跟踪进度，结尾输出同样的结果表；已存储的标的不再提交。"
-                 "工作进程应共用同一个报告库 (REPORT_DB_URL)；-c 此时不起作用，并发由各工作进程的 -c 决定");
+    auto* queue_option =
+        app.add_option("--queue", opt.queue,
+                       "交给任务队列 redis://主机[:端口][/库] 上的 pelion-worker 工作进程分析（可分布在多台机器），"
+                       "本进程只提交并跟踪进度，结尾输出同样的结果表；已存储的标的不再提交。"
+                       "工作进程应共用同一个报告库 (REPORT_DB_URL)；-c 此时不起作用，并发由各工作进程的 -c 决定。"
+                       "只写 --queue 不带地址时用 QUORVEL_QUEUE_URL (含密码时宜用该变量，命令行在进程列表中人人可见)")
+            ->expected(0, 1);
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
+    if (*queue_option && opt.queue.empty()) {
+      opt.queue = quorvel::env_value("QUORVEL_QUEUE_URL").value_or("");
+      if (opt.queue.empty()) {
+        std::fprintf(stderr, "pelion-batch: --queue 未带地址时须设置 QUORVEL_QUEUE_URL (redis://主机[:端口][/库])\n");
+        return 2;
+      }
+    }
     if (auto status = quorvel::refuse_pool_date("pelion-batch", opt.date, "输入日期")) return *status;
     auto codes = quorvel::watchlist_codes("pelion-batch", opt.pool);
     if (!codes) return 2;

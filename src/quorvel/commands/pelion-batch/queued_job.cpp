@@ -14,6 +14,7 @@
 #include <asio/steady_timer.hpp>
 #include <asio/this_coro.hpp>
 #include <asio/use_awaitable.hpp>
+#include <hiredis/hiredis.h>
 
 #include "contracts/errors.h"
 #include "quorvel/analysis/work_queue.h"
@@ -33,6 +34,8 @@ constexpr auto READ_BLOCK = 500ms;
 constexpr std::size_t READ_COUNT = 200;
 // After this long without a single result, say that the job waits for workers.
 constexpr auto NO_WORKER_HINT = 15s;
+// How often the entries of items without a result are looked for in the work stream.
+constexpr auto REQUEUE_CHECK = 10s;
 
 asio::awaitable<void> pause(std::chrono::milliseconds wait) {
   asio::steady_timer timer(co_await asio::this_coro::executor, wait);
@@ -77,7 +80,9 @@ void QueuedJob::run() {
     ticker.cancel();
     if (failure) std::rethrow_exception(failure);
   };
-  asio::co_spawn(loop, show_progress(ticker, finished, console_, [this] { return count_outcomes(outcomes_); }, start_),
+  asio::co_spawn(loop,
+                 show_progress(
+                     ticker, finished, console_, [this] { return count_outcomes(outcomes_); }, start_),
                  [](std::exception_ptr) {});
   run_sync(loop, whole());
 }
@@ -87,8 +92,8 @@ asio::awaitable<void> QueuedJob::work() {
   outcomes_ = co_await std::move(plan_op);
   for (const Outcome& o : outcomes_)
     if (is_done(o.status)) report(o);
-  waiting_ = std::size_t(std::count_if(outcomes_.begin(), outcomes_.end(),
-                                       [](const Outcome& o) { return o.status == Status::pending; }));
+  waiting_ = std::size_t(
+      std::count_if(outcomes_.begin(), outcomes_.end(), [](const Outcome& o) { return o.status == Status::pending; }));
   if (waiting_ > 0 && !interrupted_) {
     auto submission = submit();
     co_await std::move(submission);
@@ -104,18 +109,33 @@ asio::awaitable<void> QueuedJob::work() {
   }
 }
 
+void QueuedJob::queue_item(std::size_t index) {
+  const WorkItem item{job_, index, outcomes_[index].code, options_.date, options_.force, options_.llm_client_type};
+  entries_[index] = report::add_stream_entry(client_, stream_, item_id(job_, index), ITEM_TYPE, item_payload(item));
+}
+
+std::size_t QueuedJob::requeue_lost() {
+  std::size_t lost = 0;
+  for (const auto& [index, entry] : entries_) {
+    if (is_done(outcomes_[index].status)) continue;
+    const auto r = client_.run({"XRANGE", stream_, entry, entry});
+    if (r->type == REDIS_REPLY_ARRAY && r->elements > 0) continue;
+    queue_item(index);
+    ++lost;
+  }
+  return lost;
+}
+
 asio::awaitable<void> QueuedJob::submit() {
   job_ = new_job_id();
-  std::vector<WorkItem> items;
+  stream_ = work_stream(options_.llm_client_type);
+  std::vector<std::size_t> items;
   for (std::size_t i = 0; i < outcomes_.size(); ++i)
-    if (outcomes_[i].status == Status::pending)
-      items.push_back({job_, i, outcomes_[i].code, options_.date, options_.force, options_.llm_client_type});
+    if (outcomes_[i].status == Status::pending) items.push_back(i);
   // Entries go in one by one, so that what was put in before a failure is known and taken out again.
   auto adding = run_blocking([this, items = std::move(items)] {
     try {
-      for (const WorkItem& item : items)
-        entries_.push_back(report::add_stream_entry(client_, WORK_STREAM, item_id(item.job, item.index), ITEM_TYPE,
-                                                    item_payload(item)));
+      for (const std::size_t index : items) queue_item(index);
     } catch (const std::exception& e) {
       clean_up();
       throw RuntimeError("无法把任务放入队列 " + client_.describe() + ": " + e.what());
@@ -133,13 +153,24 @@ asio::awaitable<void> QueuedJob::follow() {
   std::string last = "0-0";
   bool hinted = false, broken = false;
   const auto submitted = Clock::now();
+  auto next_check = Clock::now() + REQUEUE_CHECK;
   while (waiting_ > 0 && !interrupted_) {
+    if (Clock::now() >= next_check && !broken) {
+      next_check = Clock::now() + REQUEUE_CHECK;
+      auto checking = run_blocking([this] { return requeue_lost(); });
+      std::size_t lost = 0;
+      try {
+        lost = co_await std::move(checking);
+      } catch (const std::exception& e) {
+        logger.warning("[任务队列] 无法检查队列中的条目: %s", outside_text(e.what()));
+      }
+      if (lost > 0) logger.warning("[任务队列] %d 项已不在队列中 (消息服务重启过？)，已重新放入", lost);
+    }
     std::vector<report::StreamEntry> got;
     std::optional<std::string> error;
     try {
-      auto reading = run_blocking([this, &stream, last] {
-        return report::read_stream(client_, stream, last, READ_COUNT, READ_BLOCK);
-      });
+      auto reading = run_blocking(
+          [this, &stream, last] { return report::read_stream(client_, stream, last, READ_COUNT, READ_BLOCK); });
       got = co_await std::move(reading);
     } catch (const std::exception& e) {
       error = e.what();
@@ -185,6 +216,13 @@ bool QueuedJob::take(const report::StreamEntry& entry) {
   // Every report is paid for, a second one for an item too (its first worker was slow, not dead).
   add_usage(usage_, result.usage);
   Outcome& slot = outcomes_[result.index];
+  if (slot.status == Status::stored && result.outcome.status == Status::analysed) {
+    // A worker that took the item over found it stored by the one that analysed it for this job,
+    // and its result came first: the analysis is this job's.
+    slot = std::move(result.outcome);
+    ++duplicates_;
+    return true;
+  }
   if (is_done(slot.status)) {
     ++duplicates_;
     logger.info("[任务队列] %s 又由 %s 交回一次结果 (%s)，以先到的为准", slot.code, result.worker, entry.entry_id);
@@ -201,11 +239,15 @@ bool QueuedJob::take(const report::StreamEntry& entry) {
 
 void QueuedJob::clean_up() noexcept {
   try {
-    for (std::size_t i = 0; i < entries_.size(); i += 256) {
-      std::vector<std::string_view> args{"XDEL", WORK_STREAM};
-      for (std::size_t k = i; k < std::min(entries_.size(), i + 256); ++k) args.push_back(entries_[k]);
-      client_.run(args);
+    std::vector<std::string_view> args{"XDEL", stream_};
+    for (const auto& [index, entry] : entries_) {
+      args.push_back(entry);
+      if (args.size() == 258) {
+        client_.run(args);
+        args.resize(2);
+      }
     }
+    if (args.size() > 2) client_.run(args);
     const std::string ttl = std::to_string(RESULTS_KEPT_AFTER_JOB.count());
     client_.run({"EXPIRE", results_stream(job_), ttl});
   } catch (const std::exception& e) {

@@ -8,6 +8,7 @@
 //
 // Not thread-safe: construct, run and read it on one thread.
 #include <cstddef>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -16,10 +17,9 @@
 #include "quorvel/agent/core/usage_ledger.h"
 #include "quorvel/analysis/batch_report.h"
 #include "quorvel/analysis/batch_runner.h"
+#include "quorvel/commands/pelion-batch/batch_console.h"
 #include "quorvel/report/redis_connection.h"
 #include "quorvel/report/redis_group_reader.h"
-
-#include "quorvel/commands/pelion-batch/batch_console.h"
 
 namespace quorvel::batch {
 
@@ -45,6 +45,11 @@ class QueuedJob {
   asio::awaitable<void> follow();
   // Takes one posted result; false when it is not one of this job's (logged).
   bool take(const report::StreamEntry& entry);
+  // Puts back the entries of items without a result that are no longer in the work stream (a broker
+  // restarted without its data); blocking. Their number.
+  std::size_t requeue_lost();
+  // Adds the entry of item `index` to the work stream; blocking.
+  void queue_item(std::size_t index);
   // Removes the job's entries from the work stream and lets its results stream expire (blocking).
   void clean_up() noexcept;
   void report(const Outcome& o);
@@ -55,10 +60,11 @@ class QueuedJob {
   Clock::time_point start_;
   std::string job_;
   std::vector<Outcome> outcomes_;
-  std::vector<std::string> entries_;  // the job's entries in the work stream
-  std::size_t waiting_ = 0;           // queued, no result yet
-  std::size_t finished_ = 0;          // outcomes reported on the console
-  std::size_t duplicates_ = 0;        // results for items that already had one
+  std::string stream_;                          // the work stream of the job's LLM client type
+  std::map<std::size_t, std::string> entries_;  // item index -> its entry in the work stream
+  std::size_t waiting_ = 0;                     // queued, no result yet
+  std::size_t finished_ = 0;                    // outcomes reported on the console
+  std::size_t duplicates_ = 0;                  // results for items that already had one
   agent::core::UsageTotals usage_;
   bool interrupted_ = false;
   bool received_ = false;  // a result of this job arrived

@@ -104,9 +104,9 @@ class Worker {
   Worker(const Options& options, const report::RedisEndpoint& endpoint)
       : opt_(options),
         lease_(std::chrono::seconds(options.lease)),
-        reader_(endpoint, WORKER_GROUP, options.name, {WORK_STREAM}),
-        results_(endpoint),
-        client_type_(core::selected_client_type(core::process_env())) {}
+        client_type_(core::selected_client_type(core::process_env())),
+        reader_(endpoint, WORKER_GROUP, options.name, {work_stream(client_type_)}),
+        results_(endpoint) {}
 
   ~Worker() { redis_thread_.join(); }
 
@@ -149,11 +149,14 @@ class Worker {
 
   Options opt_;
   std::chrono::milliseconds lease_;
+  std::string client_type_;
   // The reader and the result client are used from this thread only: one call at a time, in order.
   asio::thread_pool redis_thread_{1};
   report::RedisGroupReader reader_;
   report::RedisClient results_;
-  std::string client_type_;
+  // Entries whose analysis is done here but whose result could not be posted: only the posting is
+  // tried again, never the analysis (entry id -> the result's job and payload).
+  std::map<std::string, std::pair<std::string, std::string>> unposted_;
   std::map<std::string, report::StreamEntry> taken_;  // entry id -> entry under way here
   std::set<BatchRun*> runs_;
   std::map<std::string, Board> boards_;  // job -> its market briefs
@@ -185,10 +188,11 @@ asio::awaitable<std::vector<report::StreamEntry>> Worker::fetch(std::size_t free
   auto reading = quorvel::run_blocking(redis_thread_, [this, in_hand, free, block, reclaim] {
     std::vector<report::StreamEntry> out;
     if (reclaim)
-      if (const std::size_t n = reader_.claim_idle(lease_); n > 0)
-        logger.warning("[任务队列] 接手了其他工作进程超过租期 (%d 秒) 未确认的 %d 项", int(lease_.count() / 1000), int(n));
+      if (const std::size_t n = reader_.claim_idle(lease_, free); n > 0)
+        logger.warning("[任务队列] 接手了其他工作进程超过租期 (%d 秒) 未确认的 %d 项", int(lease_.count() / 1000),
+                       int(n));
     // Entries handed to this consumer earlier (taken over just now) that are not under way here.
-    for (auto& e : reader_.pending(in_hand.size() + free))
+    for (auto& e : reader_.pending(in_hand.size() + unposted_.size() + free))
       if (!in_hand.count(e.entry_id) && out.size() < free) out.push_back(std::move(e));
     if (out.size() < free)
       for (auto& e : reader_.next(free - out.size(), out.empty() ? block : 0ms)) out.push_back(std::move(e));
@@ -210,7 +214,7 @@ asio::awaitable<void> Worker::serve() {
   asio::steady_timer wake(co_await asio::this_coro::executor);
   wake_ = &wake;
   auto executor = co_await asio::this_coro::executor;
-  bool troubled = false;
+  bool troubled = false, lost_group = false;
   while (!stop_) {
     try {
       auto renewal = renew_if_due();
@@ -237,9 +241,22 @@ asio::awaitable<void> Worker::serve() {
       }
       if (got.empty() && opt_.once && taken_.empty()) break;
     } catch (const std::exception& e) {
-      // The broker's troubles are waited out; the reader connects again on its next call.
+      // The broker's troubles are waited out; the reader connects again on its next call. A broker
+      // restarted without its data lost the group: it is made again (before what this worker had
+      // not acknowledged, so nothing is skipped).
       logger.warning("[任务队列] %s；2 秒后重试", quorvel::outside_text(e.what()));
       troubled = true;
+      lost_group = std::string_view(e.what()).find("NOGROUP") != std::string_view::npos;
+    }
+    if (lost_group) {
+      lost_group = false;
+      auto regroup = quorvel::run_blocking(redis_thread_, [this] { reader_.ensure_group("0"); });
+      try {
+        co_await std::move(regroup);
+        logger.warning("[任务队列] 消费组已不在 (消息服务重启过？)，已重新建立");
+      } catch (const std::exception&) {
+        // Tried again after the next failure.
+      }
     }
     if (troubled) {
       troubled = false;
@@ -247,8 +264,11 @@ asio::awaitable<void> Worker::serve() {
       co_await std::move(waiting);
     }
   }
-  // The items under way finish and are acknowledged before the worker ends.
+  // The items under way finish and are acknowledged before the worker ends; their entries stay
+  // renewed meanwhile, so that no other worker takes them over.
   while (!taken_.empty()) {
+    auto renewal = renew_if_due();
+    co_await std::move(renewal);
     auto waiting = pause(wake, 1000ms);
     co_await std::move(waiting);
   }
@@ -281,7 +301,10 @@ asio::awaitable<Outcome> Worker::analyse(const WorkItem& item) {
 asio::awaitable<void> Worker::handle(report::StreamEntry entry) {
   std::optional<std::string> payload;
   std::string job, id = entry.id;
-  if (entry.trimmed) {
+  if (const auto unposted = unposted_.find(entry.entry_id); unposted != unposted_.end()) {
+    job = unposted->second.first;  // analysed here already: only its result is still to post
+    payload = unposted->second.second;
+  } else if (entry.trimmed) {
     logger.info("[任务队列] 条目 %s 已被提交者撤回，跳过", entry.entry_id);
   } else {
     try {
@@ -291,8 +314,8 @@ asio::awaitable<void> Worker::handle(report::StreamEntry entry) {
         result.outcome.code = item.code;
         result.outcome.requested = result.outcome.date = item.date;
         result.outcome.status = Status::failed;
-        result.outcome.reason = fmt::format("工作进程 {} 使用的 LLM 客户端为 {}，任务要求 {} (LLM_CLIENT_TYPE)", opt_.name,
-                                            client_type_, item.llm_client_type);
+        result.outcome.reason = fmt::format("工作进程 {} 使用的 LLM 客户端为 {}，任务要求 {} (LLM_CLIENT_TYPE)",
+                                            opt_.name, client_type_, item.llm_client_type);
       } else {
         auto analysis = analyse(item);
         result.outcome = co_await std::move(analysis);
@@ -317,14 +340,17 @@ asio::awaitable<void> Worker::handle(report::StreamEntry entry) {
     if (payload) {
       const std::string stream = results_stream(job), kept = std::to_string(RESULTS_KEPT.count());
       report::add_stream_entry(results_, stream, id, RESULT_TYPE, *payload);
-      results_.run({"EXPIRE", stream, kept});
+      // NX: a late duplicate leaves the short expiry of a job that is over as it is.
+      results_.run({"EXPIRE", stream, kept, "NX"});
     }
     reader_.ack_and_delete(entry);
   });
   try {
     co_await std::move(finishing);
+    unposted_.erase(entry.entry_id);
   } catch (const std::exception& e) {
-    logger.warning("[任务队列] %s 的结果未能交回，条目保持未确认 (租期过后重新处理): %s", id,
+    if (payload) unposted_[entry.entry_id] = {job, *payload};
+    logger.warning("[任务队列] %s 的结果未能交回，条目保持未确认，稍后重新交回 (不再重新分析): %s", id,
                    quorvel::outside_text(e.what()));
   }
   ended(entry.entry_id);
@@ -358,7 +384,8 @@ int run(const Options& opt) {
   try {
     quorvel::install_runtime_services();
   } catch (const std::exception& e) {
-    std::fprintf(stderr, "pelion-worker: 无法打开报告库 (REPORT_DB_URL / REPORT_DIR): %s\n", one_line(e.what()).c_str());
+    std::fprintf(stderr, "pelion-worker: 无法打开报告库 (REPORT_DB_URL / REPORT_DIR): %s\n",
+                 one_line(e.what()).c_str());
     return 1;
   }
   Worker worker(opt, endpoint);
@@ -370,8 +397,7 @@ int run(const Options& opt) {
     return 1;
   }
   std::fprintf(stderr, "pelion-worker %s: 已连接任务队列 %s (消费组 %s)，并发 %d，租期 %d 秒%s\n", opt.name.c_str(),
-               worker.describe().c_str(), WORKER_GROUP, opt.concurrency, opt.lease,
-               opt.once ? "，队列取空后退出" : "");
+               worker.describe().c_str(), WORKER_GROUP, opt.concurrency, opt.lease, opt.once ? "，队列取空后退出" : "");
   asio::io_context loop;
   asio::signal_set signals(loop, SIGINT, SIGTERM);
   watch_signals(signals, worker);
@@ -398,23 +424,33 @@ int main(int argc, char** argv) {
   return quorvel::run_main("pelion-worker", [&]() -> int {
     quorvel::load_quorvel_env();
     Options opt;
-    CLI::App app{"批量分析工作进程：从任务队列领取 pelion-batch --queue 提交的标的，逐只做 AI 技术分析并存入报告库，"
-                 "把结果交回提交者。多台机器上的多个工作进程可共用一个队列；应共用同一个报告库 (REPORT_DB_URL)，"
-                 "同一标的同一日只分析一次",
-                 "pelion-worker"};
-    app.add_option("--queue", opt.queue, "任务队列地址：redis://[[用户]:密码@]主机[:端口][/库]，与 pelion-batch --queue 相同")
-        ->required();
+    CLI::App app{
+        "批量分析工作进程：从任务队列领取 pelion-batch --queue 提交的标的，逐只做 AI 技术分析并存入报告库，"
+        "把结果交回提交者。多台机器上的多个工作进程可共用一个队列；应共用同一个报告库 (REPORT_DB_URL)，"
+        "同一标的同一日只分析一次",
+        "pelion-worker"};
+    app.add_option("--queue", opt.queue,
+                   "任务队列地址：redis://[[用户]:密码@]主机[:端口][/库]，与 pelion-batch --queue 相同 (默认 "
+                   "QUORVEL_QUEUE_URL；含密码时宜用该变量，命令行在进程列表中人人可见)");
     app.add_option("-c,--concurrency", opt.concurrency,
                    "同时进行的分析数 (默认: 8；LLM 同时请求数另受 LLM_MAX_IN_FLIGHT 限制)")
         ->check(quorvel::integer_range(1, 64));
     app.add_option("--lease", opt.lease,
                    "租期（秒，默认: 300）：其他工作进程领取后超过这么久未确认的标的（该进程多半已退出）由本进程接手；"
-                   "本进程每隔三分之一租期续租进行中的标的")
+                   "本进程每隔三分之一租期续租进行中的标的。共用一个队列的工作进程须使用相同的租期")
         ->check(quorvel::integer_range(1, 24 * 3600));
-    app.add_flag("--once", opt.once, "队列中没有可领取的标的时退出（用于测试和定时任务）；默认一直运行到 SIGTERM / Ctrl-C");
-    app.add_option("--name", opt.name, "消费者名称 (默认: 主机名:进程号)；重启后沿用同一名称可立即接手自己未确认的标的");
+    app.add_flag("--once", opt.once,
+                 "队列中没有可领取的标的时退出（用于测试和定时任务）；默认一直运行到 SIGTERM / Ctrl-C");
+    app.add_option("--name", opt.name,
+                   "消费者名称 (默认: 主机名:进程号)；重启后沿用同一名称可立即接手自己未确认的标的");
     app.add_flag("-v,--verbose", opt.verbose, "在终端输出每只标的的完整分析日志");
     if (auto status = quorvel::parse_command_line(app, argc, argv)) return *status;
+    if (opt.queue.empty()) opt.queue = quorvel::env_value("QUORVEL_QUEUE_URL").value_or("");
+    if (opt.queue.empty()) {
+      std::fprintf(stderr,
+                   "pelion-worker: 请用 --queue 或 QUORVEL_QUEUE_URL 指定任务队列 (redis://主机[:端口][/库])\n");
+      return 2;
+    }
     quorvel::setup_logging((std::filesystem::current_path() / "logs").string(), "INFO");
     if (!opt.verbose) quorvel::logger.set_console_level(quorvel::LogLevel::warning);
     return run(opt);
