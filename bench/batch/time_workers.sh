@@ -39,7 +39,7 @@ cleanup() {
 }
 trap cleanup EXIT
 free_port() { python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1",0)); print(s.getsockname()[1])'; }
-export TARNEL_CENTER="$WORK" REPORT_DIR="$WORK/report" QUORVEL_SOLVARA_DIR="$WORK/briefs"
+export TARNEL_CENTER="$WORK" REPORT_DIR="$WORK/report" QUORVEL_SOLVARA_DIR="$WORK/briefs" TARNEL_ONLINE=0
 unset QUORVEL_MQ_URL
 
 # The shared report store: the caller's database, or a private server (as root, run by the postgres
