@@ -66,7 +66,8 @@ WorkItem parse_item(const std::string& payload);
 // What a worker reports of one item: its outcome and the LLM usage of the worker's process since
 // its previous report (so the reports of all items add up to what the workers spent, an item
 // analysed again after its first worker died included; with several items at once in one worker,
-// a brief or a call may be put on a neighbouring item).
+// a brief or a call may be put on a neighbouring item, of another job too when
+// the worker serves two jobs at once; the total over all jobs stays exact).
 struct ItemResult {
   std::string job;
   std::size_t index = 0;
