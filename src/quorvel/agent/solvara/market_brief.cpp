@@ -93,7 +93,7 @@ auto save_shared_async(const CacheKey& key, const CachedBrief& brief) {
 // How long a worker waits for another machine's generation of the same brief (a model's answer
 // and its retries) before it goes on without the lock.
 constexpr auto SHARED_LOCK_WAIT = std::chrono::minutes(10);
-constexpr auto SHARED_LOCK_POLL = std::chrono::milliseconds(250);
+constexpr auto SHARED_LOCK_POLL = std::chrono::milliseconds(50);
 
 // The lock that keeps the workers of other machines from generating the same brief at once: taken
 // by polling, so that waiting holds no worker-pool thread. Null when the store is not shared, or

@@ -68,9 +68,10 @@ namespace report = quorvel::report;
 constexpr int EXIT_INTERRUPTED = 130;
 constexpr int DEFAULT_WORKER_CONCURRENCY = 8;
 constexpr int DEFAULT_LEASE_SECONDS = 300;
-// How long a worker with nothing under way waits on the queue per read; with items under way the
-// read is shorter, since results and acknowledgements go through the same connection after it.
-constexpr auto IDLE_BLOCK = 1000ms, BUSY_BLOCK = 300ms, ONCE_BLOCK = 100ms;
+// How long a worker with nothing under way waits on the queue per read. With items under way it
+// never blocks there (their results and acknowledgements go through the same connection): it looks
+// again when one of them ends, or after BUSY_LOOK.
+constexpr auto IDLE_BLOCK = 1000ms, ONCE_BLOCK = 100ms, BUSY_LOOK = 300ms;
 // A job's briefs are kept this long after its last item here (a brief fetch still running for it
 // must not outlive its board).
 constexpr auto BOARD_KEPT = std::chrono::hours(1);
@@ -225,7 +226,7 @@ asio::awaitable<void> Worker::serve() {
         co_await std::move(waiting);
         continue;
       }
-      const auto block = busy > 0 ? BUSY_BLOCK : opt_.once ? ONCE_BLOCK : IDLE_BLOCK;
+      const auto block = busy > 0 ? 0ms : opt_.once ? ONCE_BLOCK : IDLE_BLOCK;
       auto taking = fetch(std::size_t(opt_.concurrency) - busy, block);
       const std::vector<report::StreamEntry> got = co_await std::move(taking);
       for (const report::StreamEntry& entry : got) {
@@ -240,6 +241,10 @@ asio::awaitable<void> Worker::serve() {
         });
       }
       if (got.empty() && opt_.once && taken_.empty()) break;
+      if (got.empty() && busy > 0) {
+        auto waiting = pause(wake, BUSY_LOOK);  // cut short when an item ends
+        co_await std::move(waiting);
+      }
     } catch (const std::exception& e) {
       // The broker's troubles are waited out; the reader connects again on its next call. A broker
       // restarted without its data lost the group: it is made again (before what this worker had
