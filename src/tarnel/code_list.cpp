@@ -98,7 +98,10 @@ void check_line(const std::filesystem::path& file, std::size_t number, std::stri
 }  // namespace
 
 std::vector<std::string> read_code_list(const std::filesystem::path& file) {
-  const std::string bytes = read_capped(file);
+  return parse_code_list(read_capped(file), file);
+}
+
+std::vector<std::string> parse_code_list(std::string_view bytes, const std::filesystem::path& file) {
   std::string_view text = bytes;
   if (text.starts_with("\xFF\xFE") || text.starts_with("\xFE\xFF"))
     throw quorvel::ValueError(

@@ -5,6 +5,7 @@
 // Blank lines, lines starting with '#' and a leading UTF-8 byte-order mark are skipped.
 #include <filesystem>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace tarnel {
@@ -15,5 +16,7 @@ namespace tarnel {
 // UTF-16, holds NUL bytes (a binary file is not a watchlist), or has a code with a character a code
 // cannot have (only ASCII letters, digits, '.', '-' and '_' are allowed).
 std::vector<std::string> read_code_list(const std::filesystem::path& file);
+// The same from the file's bytes, already read; `file` names it in the messages.
+std::vector<std::string> parse_code_list(std::string_view bytes, const std::filesystem::path& file);
 
 }  // namespace tarnel

@@ -161,6 +161,9 @@ std::string bar_values_problem(const BarRow& row) {
   if (row.close < row.low || row.close > row.high)
     return fmt::format("close ({}) 不在 [low, high] = [{}, {}] 之内", row.close, row.low, row.high);
   if (row.volume < 0 || (!std::isnan(row.amount) && row.amount < 0)) return "成交量或成交额为负数";
+  // NaN stands for an absent amount; an infinite one (a provider's amount scaled past the range of
+  // a double) is no amount at all.
+  if (std::isinf(row.amount)) return "成交额不是有效数字";
   return "";
 }
 
@@ -213,14 +216,18 @@ CsvBars parse_bar_csv(const std::string& text, const std::string& source_name) {
 CsvBars read_bar_csv(const std::filesystem::path& file) { return parse_bar_csv(read_text(file), file.string()); }
 
 InstrumentList read_instrument_csv(const std::filesystem::path& file) {
-  const auto lines = lines_of(read_text(file));
-  const InstrumentColumns cols = instrument_columns(lines.empty() ? "" : lines[0], file.string());
+  return parse_instrument_csv(read_text(file), file.string());
+}
+
+InstrumentList parse_instrument_csv(const std::string& text, const std::string& source_name) {
+  const auto lines = lines_of(text);
+  const InstrumentColumns cols = instrument_columns(lines.empty() ? "" : lines[0], source_name);
   InstrumentList out;
   for (std::size_t i = 1; i < lines.size(); ++i) {
     if (quorvel::trim_text(lines[i]).empty()) continue;
     InstrumentEntry e;
     if (const std::string why = check_instrument(split_csv_line(lines[i]), cols, e); !why.empty()) {
-      out.rejected.push_back(fmt::format("{}:{}: {}", file.string(), i + 1, why));
+      out.rejected.push_back(fmt::format("{}:{}: {}", source_name, i + 1, why));
       continue;
     }
     out.entries.push_back(std::move(e));

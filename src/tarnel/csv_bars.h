@@ -20,7 +20,7 @@ struct BarRow {
 };
 
 // Why the values cannot be a daily bar (non-finite or non-positive price, high < low, open or close
-// outside [low, high], negative volume or amount), or empty when they can.
+// outside [low, high], negative volume or amount, infinite amount), or empty when they can.
 std::string bar_values_problem(const BarRow& row);
 
 struct CsvBars {
@@ -52,6 +52,8 @@ struct InstrumentList {
 // A quorvel::RuntimeError when the file cannot be read or its header lacks a required column or
 // names an unknown one; a bad row is rejected with its file and line.
 InstrumentList read_instrument_csv(const std::filesystem::path& file);
+// The same from the file's text; `source_name` stands for the file in the messages.
+InstrumentList parse_instrument_csv(const std::string& text, const std::string& source_name);
 
 // Splits one CSV line on commas; fields in double quotes may hold commas and doubled quotes.
 std::vector<std::string> split_csv_line(const std::string& line);

@@ -168,7 +168,10 @@ std::optional<std::string> index_with_row(const std::string& html, const IndexRo
   // The rows before the insertion point, the new row, the rest; the replaced row left out.
   const std::string line = index_row_html(row);
   const std::size_t count = std::size_t(std::count(rows.begin(), rows.end(), '\n')) + 1 - (replaced.empty() ? 0 : 1);
-  auto [out, tail] = index_frame(count, generated_at);
+  // Named, not a structured binding: clang 14 (the fuzz build) cannot capture one in a lambda.
+  auto frame = index_frame(count, generated_at);
+  std::string& out = frame.first;
+  const std::string& tail = frame.second;
   out.reserve(out.size() + rows.size() + line.size() + tail.size());
   auto append = [&](std::size_t from, std::size_t to) {
     const std::size_t cut = std::size_t(replaced.data() - rows.data());

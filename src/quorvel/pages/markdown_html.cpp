@@ -3,6 +3,7 @@
 #include <md4c-html.h>
 
 #include "quorvel/pages/html_text.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::pages {
 
@@ -19,7 +20,10 @@ std::string markdown_html(std::string_view markdown) {
                              MD_DIALECT_GITHUB | MD_FLAG_NOHTML, MD_HTML_FLAG_SKIP_UTF8_BOM);
   // The parser gives up only when memory runs out; the text is then shown as it is.
   if (failed != 0) return "<pre>" + html_escape(markdown) + "</pre>";
-  return html;
+  // A numeric character reference to a surrogate ("&#xD800;") comes out as the bytes of the
+  // surrogate, which are not UTF-8: such bytes become U+FFFD, as a browser would show them.
+  std::string valid;
+  return is_valid_utf8(html) ? html : std::string(ensure_valid_utf8(html, valid));
 }
 
 }  // namespace quorvel::pages

@@ -5,8 +5,9 @@
 //   etfs:
 //     - {code: "510050", name: 上证50ETF, category: 宽基}
 //
-// `code` is required; `name` and `category` are optional. Codes keep their text form; names and
-// categories are filtered as outside text (quorvel/utils/outside_text.h).
+// `code` is required; `name` and `category` are optional. Codes keep their text form (no canonical
+// spelling is imposed); codes, names and categories are filtered as outside text
+// (quorvel/utils/outside_text.h).
 #include <string>
 #include <vector>
 
@@ -26,5 +27,7 @@ struct EtfUniverse {
 // Reads the universe file; a quorvel::RuntimeError naming the file when it is missing, is not valid
 // YAML, lacks the `etfs` list or lists no code.
 EtfUniverse load_etf_universe(const std::string& path);
+// The same from the file's text; `path` names it in the messages.
+EtfUniverse parse_etf_universe(const std::string& text, const std::string& path);
 
 }  // namespace quorvel

@@ -6,6 +6,7 @@
 #include <nlohmann/json.hpp>
 
 #include "contracts/dates.h"
+#include "quorvel/utils/outside_text.h"
 #include "tarnel/online/fetcher.h"
 #include "tarnel/online/reply_text.h"
 
@@ -73,7 +74,7 @@ SeriesReply parse_eastmoney_reply(const std::string& body, const std::string& se
     return reply;
   }
   if (!data->is_object()) return failed_reply(reply, "data 不是对象");
-  if (const auto n = data->find("name"); n != data->end() && n->is_string()) reply.name = n->get<std::string>();
+  if (const auto n = data->find("name"); n != data->end() && n->is_string()) reply.name = quorvel::outside_text(n->get<std::string>());
   const auto klines = data->find("klines");
   if (klines == data->end() || klines->is_null() || (klines->is_array() && klines->empty())) {
     reply.outcome = SeriesReply::Outcome::empty;

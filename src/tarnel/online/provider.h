@@ -39,7 +39,7 @@ struct SeriesReply {
   };
   Outcome outcome = Outcome::failed;
   std::vector<BarRow> rows;  // oldest first, unique dates, inside [first, last]
-  std::string name;          // display name when the source sent one
+  std::string name;          // display name when the source sent one, filtered as outside text
   std::string symbol;        // the identifier that answered
   std::string detail;
   bool unreachable = false;  // failed because the host cannot be reached

@@ -8,6 +8,7 @@
 #include <nlohmann/json.hpp>
 
 #include "contracts/dates.h"
+#include "quorvel/utils/outside_text.h"
 #include "tarnel/online/fetcher.h"
 #include "tarnel/online/reply_text.h"
 
@@ -55,7 +56,7 @@ std::string name_of(const nlohmann::json& block, const std::string& symbol) {
   if (qt == block.end() || !qt->is_object()) return "";
   const auto entry = qt->find(symbol);
   if (entry == qt->end() || !entry->is_array() || entry->size() < 2 || !(*entry)[1].is_string()) return "";
-  return (*entry)[1].get<std::string>();
+  return quorvel::outside_text((*entry)[1].get<std::string>());
 }
 
 }  // namespace

@@ -1,6 +1,10 @@
 #include "quorvel/agent/core/chat_protocol.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdint>
+#include <limits>
 
 #include <nlohmann/json.hpp>
 
@@ -41,11 +45,24 @@ std::string collapse_space(std::string_view raw) {
   return out;
 }
 
+// A token count of the usage object, or -1. A count is a whole number from 0 to LONG_MAX; a
+// negative, fractional or larger number is no count (converting it would overflow or go negative),
+// and counts as absent like text or null.
 long count_or_absent(const json& obj, const char* key) {
   if (!obj.is_object()) return -1;
   const auto it = obj.find(key);
-  if (it == obj.end() || !it->is_number()) return -1;
-  return it->get<long>();
+  if (it == obj.end()) return -1;
+  if (it->is_number_unsigned()) {
+    const auto n = it->get<std::uint64_t>();
+    return n <= std::uint64_t(std::numeric_limits<long>::max()) ? long(n) : -1;
+  }
+  if (it->is_number_integer()) return std::max(it->get<std::int64_t>(), std::int64_t{-1});
+  if (it->is_number_float()) {
+    const double d = it->get<double>();
+    // 2^63 is the first double beyond LONG_MAX.
+    if (d >= 0 && d < 9223372036854775808.0 && d == std::floor(d)) return long(d);
+  }
+  return -1;
 }
 
 // Message content is text, null, or (some providers) a list of parts with "text" members.

@@ -132,7 +132,10 @@ std::string quant_signals(const Json& pattern) {
   if (status != "available" || !z.contains("engines") || !z["engines"].is_object())
     return "status=" + status + "，不引用也不猜测其信号";
   std::vector<std::string> parts;
-  for (const auto& [name, e] : z["engines"].items()) {
+  for (const auto& engine : z["engines"].items()) {
+    // Named, not a structured binding: clang 14 (the fuzz build) cannot capture one in a lambda.
+    const std::string& name = engine.key();
+    const Json& e = engine.value();
     if (!e.is_object()) continue;
     const auto text = [&](const char* k) {
       return e.contains(k) ? (e[k].is_string() ? e[k].get<std::string>() : e[k].dump()) : "—";

@@ -7,6 +7,8 @@
 #include "quorvel/agent/schemas/decision.h"
 #include "quorvel/pages/markdown_html.h"
 #include "quorvel/utils/json_display.h"
+#include "quorvel/utils/outside_text.h"
+#include "quorvel/utils/utf8_text.h"
 
 namespace quorvel::notify {
 
@@ -24,10 +26,13 @@ bool flag(const Json& j, const char* key, bool otherwise) {
   return it != j.end() && it->is_boolean() ? it->get<bool>() : otherwise;
 }
 
-// The day the message is about: its analysis day, else the day it was stored.
+// The day the message is about: its analysis day, else the day it was stored. It names the push in
+// its title and keys it on the channels, so it is cut at a character (not inside one) and filtered
+// as outside text like every other member shown.
 std::string day_of(const Json& m) {
-  const std::string day = text(m, "analysis_time");
-  return !day.empty() ? day.substr(0, 10) : text(m, "created_at").substr(0, 10);
+  std::string day = text(m, "analysis_time");
+  if (day.empty()) day = text(m, "created_at");
+  return outside_text(prefix_code_points(day, 10));
 }
 
 std::string footer(const Json& m) {
