@@ -34,6 +34,8 @@ constexpr auto READ_BLOCK = 500ms;
 constexpr std::size_t READ_COUNT = 200;
 // After this long without a single result, say that the job waits for workers.
 constexpr auto NO_WORKER_HINT = 15s;
+// Instruments planned and queued at a time.
+constexpr std::size_t SUBMIT_SHARE = 16;
 // How often the entries of items without a result are looked for in the work stream.
 constexpr auto REQUEUE_CHECK = 10s;
 
@@ -87,28 +89,6 @@ void QueuedJob::run() {
   run_sync(loop, whole());
 }
 
-asio::awaitable<void> QueuedJob::work() {
-  auto plan_op = plan_instruments(options_);
-  outcomes_ = co_await std::move(plan_op);
-  for (const Outcome& o : outcomes_)
-    if (is_done(o.status)) report(o);
-  waiting_ = std::size_t(
-      std::count_if(outcomes_.begin(), outcomes_.end(), [](const Outcome& o) { return o.status == Status::pending; }));
-  if (waiting_ > 0 && !interrupted_) {
-    auto submission = submit();
-    co_await std::move(submission);
-    auto following = follow();
-    co_await std::move(following);
-  }
-  if (interrupted_)
-    for (Outcome& o : outcomes_)
-      if (!is_done(o.status)) o.status = Status::interrupted;
-  if (!entries_.empty()) {
-    auto cleaning = run_blocking([this] { clean_up(); });
-    co_await std::move(cleaning);
-  }
-}
-
 void QueuedJob::queue_item(std::size_t index) {
   const WorkItem item{job_, index, outcomes_[index].code, options_.date, options_.force, options_.llm_client_type};
   entries_[index] = report::add_stream_entry(client_, stream_, item_id(job_, index), ITEM_TYPE, item_payload(item));
@@ -126,12 +106,47 @@ std::size_t QueuedJob::requeue_lost() {
   return lost;
 }
 
-asio::awaitable<void> QueuedJob::submit() {
+asio::awaitable<void> QueuedJob::work() {
   job_ = new_job_id();
   stream_ = work_stream(options_.llm_client_type);
-  std::vector<std::size_t> items;
-  for (std::size_t i = 0; i < outcomes_.size(); ++i)
-    if (outcomes_[i].status == Status::pending) items.push_back(i);
+  outcomes_.resize(options_.codes.size());
+  // Planned and queued a share at a time: the workers start on the first instruments while the
+  // rest of a long watchlist is still being planned.
+  for (std::size_t from = 0; from < options_.codes.size() && !interrupted_; from += SUBMIT_SHARE) {
+    const std::size_t to = std::min(options_.codes.size(), from + SUBMIT_SHARE);
+    BatchOptions share = options_;
+    share.codes.assign(options_.codes.begin() + std::ptrdiff_t(from), options_.codes.begin() + std::ptrdiff_t(to));
+    auto plan_op = plan_instruments(share);
+    std::vector<Outcome> planned = co_await std::move(plan_op);
+    std::vector<std::size_t> queued;
+    for (std::size_t i = from; i < to; ++i) {
+      outcomes_[i] = std::move(planned[i - from]);
+      if (is_done(outcomes_[i].status)) report(outcomes_[i]);
+      if (outcomes_[i].status == Status::pending) queued.push_back(i);
+    }
+    waiting_ += queued.size();
+    auto submission = submit(std::move(queued));
+    co_await std::move(submission);
+  }
+  if (waiting_ > 0 && !interrupted_) {
+    console_.clear();
+    std::fprintf(stderr, "已提交任务 %s：%zu 只标的交给 %s 上的工作进程 (pelion-worker --queue %s)\n", job_.c_str(),
+                 waiting_, client_.describe().c_str(), client_.describe().c_str());
+    logger.info("[任务队列] 任务 %s 已提交 %d 项到 %s", job_, waiting_, client_.describe());
+    auto following = follow();
+    co_await std::move(following);
+  }
+  if (interrupted_)
+    for (Outcome& o : outcomes_)
+      if (!is_done(o.status)) o.status = Status::interrupted;
+  if (!entries_.empty()) {
+    auto cleaning = run_blocking([this] { clean_up(); });
+    co_await std::move(cleaning);
+  }
+}
+
+asio::awaitable<void> QueuedJob::submit(std::vector<std::size_t> items) {
+  if (items.empty()) co_return;
   // Entries go in one by one, so that what was put in before a failure is known and taken out again.
   auto adding = run_blocking([this, items = std::move(items)] {
     try {
@@ -142,10 +157,6 @@ asio::awaitable<void> QueuedJob::submit() {
     }
   });
   co_await std::move(adding);
-  console_.clear();
-  std::fprintf(stderr, "已提交任务 %s：%zu 只标的交给 %s 上的工作进程 (pelion-worker --queue %s)\n", job_.c_str(),
-               waiting_, client_.describe().c_str(), client_.describe().c_str());
-  logger.info("[任务队列] 任务 %s 已提交 %d 项到 %s", job_, waiting_, client_.describe());
 }
 
 asio::awaitable<void> QueuedJob::follow() {

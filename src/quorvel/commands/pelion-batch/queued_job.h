@@ -41,7 +41,8 @@ class QueuedJob {
 
  private:
   asio::awaitable<void> work();
-  asio::awaitable<void> submit();
+  // Puts the items `items` (indices of outcomes_) on the work stream.
+  asio::awaitable<void> submit(std::vector<std::size_t> items);
   asio::awaitable<void> follow();
   // Takes one posted result; false when it is not one of this job's (logged).
   bool take(const report::StreamEntry& entry);
